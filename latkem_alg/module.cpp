@@ -1,0 +1,947 @@
+// Module frame: creation and initialisation of `Latkem`, its parameters and
+// tables, the function objects with their argument binding, global lookup and
+// traceback entries.
+#include "latkem.h"
+
+#include <frameobject.h>
+#include <structmember.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace latkem {
+
+Builtins builtins;
+Names names;
+
+namespace {
+
+const char kFileName[] = "latkem_alg\\Latkem";
+const char kModuleName[] = "Latkem";
+
+// The one module object of the process, kept once its body started running,
+// and the interpreter that created it.
+PyObject* the_module = nullptr;
+PyObject* the_dict = nullptr;
+PyObject* the_builtins = nullptr;
+int64_t the_interpreter = -1;
+// Code objects of traceback entries, by (name, line).
+PyObject* tb_codes = nullptr;
+
+bool intern_names() {
+  if (names.math) return true;
+#define LATKEM_INTERN(nm)                           \
+  names.nm = PyUnicode_InternFromString(#nm);      \
+  if (!names.nm) return false;
+  LATKEM_NAMES(LATKEM_INTERN)
+#undef LATKEM_INTERN
+  return true;
+}
+
+}  // namespace
+
+PyObject* module_dict() { return the_dict; }
+
+// ---------------------------------------------------------------------------
+// Small host helpers used by the bodies.
+
+Obj num(long v) { return Obj(PyLong_FromLong(v)); }
+Obj text(const char* s) { return Obj(PyUnicode_FromString(s)); }
+Obj none() { return Obj::borrow(Py_None); }
+
+Obj to_int(const Obj& x) { return Obj(PyNumber_Long(x.get())); }
+Obj to_int(const Obj& x, const Obj& base) {
+  return Obj::borrow(reinterpret_cast<PyObject*>(&PyLong_Type))(x, base);
+}
+Obj to_bytes(const Obj& x) {
+  return Obj::borrow(reinterpret_cast<PyObject*>(&PyBytes_Type))(x);
+}
+Obj byte_of(const Obj& x) { return to_bytes(list_of({x})); }
+Obj to_list(const Obj& x) { return Obj(PySequence_List(x.get())); }
+Obj to_str(const Obj& x) { return Obj(PyObject_Str(x.get())); }
+Obj len(const Obj& x) {
+  Py_ssize_t n = PyObject_Length(x.get());
+  if (n < 0) raise();
+  return Obj(PyLong_FromSsize_t(n));
+}
+
+Obj list_of(std::initializer_list<Obj> items) {
+  Obj l(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t i = 0;
+  for (const Obj& it : items) {
+    Py_INCREF(it.get());
+    PyList_SET_ITEM(l.get(), i++, it.get());
+  }
+  return l;
+}
+
+Obj tuple_of(std::initializer_list<Obj> items) {
+  Obj t(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t i = 0;
+  for (const Obj& it : items) {
+    Py_INCREF(it.get());
+    PyTuple_SET_ITEM(t.get(), i++, it.get());
+  }
+  return t;
+}
+
+Obj repeat_list(const Obj& item, const Obj& count) {
+  return Obj(PyNumber_Multiply(list_of({item}).get(), count.get()));
+}
+
+Obj slice_of(const Obj& start, const Obj& stop) {
+  return Obj(PySlice_New(start ? start.get() : Py_None, stop ? stop.get() : Py_None, nullptr));
+}
+
+// obj[start:stop:step] as the module's compiled slicing does it: objects
+// without a mapping subscript are "unsliceable".
+Obj Obj::slice(const Obj& start, const Obj& stop, const Obj& step) const {
+  PyMappingMethods* mp = Py_TYPE(p_)->tp_as_mapping;
+  if (!mp || !mp->mp_subscript) {
+    PyErr_Format(PyExc_TypeError, "'%.200s' object is unsliceable", Py_TYPE(p_)->tp_name);
+    raise();
+  }
+  Obj s(PySlice_New(start ? start.get() : Py_None, stop ? stop.get() : Py_None,
+                    step ? step.get() : Py_None));
+  return Obj(mp->mp_subscript(p_, s.get()));
+}
+
+static void unpack_count_error(Py_ssize_t got) {
+  if (got > 2)
+    PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", (Py_ssize_t)2);
+  else
+    PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", got,
+                 got == 1 ? "" : "s");
+  raise();
+}
+
+void unpack2(const Obj& v, Obj& a, Obj& b) {
+  PyObject* o = v.get();
+  if (PyTuple_CheckExact(o) || PyList_CheckExact(o)) {
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(o);
+    if (size != 2) unpack_count_error(size);
+    PyObject** items = PySequence_Fast_ITEMS(o);
+    Obj x = Obj::borrow(items[0]), y = Obj::borrow(items[1]);
+    a = std::move(x);
+    b = std::move(y);
+    return;
+  }
+  Obj it(PyObject_GetIter(o));
+  Obj got[2];
+  for (Py_ssize_t i = 0; i < 2; ++i) {
+    PyObject* x = PyIter_Next(it.get());
+    if (!x) {
+      if (PyErr_Occurred()) raise();
+      unpack_count_error(i);
+    }
+    got[i] = Obj(x);
+  }
+  PyObject* extra = PyIter_Next(it.get());
+  if (extra) {
+    Py_DECREF(extra);
+    unpack_count_error(3);
+  }
+  if (PyErr_Occurred()) raise();
+  a = std::move(got[0]);
+  b = std::move(got[1]);
+}
+
+Obj lookup_global(PyObject* name) {
+  PyObject* v = PyDict_GetItemWithError(the_dict, name);
+  if (v) return Obj::borrow(v);
+  if (PyErr_Occurred()) raise();
+  v = PyObject_GetAttr(the_builtins, name);
+  if (v) return Obj(v);
+  if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+  }
+  raise();
+}
+
+Obj randbytes(const Obj& random_module, const Obj& count) {
+  PyObject* fn = PyObject_GetAttr(random_module.get(), names.randbytes);
+  if (fn) return Obj(fn)(count);
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise();
+  // Hosts before 3.9 lack randbytes; it is defined as these very bytes.
+  PyErr_Clear();
+  Obj bits = random_module.method(names.getrandbits, count * num(8));
+  return bits.method(names.to_bytes, count, Obj::borrow(names.little));
+}
+
+// ---------------------------------------------------------------------------
+// Traceback entries.
+
+static void add_traceback(const char* funcname, int line) {
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  PyObject* code = nullptr;
+  PyObject* key = Py_BuildValue("(si)", funcname, line);
+  if (key && tb_codes) {
+    code = PyDict_GetItemWithError(tb_codes, key);
+    Py_XINCREF(code);
+  }
+  if (!code && !PyErr_Occurred()) {
+    code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(kFileName, funcname, line));
+    if (code && key && tb_codes) PyDict_SetItem(tb_codes, key, code);
+  }
+  Py_XDECREF(key);
+  PyFrameObject* frame = nullptr;
+  if (code && the_dict) {
+    frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), the_dict,
+                        nullptr);
+  }
+  PyErr_Clear();
+  PyErr_Restore(type, value, tb);
+  if (frame) PyTraceBack_Here(frame);
+  Py_XDECREF(reinterpret_cast<PyObject*>(frame));
+  Py_XDECREF(code);
+}
+
+// ---------------------------------------------------------------------------
+// Function objects.
+
+namespace {
+
+struct Function {
+  PyObject_HEAD
+  vectorcallfunc vectorcall;
+  const FuncSpec* spec;
+  PyObject* name;
+  PyObject* qualname;
+  PyObject* module;
+  PyObject* doc;
+  PyObject* code;
+  PyObject* globals;
+  PyObject* dict;
+  PyObject* annotations;
+  PyObject* weakrefs;
+};
+
+PyObject* wrong_count(const FuncSpec& s, Py_ssize_t n, Py_ssize_t given) {
+  PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+               s.name, "exactly", n, n == 1 ? "" : "s", given);
+  return nullptr;
+}
+
+bool same_name(PyObject* kw, const char* name) {
+  if (!PyUnicode_Check(kw)) return false;
+  return PyUnicode_CompareWithASCIIString(kw, name) == 0;
+}
+
+// Binds the call's arguments to the function's parameters; false with the
+// binding error set.
+bool bind(const FuncSpec& s, PyObject* const* args, Py_ssize_t npos, PyObject* kwnames,
+          PyObject** out) {
+  const Py_ssize_t n = static_cast<Py_ssize_t>(s.params.size());
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  const char* const* params = s.params.begin();
+  if (n == 0) {
+    if (nkw > 0) {
+      PyErr_Format(PyExc_TypeError, "%.200s() takes no keyword arguments", s.name);
+      return false;
+    }
+    if (npos > 0) {
+      PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments (%zd given)", s.name, npos);
+      return false;
+    }
+    return true;
+  }
+  if (nkw == 0) {
+    if (npos != n) {
+      wrong_count(s, n, npos);
+      return false;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) out[i] = args[i];
+    return true;
+  }
+  if (npos > n) {
+    wrong_count(s, n, npos);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < npos; ++i) out[i] = args[i];
+  PyObject* const* kwvalues = args + npos;
+  Py_ssize_t used = 0;
+  for (Py_ssize_t i = npos; i < n; ++i) {
+    Py_ssize_t found = -1;
+    for (Py_ssize_t j = 0; j < nkw; ++j) {
+      if (same_name(PyTuple_GET_ITEM(kwnames, j), params[i])) {
+        found = j;
+        break;
+      }
+    }
+    if (found < 0) {
+      wrong_count(s, n, i);
+      return false;
+    }
+    out[i] = kwvalues[found];
+    ++used;
+  }
+  if (used < nkw) {
+    for (Py_ssize_t j = 0; j < nkw; ++j) {
+      PyObject* kw = PyTuple_GET_ITEM(kwnames, j);
+      if (!PyUnicode_Check(kw)) {
+        PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", s.name);
+        return false;
+      }
+      Py_ssize_t pos = -1;
+      for (Py_ssize_t i = 0; i < n; ++i) {
+        if (same_name(kw, params[i])) {
+          pos = i;
+          break;
+        }
+      }
+      if (pos >= npos) {
+        out[pos] = kwvalues[j];
+      } else if (pos >= 0) {
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                     s.name, kw);
+        return false;
+      } else {
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", s.name,
+                     kw);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
+                              PyObject* kwnames) {
+  const FuncSpec& s = *reinterpret_cast<Function*>(self)->spec;
+  char tbname[64];
+  std::snprintf(tbname, sizeof tbname, "%s.%s", kModuleName, s.name);
+  PyObject* bound[8] = {nullptr};
+  if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
+    add_traceback(tbname, s.first_line);
+    return nullptr;
+  }
+  if (Py_EnterRecursiveCall(" while calling a Latkem function")) {
+    add_traceback(tbname, s.first_line);
+    return nullptr;
+  }
+  Frame f{s.first_line};
+  PyObject* result = nullptr;
+  try {
+    Obj a[8];
+    for (size_t i = 0; i < s.params.size(); ++i) a[i] = Obj::borrow(bound[i]);
+    result = s.body(f, a).release();
+  } catch (const HostError&) {
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (...) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
+  }
+  Py_LeaveRecursiveCall();
+  if (!result) {
+    if (!PyErr_Occurred())
+      PyErr_SetString(PyExc_SystemError, "Latkem function failed without an exception");
+    add_traceback(tbname, f.line);
+  }
+  return result;
+}
+
+int function_traverse(PyObject* self, visitproc visit, void* arg) {
+  Function* f = reinterpret_cast<Function*>(self);
+  Py_VISIT(f->name);
+  Py_VISIT(f->qualname);
+  Py_VISIT(f->module);
+  Py_VISIT(f->doc);
+  Py_VISIT(f->code);
+  Py_VISIT(f->globals);
+  Py_VISIT(f->dict);
+  Py_VISIT(f->annotations);
+  return 0;
+}
+
+int function_clear(PyObject* self) {
+  Function* f = reinterpret_cast<Function*>(self);
+  Py_CLEAR(f->name);
+  Py_CLEAR(f->qualname);
+  Py_CLEAR(f->module);
+  Py_CLEAR(f->doc);
+  Py_CLEAR(f->code);
+  Py_CLEAR(f->globals);
+  Py_CLEAR(f->dict);
+  Py_CLEAR(f->annotations);
+  return 0;
+}
+
+void function_dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  Function* f = reinterpret_cast<Function*>(self);
+  if (f->weakrefs) PyObject_ClearWeakRefs(self);
+  function_clear(self);
+  PyObject_GC_Del(self);
+}
+
+PyObject* function_repr(PyObject* self) {
+  Function* f = reinterpret_cast<Function*>(self);
+  return PyUnicode_FromFormat("<function %U at %p>", f->qualname, self);
+}
+
+PyObject* function_reduce(PyObject* self, PyObject*) {
+  Function* f = reinterpret_cast<Function*>(self);
+  Py_INCREF(f->qualname);
+  return f->qualname;
+}
+
+PyObject* get_none(PyObject*, void*) { Py_RETURN_NONE; }
+
+PyObject* get_name(PyObject* self, void*) {
+  PyObject* r = reinterpret_cast<Function*>(self)->name;
+  Py_INCREF(r);
+  return r;
+}
+
+int set_str(PyObject** slot, PyObject* value, const char* what) {
+  if (!value || !PyUnicode_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "%s must be set to a string object", what);
+    return -1;
+  }
+  Py_INCREF(value);
+  Py_SETREF(*slot, value);
+  return 0;
+}
+
+int set_name(PyObject* self, PyObject* value, void*) {
+  return set_str(&reinterpret_cast<Function*>(self)->name, value, "__name__");
+}
+
+PyObject* get_qualname(PyObject* self, void*) {
+  PyObject* r = reinterpret_cast<Function*>(self)->qualname;
+  Py_INCREF(r);
+  return r;
+}
+
+int set_qualname(PyObject* self, PyObject* value, void*) {
+  return set_str(&reinterpret_cast<Function*>(self)->qualname, value, "__qualname__");
+}
+
+PyObject* get_annotations(PyObject* self, void*) {
+  Function* f = reinterpret_cast<Function*>(self);
+  if (!f->annotations) {
+    f->annotations = PyDict_New();
+    if (!f->annotations) return nullptr;
+  }
+  Py_INCREF(f->annotations);
+  return f->annotations;
+}
+
+PyGetSetDef function_getset[] = {
+    {"__name__", get_name, set_name, nullptr, nullptr},
+    {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
+    {"__defaults__", get_none, nullptr, nullptr, nullptr},
+    {"__kwdefaults__", get_none, nullptr, nullptr, nullptr},
+    {"__closure__", get_none, nullptr, nullptr, nullptr},
+    {"__annotations__", get_annotations, nullptr, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMemberDef function_members[] = {
+    {"__module__", T_OBJECT, offsetof(Function, module), 0, nullptr},
+    {"__doc__", T_OBJECT, offsetof(Function, doc), 0, nullptr},
+    {"__code__", T_OBJECT, offsetof(Function, code), READONLY, nullptr},
+    {"__globals__", T_OBJECT, offsetof(Function, globals), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#if PY_VERSION_HEX < 0x03090000
+#define LATKEM_TPFLAGS_VECTORCALL _Py_TPFLAGS_HAVE_VECTORCALL
+#else
+#define LATKEM_TPFLAGS_VECTORCALL Py_TPFLAGS_HAVE_VECTORCALL
+#endif
+
+PyTypeObject FunctionType = [] {
+  PyTypeObject t{};
+  Py_SET_REFCNT(&t, 1);
+  t.tp_name = "Latkem.function";
+  t.tp_basicsize = sizeof(Function);
+  t.tp_dealloc = function_dealloc;
+  t.tp_vectorcall_offset = offsetof(Function, vectorcall);
+  t.tp_repr = function_repr;
+  t.tp_call = PyVectorcall_Call;
+  t.tp_getattro = PyObject_GenericGetAttr;
+  t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | LATKEM_TPFLAGS_VECTORCALL;
+  t.tp_traverse = function_traverse;
+  t.tp_clear = function_clear;
+  t.tp_weaklistoffset = offsetof(Function, weakrefs);
+  t.tp_methods = function_methods;
+  t.tp_members = function_members;
+  t.tp_getset = function_getset;
+  t.tp_dictoffset = offsetof(Function, dict);
+  return t;
+}();
+
+// The introspection code object: parameters then locals, no byte code.
+PyObject* make_code(const FuncSpec& s) {
+  Obj varnames(PyTuple_New(static_cast<Py_ssize_t>(s.params.size() + s.locals.size())));
+  Py_ssize_t i = 0;
+  for (const char* p : s.params) PyTuple_SET_ITEM(varnames.get(), i++, PyUnicode_InternFromString(p));
+  for (const char* p : s.locals) PyTuple_SET_ITEM(varnames.get(), i++, PyUnicode_InternFromString(p));
+  for (Py_ssize_t j = 0; j < i; ++j)
+    if (!PyTuple_GET_ITEM(varnames.get(), j)) raise();
+  Obj empty(reinterpret_cast<PyObject*>(PyCode_NewEmpty(kFileName, s.name, s.first_line)));
+  Obj replace = empty.attr(Obj(PyUnicode_FromString("replace")).get());
+  Obj kw(Py_BuildValue("{s:n,s:i,s:i,s:n,s:O,s:i}", "co_argcount",
+                       static_cast<Py_ssize_t>(s.params.size()), "co_posonlyargcount", 0,
+                       "co_kwonlyargcount", 0, "co_nlocals", i, "co_varnames",
+                       varnames.get(), "co_flags", CO_OPTIMIZED | CO_NEWLOCALS));
+  Obj noargs(PyTuple_New(0));
+  return PyObject_Call(replace.get(), noargs.get(), kw.get());
+}
+
+Obj new_function(const FuncSpec& s) {
+  Obj code(make_code(s));
+  Function* f = PyObject_GC_New(Function, &FunctionType);
+  if (!f) raise();
+  f->vectorcall = function_vectorcall;
+  f->spec = &s;
+  f->name = PyUnicode_InternFromString(s.name);
+  f->qualname = f->name;
+  Py_XINCREF(f->qualname);
+  f->module = PyUnicode_FromString(kModuleName);
+  f->doc = Py_None;
+  Py_INCREF(Py_None);
+  f->code = code.release();
+  f->globals = the_dict;
+  Py_INCREF(the_dict);
+  f->dict = nullptr;
+  f->annotations = nullptr;
+  f->weakrefs = nullptr;
+  Obj r(reinterpret_cast<PyObject*>(f));
+  PyObject_GC_Track(r.get());
+  if (!f->name || !f->module) raise();
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// The function table: name, first line, parameters, locals, body.
+
+#define P(...) {__VA_ARGS__}
+const FuncSpec kFunctions[] = {
+    {"compress", 31, P("x", "d_u"), P("new_x", "mod"), body_compress},
+    {"decompress", 38, P("x", "d_u"), P("new_x"), body_decompress},
+    {"CBD", 43, P("byte_array", "eta"), P("f", "new_list", "ic", "ac", "bc", "jc"), body_CBD},
+    {"PRF", 56, P("ss", "bd", "eta"), P("data", "hash_value"), body_PRF},
+    {"H", 67, P("data"), P("sha3", "string", "hex_string"), body_H},
+    {"mont_red", 79, P("xx"), P(), body_mont_red},
+    {"mont_mul", 85, P("aa", "bb"), P("cc"), body_mont_mul},
+    {"barrett_red", 92, P("xx"), P("tem", "tedd"), body_barrett_red},
+    {"ntt3_mul", 133, P("fff", "ggg"), P("new_vv", "ic", "r0", "r1", "r2", "r3"), body_ntt3_mul},
+    {"ntt3_mul0", 151, P("a0", "a1", "b0", "b1", "ze"), P("r0", "r1"), body_ntt3_mul0},
+    {"ntt3", 168, P("vvv"), P("new_v", "ic", "kd", "l", "ind", "zeta", "j", "t"), body_ntt3},
+    {"intt3", 194, P("vvv"), P("new_v", "ic", "l", "l_upper", "kd", "ind", "zeta", "j", "t"),
+     body_intt3},
+    {"Genkey", 265, P("dd"),
+     P("ic", "s", "e", "rho", "sigma", "a", "N", "input_bytes", "new_s", "new_e", "t", "vec", "j",
+       "tem", "ii", "pk_cpa", "sk_cpa"),
+     body_Genkey},
+    {"Enc", 333, P("pk_cpa", "ran_m", "rand"),
+     P("ran1", "ran", "i", "newt", "rho", "ic", "newa", "ii", "jj", "ll", "tem", "N", "rr", "e1",
+       "input_bytes", "e2", "new_r", "newu", "vec", "j", "u", "v", "newv", "kd", "u_code",
+       "v_code", "uv_code"),
+     body_Enc},
+    {"Dec", 440, P("uv_code", "sk_cpa"),
+     P("ud", "vd", "v", "ic", "j", "dem", "vv", "newu", "vec", "kd", "xx"), body_Dec},
+    {"XOF", 495, P("bytes32", "int_a", "int_b"), P("input_bytes"), body_XOF},
+    {"generate_mat_a", 508, P("rho", "len_a"), P("mat_A", "j", "ic", "tem"), body_generate_mat_a},
+    {"G", 519, P("bytes32"), P("output"), body_G},
+    {"Parse", 530, P("bytes96"), P("ii", "jj", "coeff", "d1", "d2"), body_Parse},
+    {"encode", 553, P("fff", "l"), P("fff_bytes", "jj", "ii"), body_encode},
+    {"decode", 566, P("fff_bits", "l"), P("ind", "rr", "coeff", "hh", "ii", "jj"), body_decode},
+    {"hex_to_bits", 583, P("hex_str"), P("hex_pairs", "bit_str", "hex_pair", "byte", "tem", "ic"),
+     body_hex_to_bits},
+    {"bits_to_bytes", 597, P("ss"), P("ind", "byte32", "ii", "tem"), body_bits_to_bytes},
+    {"kdf", 612, P("in_str", "length"), P(), body_kdf},
+    {"CCA_KeyGen", 651, P(), P("dd", "cca_pk", "sk2", "H_cca_pk", "z", "cca_sk"), body_CCA_KeyGen},
+    {"CCA_Enc", 667, P("cca_pk", "m_unhex"), P("m_hash", "K_bar", "rand", "c_text", "K_key"),
+     body_CCA_Enc},
+    {"CCA_Dec", 681, P("c_text", "cca_sk"),
+     P("cpa_sk", "cpa_pk", "H_cca_pk", "z", "m2", "new_m2", "K_bar", "rand", "c2", "i"),
+     body_CCA_Dec},
+};
+#undef P
+
+const FuncSpec* spec_of(const char* name) {
+  for (const FuncSpec& s : kFunctions)
+    if (std::strcmp(s.name, name) == 0) return &s;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Tables.
+
+constexpr int brv7(int i) {
+  int r = 0;
+  for (int b = 0; b < 7; ++b) r |= ((i >> b) & 1) << (6 - b);
+  return r;
+}
+
+constexpr long pow_mod(long base, long e, long m) {
+  long r = 1;
+  base %= m;
+  while (e > 0) {
+    if (e & 1) r = r * base % m;
+    base = base * base % m;
+    e >>= 1;
+  }
+  return r;
+}
+
+Obj make_tree() {
+  Obj l(PyList_New(128));
+  for (int i = 0; i < 128; ++i) {
+    int v = brv7(i);
+    PyObject* x = v < 64 ? PyLong_FromLong(v) : PyFloat_FromDouble(v);
+    if (!x) raise();
+    PyList_SET_ITEM(l.get(), i, x);
+  }
+  return l;
+}
+
+Obj int_list(const long* values, int count) {
+  Obj l(PyList_New(count));
+  for (int i = 0; i < count; ++i) {
+    PyObject* x = PyLong_FromLong(values[i]);
+    if (!x) raise();
+    PyList_SET_ITEM(l.get(), i, x);
+  }
+  return l;
+}
+
+Obj make_zetas() {
+  long v[128];
+  for (int i = 0; i < 128; ++i) v[i] = 2285 * pow_mod(17, brv7(i), 3329) % 3329;
+  return int_list(v, 128);
+}
+
+Obj make_zetas_inv() {
+  long v[128];
+  int at = 0;
+  for (int start = 64; start >= 1; start >>= 1)
+    for (int j = start; j < 2 * start; ++j)
+      v[at++] = (3329 - 2285 * pow_mod(17, 128 - brv7(j), 3329) % 3329) % 3329;
+  v[127] = 1441;
+  return int_list(v, 128);
+}
+
+// ---------------------------------------------------------------------------
+// Module creation and execution.
+
+void set_global(PyObject* name, const Obj& value) {
+  if (PyDict_SetItem(the_dict, name, value.get()) < 0) raise();
+}
+
+Obj import(const char* name, PyObject* fromlist) {
+  Obj n(PyUnicode_FromString(name));
+  return Obj(PyImport_ImportModuleLevelObject(n.get(), the_dict, nullptr, fromlist, 0));
+}
+
+// `from module import name`: an attribute, else an already imported submodule.
+Obj import_from(const Obj& module, PyObject* name) {
+  PyObject* v = PyObject_GetAttr(module.get(), name);
+  if (v) return Obj(v);
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise();
+  PyErr_Clear();
+  PyObject* pkg = PyModule_GetNameObject(module.get());
+  if (pkg) {
+    Obj full(PyUnicode_FromFormat("%U.%U", pkg, name));
+    Py_DECREF(pkg);
+    PyObject* mods = PyImport_GetModuleDict();
+    PyObject* sub = PyDict_GetItemWithError(mods, full.get());
+    if (sub) return Obj::borrow(sub);
+  }
+  PyErr_Clear();
+  PyErr_Format(PyExc_ImportError, "cannot import name %S", name);
+  raise();
+}
+
+void assign_pair(const Obj& value, PyObject* first, PyObject* second) {
+  Obj a, b;
+  unpack2(value, a, b);
+  set_global(first, a);
+  set_global(second, b);
+}
+
+void demonstrate(Frame& f) {
+  f.line = 708;
+  Obj modname = GLOBAL(__name__);
+  if (!modname.eq(Obj::borrow(names.__main__))) return;
+  Obj print = Obj::borrow(builtins.print);
+  f.line = 710;
+  assign_pair(GLOBAL(CCA_KeyGen)(), names.cca_pk1, names.cca_sk1);
+  f.line = 711;
+  print(text("cca_pk:"), GLOBAL(cca_pk1));
+  f.line = 712;
+  print(text("cca_sk:"), GLOBAL(cca_sk1));
+  f.line = 713;
+  set_global(names.new_m, randbytes(GLOBAL(random), num(32)));
+  f.line = 715;
+  assign_pair(GLOBAL(CCA_Enc)(GLOBAL(cca_pk1), GLOBAL(new_m)), names.Cipher, names.scr_key);
+  f.line = 716;
+  print(text("Cipher:"), GLOBAL(Cipher));
+  f.line = 717;
+  print(text("K1:"), GLOBAL(scr_key));
+  f.line = 718;
+  set_global(names.new_k, GLOBAL(CCA_Dec)(GLOBAL(Cipher), GLOBAL(cca_sk1)));
+  f.line = 719;
+  print(text("K2:"), GLOBAL(new_k));
+}
+
+void bind_functions(Frame& f, const char* first, const char* last) {
+  bool on = false;
+  for (const FuncSpec& s : kFunctions) {
+    if (std::strcmp(s.name, first) == 0) on = true;
+    if (!on) continue;
+    f.line = s.first_line;
+    Obj fn = new_function(s);
+    Obj key(PyUnicode_InternFromString(s.name));
+    set_global(key.get(), fn);
+    if (std::strcmp(s.name, last) == 0) break;
+  }
+}
+
+// The module body, statement by statement.
+void run_body(Frame& f) {
+  f.line = 1;
+  set_global(names.math, import("math", nullptr));
+  f.line = 2;
+  set_global(names.random, import("random", nullptr));
+  f.line = 3;
+  set_global(names.binascii, import("binascii", nullptr));
+  f.line = 4;
+  set_global(names.np, import("numpy", nullptr));
+  f.line = 5;
+  set_global(names.hashlib, import("hashlib", nullptr));
+  f.line = 6;
+  {
+    Obj fromlist = tuple_of({Obj::borrow(names.sha3_256), Obj::borrow(names.sha3_512),
+                             Obj::borrow(names.shake_128), Obj::borrow(names.shake_256)});
+    Obj mod = import("hashlib", fromlist.get());
+    for (PyObject* nm : {names.sha3_256, names.sha3_512, names.shake_128, names.shake_256})
+      set_global(nm, import_from(mod, nm));
+  }
+  f.line = 9;
+  set_global(names.q, num(3329));
+  f.line = 11;
+  set_global(names.n, num(256));
+  f.line = 13;
+  set_global(names.k, num(13));
+  f.line = 15;
+  set_global(names.eta1, num(3));
+  set_global(names.eta2, num(2));
+  f.line = 19;
+  set_global(names.kk, num(2));
+  f.line = 22;
+  set_global(names.bar_k, num(12));
+  f.line = 24;
+  set_global(names.bar_r, num(20158));
+  f.line = 26;
+  set_global(names.ted, to_int(GLOBAL(q) / num(2)));
+  f.line = 28;
+  set_global(names.du, num(10));
+  set_global(names.dv, num(4));
+  bind_functions(f, "compress", "kdf");
+  f.line = 619;
+  set_global(names.tree, make_tree());
+  f.line = 627;
+  set_global(names.mont, num(2285));
+  f.line = 630;
+  set_global(names.mont_inv, num(169));
+  f.line = 633;
+  set_global(names.zetas, make_zetas());
+  f.line = 642;
+  set_global(names.zetas_inv, make_zetas_inv());
+  bind_functions(f, "CCA_KeyGen", "CCA_Dec");
+  demonstrate(f);
+}
+
+int check_version() {
+  char ctversion[5];
+  PyOS_snprintf(ctversion, sizeof ctversion, "%d.%d", PY_MAJOR_VERSION, PY_MINOR_VERSION);
+  const char* rt = Py_GetVersion();
+  bool same = true;
+  for (int i = 0; i < 4; ++i) {
+    if (!ctversion[i]) {
+      same = rt[i] < '0' || rt[i] > '9';
+      break;
+    }
+    if (rt[i] != ctversion[i]) {
+      same = false;
+      break;
+    }
+  }
+  if (same) return 0;
+  char rtversion[5] = {0};
+  bool dot = false;
+  for (int i = 0; i < 4; ++i) {
+    if (rt[i] == '.') {
+      if (dot) break;
+      dot = true;
+    } else if (rt[i] < '0' || rt[i] > '9') {
+      break;
+    }
+    rtversion[i] = rt[i];
+  }
+  char message[200];
+  PyOS_snprintf(message, sizeof message,
+                "compile time version %s of module '%.100s' does not match runtime version %s",
+                ctversion, kModuleName, rtversion);
+  return PyErr_WarnEx(nullptr, message, 1);
+}
+
+int64_t current_interpreter() {
+#if PY_VERSION_HEX >= 0x03090000
+  return PyInterpreterState_GetID(PyInterpreterState_Get());
+#else
+  return PyInterpreterState_GetID(PyThreadState_Get()->interp);
+#endif
+}
+
+PyObject* module_create(PyObject* spec, PyModuleDef*) {
+  int64_t id = current_interpreter();
+  if (id == -1) return nullptr;
+  if (the_interpreter == -1) {
+    the_interpreter = id;
+  } else if (id != the_interpreter) {
+    PyErr_SetString(PyExc_ImportError,
+                    "Interpreter change detected - this module can only be loaded into one "
+                    "interpreter per process.");
+    return nullptr;
+  }
+  if (the_module) {
+    Py_INCREF(the_module);
+    return the_module;
+  }
+  PyObject* modname = PyObject_GetAttrString(spec, "name");
+  if (!modname) return nullptr;
+  PyObject* module = PyModule_NewObject(modname);
+  Py_DECREF(modname);
+  if (!module) return nullptr;
+  PyObject* dict = PyModule_GetDict(module);
+  static const struct {
+    const char* from;
+    const char* to;
+    bool allow_none;
+  } copies[] = {{"loader", "__loader__", true},
+                {"origin", "__file__", true},
+                {"parent", "__package__", true},
+                {"submodule_search_locations", "__path__", false}};
+  for (const auto& c : copies) {
+    PyObject* value = PyObject_GetAttrString(spec, c.from);
+    if (!value) {
+      if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        continue;
+      }
+      Py_DECREF(module);
+      return nullptr;
+    }
+    int rc = 0;
+    if (c.allow_none || value != Py_None) rc = PyDict_SetItemString(dict, c.to, value);
+    Py_DECREF(value);
+    if (rc < 0) {
+      Py_DECREF(module);
+      return nullptr;
+    }
+  }
+  return module;
+}
+
+void drop_module() {
+  Py_CLEAR(the_module);
+  the_dict = nullptr;
+}
+
+int module_exec(PyObject* module) {
+  if (the_module) {
+    if (the_module == module) return 0;
+    PyErr_SetString(PyExc_RuntimeError,
+                    "Module 'Latkem' has already been imported. Re-initialisation is not "
+                    "supported.");
+    return -1;
+  }
+  Py_INCREF(module);
+  the_module = module;
+  the_dict = PyModule_GetDict(module);
+  if (!the_builtins) {
+    the_builtins = PyImport_AddModule("builtins");
+    Py_XINCREF(the_builtins);
+  }
+  if (!the_builtins || PyObject_SetAttrString(module, "__builtins__", the_builtins) < 0 ||
+      check_version() < 0 || !intern_names()) {
+    drop_module();
+    return -1;
+  }
+  if (!tb_codes && !(tb_codes = PyDict_New())) {
+    drop_module();
+    return -1;
+  }
+  PyObject* modules = PyImport_GetModuleDict();
+  int has = PyDict_Contains(modules, names.Latkem);
+  if (has < 0 || (!has && PyDict_SetItem(modules, names.Latkem, module) < 0)) {
+    drop_module();
+    return -1;
+  }
+  static const struct {
+    PyObject** slot;
+    const char* name;
+  } fixed[] = {{&builtins.print, "print"},
+               {&builtins.round, "round"},
+               {&builtins.range, "range"},
+               {&builtins.ValueError, "ValueError"},
+               {&builtins.format, "format"}};
+  for (const auto& b : fixed) {
+    if (*b.slot) continue;
+    PyObject* v = PyObject_GetAttrString(the_builtins, b.name);
+    if (!v) {
+      if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_NameError, "name '%s' is not defined", b.name);
+      }
+      drop_module();
+      return -1;
+    }
+    *b.slot = v;
+  }
+  Frame f{1};
+  try {
+    run_body(f);
+    return 0;
+  } catch (const HostError&) {
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (...) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
+  }
+  add_traceback("init Latkem", f.line);
+  drop_module();
+  return -1;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(module_create)},
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, kModuleName, nullptr, 0, nullptr, module_slots, nullptr, nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace latkem
+
+PyMODINIT_FUNC PyInit_Latkem(void) { return PyModuleDef_Init(&latkem::module_def); }
