@@ -1,0 +1,211 @@
+// Native core of Latkem: Keccak sponge, polynomial arithmetic mod q = 3329,
+// sampling, packing and the CPA-secure public-key encryption underneath the KEM.
+//
+// Plain C++17, no dependencies, no exceptions, no allocation.
+//
+// Constant-time policy: nothing here branches on, indexes memory by, or
+// divides by a value derived from a secret (seeds, secret keys, messages,
+// coins).  The only data-dependent control flow is the rejection sampling of
+// the public matrix from the public seed rho.
+//
+// Polynomials are int16_t[256].  Coefficient conventions are stated per
+// function; "[0,q)" means fully reduced, "|x| < q" means signed and bounded.
+// Polynomials in the NTT domain are stored in the natural order used by the
+// byte encoding (pairs (c[2i], c[2i+1]) are residues mod X^2 - gamma_i with
+// gamma_i = 17^(2*brv7(i)+1)).  The poly_* functions are the unit a vector
+// implementation would replace one for one; as long as it keeps this external
+// layout at every function boundary the rest of the core is unchanged.
+#ifndef LATKEM_NATIVE_CORE_H
+#define LATKEM_NATIVE_CORE_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace latkem {
+namespace native {
+
+constexpr int kN = 256;
+constexpr int16_t kQ = 3329;
+constexpr int kSymBytes = 32;     // seeds, messages, hashes
+constexpr int kPolyBytes = 384;   // 256 coefficients at 12 bits
+constexpr int kMaxRank = 4;
+constexpr int kMaxEta = 8;        // largest eta the CBD sampler accepts
+
+// ---------------------------------------------------------------------------
+// Keccak-f[1600] and the sponge constructions built on it.
+
+void keccak_f1600(uint64_t state[25]);
+
+// Incremental sponge.  Call absorb() any number of times, then squeeze() any
+// number of times; the padding is applied on the first squeeze.  Absorbing
+// after squeezing has started is ignored.
+class Sponge {
+ public:
+  Sponge(unsigned rate_bytes, uint8_t domain_pad);
+  void absorb(const uint8_t* in, size_t len);
+  void squeeze(uint8_t* out, size_t len);
+  // Squeeze whole rate-sized blocks (out must hold nblocks * rate() bytes).
+  void squeeze_blocks(uint8_t* out, size_t nblocks) { squeeze(out, nblocks * rate_); }
+  unsigned rate() const { return rate_; }
+
+ private:
+  void finalize();
+  uint64_t s_[25];
+  unsigned rate_;
+  unsigned pos_;
+  uint8_t pad_;
+  bool squeezing_;
+};
+
+struct Shake128 : Sponge {
+  static constexpr unsigned kRate = 168;
+  Shake128() : Sponge(kRate, 0x1F) {}
+};
+
+struct Shake256 : Sponge {
+  static constexpr unsigned kRate = 136;
+  Shake256() : Sponge(kRate, 0x1F) {}
+};
+
+void sha3_256(const uint8_t* in, size_t len, uint8_t out[32]);
+void sha3_512(const uint8_t* in, size_t len, uint8_t out[64]);
+void shake128(const uint8_t* in, size_t inlen, uint8_t* out, size_t outlen);
+void shake256(const uint8_t* in, size_t inlen, uint8_t* out, size_t outlen);
+
+// ---------------------------------------------------------------------------
+// Modular arithmetic on int16/int32.
+
+// a * 2^-16 mod q for |a| < q * 2^15; result in (-q, q).
+int16_t montgomery_reduce(int32_t a);
+// a mod q, centred: result in [-(q-1)/2, (q-1)/2] for any int16 a.
+int16_t barrett_reduce(int16_t a);
+// a * b * 2^-16 mod q; result in (-q, q) when |a*b| < q * 2^15.
+int16_t fqmul(int16_t a, int16_t b);
+// Any int16 a -> a mod q in [0, q).
+int16_t freeze(int16_t a);
+
+// ---------------------------------------------------------------------------
+// Polynomial layer.
+
+struct Poly {
+  int16_t c[kN];
+};
+
+// Forward NTT in place.  Input |c| < q; output is NTT(c) with Barrett-reduced
+// (centred, |c| <= (q-1)/2) coefficients.
+void poly_ntt(Poly& p);
+// Inverse NTT in place, multiplied by 2^16: output = 2^16 * NTT^-1(p) mod q
+// with |c| < q.  Input |c| < 4q.  Pairs with the Montgomery base
+// multiplication so that invntt_tomont(basemul(a,b)) = NTT^-1(a o b).
+void poly_invntt_tomont(Poly& p);
+// r = (a o b) * 2^-16, with |r| < q.  Inputs |c| < q.
+void poly_basemul_montgomery(Poly& r, const Poly& a, const Poly& b);
+// r = (sum_j a[j] o b[j]) * 2^-16 for j < kk (kk <= 4), |r| < q.  Inputs |c| < q.
+void polyvec_basemul_acc_montgomery(Poly& r, const Poly* a, const Poly* b, int kk);
+// Multiply every coefficient by 2^16 mod q; output |c| < q.
+void poly_tomont(Poly& p);
+// Barrett-reduce every coefficient (centred).
+void poly_reduce(Poly& p);
+// Every int16 coefficient to [0, q).
+void poly_freeze(Poly& p);
+void poly_add(Poly& r, const Poly& a, const Poly& b);
+void poly_sub(Poly& r, const Poly& a, const Poly& b);
+
+// Helpers on already reduced input in [0, q); outputs in [0, q).
+void ntt_reduced(const int16_t in[kN], int16_t out[kN]);
+void invntt_reduced(const int16_t in[kN], int16_t out[kN]);
+void basemul_reduced(const int16_t a[kN], const int16_t b[kN], int16_t out[kN]);
+
+// ---------------------------------------------------------------------------
+// Sampling.
+
+// Centred binomial distribution with parameter eta (1..8) from 64*eta bytes:
+// coefficient i = (sum of eta bits) - (sum of the next eta bits), starting at
+// bit 2*i*eta, bits least significant first.  Output in [-eta, eta].
+// Returns false (and leaves p untouched) if eta is out of range.
+bool cbd(Poly& p, const uint8_t* buf, int eta);
+// Same, with the output reduced to [0, q).
+bool cbd_reduced(Poly& p, const uint8_t* buf, int eta);
+// PRF_eta(seed, nonce) = SHAKE-256(seed || nonce), 64*eta bytes, fed to cbd().
+bool sample_noise(Poly& p, const uint8_t* seed, size_t seedlen, uint8_t nonce, int eta);
+
+// Matrix entry A[i][j] (row i, column j) from SHAKE-128(rho || j || i) by
+// rejection sampling over the first 768 output bytes.  Output in [0, q).
+// Returns false if those 768 bytes yield fewer than 256 coefficients.  This
+// branches on public data only.
+bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j);
+
+// Core of the rejection sampler: parse 3-byte groups of buf (len a multiple
+// of 3) into p starting at index ctr; returns the new count (<= 256).
+int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len);
+
+// ---------------------------------------------------------------------------
+// Packing and compression.
+
+// ByteEncode_d, d in 1..12: 32*d bytes.  Input coefficients are taken modulo
+// 2^d (callers pass values already in [0, 2^d) or [0, q) for d = 12).
+void byte_encode(uint8_t* out, const int16_t a[kN], int d);
+// ByteDecode_d: values in [0, 2^d) (no reduction mod q, also for d = 12).
+void byte_decode(int16_t a[kN], const uint8_t* in, int d);
+
+// floor((2^d * x + 1664) / q) mod 2^d for x in [0, q), d in 1..11.
+int16_t compress(int16_t x, int d);
+// round(q * y / 2^d), ties to even, for y in [0, 2^d), d in 1..11.
+int16_t decompress(int16_t y, int d);
+void poly_compress(Poly& p, int d);    // in place, [0,q) -> [0,2^d)
+void poly_decompress(Poly& p, int d);  // in place, [0,2^d) -> [0,q)
+
+// Message <-> polynomial: bit i (LSB first) -> 1665 * bit; and back via
+// compress_1.  poly_frommsg output in [0, q); poly_tomsg input in [0, q).
+void poly_frommsg(Poly& p, const uint8_t msg[32]);
+void poly_tomsg(uint8_t msg[32], const Poly& p);
+
+// ---------------------------------------------------------------------------
+// Hex.
+
+// 2*len lower-case hex characters (no terminator).
+void hex_encode(char* out, const uint8_t* in, size_t len);
+// Decodes hexlen characters (either case) into hexlen/2 bytes.  Returns false
+// on odd length or any non-hex character; out is then unspecified.  Time
+// depends on hexlen only.
+bool hex_decode(uint8_t* out, const char* hex, size_t hexlen);
+
+// ---------------------------------------------------------------------------
+// Constant-time helpers.
+
+// 1 if a[0..len) == b[0..len), else 0; no early exit.
+uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len);
+// out = take_a ? a : b (take_a must be 0 or 1), without branching on take_a.
+// out may alias a or b.
+void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a);
+
+// ---------------------------------------------------------------------------
+// CPA-secure public-key encryption.
+
+struct Params {
+  int kk;    // module rank, 2..4
+  int eta1;  // 2 or 3
+  int eta2;  // 2 or 3
+  int du;    // 10 or 11
+  int dv;    // 4 or 5
+};
+
+bool params_valid(const Params& p);
+inline size_t pk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk + kSymBytes; }
+inline size_t sk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk; }
+inline size_t ct_bytes(const Params& p) { return size_t(32) * (p.du * p.kk + p.dv); }
+
+// pk: pk_bytes(p), sk: sk_bytes(p).  Returns false on invalid params or if a
+// matrix entry could not be sampled from 768 bytes (the caller then uses the
+// slow path).
+bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* pk, uint8_t* sk);
+// ct: ct_bytes(p).  Same failure conditions as keygen.
+bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const uint8_t* coins,
+              size_t coinslen, uint8_t* ct);
+// Returns false only on invalid params.
+bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]);
+
+}  // namespace native
+}  // namespace latkem
+
+#endif  // LATKEM_NATIVE_CORE_H

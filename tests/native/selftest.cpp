@@ -1,0 +1,630 @@
+// Self-test for the native core.  Run from the repository root:
+//   bash tests/native/build.sh
+// Exit status 0 when every check passes.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../../latkem_alg/native/core.h"
+
+using namespace latkem::native;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+int g_failures = 0;
+int g_checks = 0;
+
+#define CHECK(cond, ...)                                   \
+  do {                                                     \
+    ++g_checks;                                            \
+    if (!(cond)) {                                         \
+      ++g_failures;                                        \
+      std::printf("FAIL %s:%d: ", __FILE__, __LINE__);     \
+      std::printf(__VA_ARGS__);                            \
+      std::printf("\n");                                   \
+    }                                                      \
+  } while (0)
+
+constexpr int Q = 3329;
+
+// Deterministic generator for test inputs.
+struct Rng {
+  uint64_t s;
+  explicit Rng(uint64_t seed) : s(seed) {}
+  uint64_t next() {
+    s += 0x9E3779B97F4A7C15ULL;
+    uint64_t z = s;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  int below(int n) { return int(next() % uint64_t(n)); }
+  Bytes bytes(size_t n) {
+    Bytes b(n);
+    for (auto& x : b) x = uint8_t(next());
+    return b;
+  }
+};
+
+Bytes unhex(const std::string& s) {
+  Bytes out;
+  if (s == "-") return out;
+  for (size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(uint8_t(std::stoi(s.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+std::string tohex(const uint8_t* p, size_t n) {
+  static const char* d = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += d[p[i] >> 4];
+    s += d[p[i] & 15];
+  }
+  return s;
+}
+
+int mod(long long a) { return int(((a % Q) + Q) % Q); }
+
+int modpow(int b, int e) {
+  long long r = 1, x = mod(b);
+  while (e) {
+    if (e & 1) r = r * x % Q;
+    x = x * x % Q;
+    e >>= 1;
+  }
+  return int(r);
+}
+
+int brv7(int k) {
+  int r = 0;
+  for (int i = 0; i < 7; ++i) r |= ((k >> i) & 1) << (6 - i);
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// Keccak.
+
+void test_hashes(const std::vector<std::vector<std::string>>& lines) {
+  int n = 0;
+  for (const auto& f : lines) {
+    if (f[0] != "hash") continue;
+    const Bytes in = unhex(f[2]);
+    const size_t outlen = std::stoul(f[3]);
+    Bytes out(outlen);
+    if (f[1] == "sha3_256") sha3_256(in.data(), in.size(), out.data());
+    else if (f[1] == "sha3_512") sha3_512(in.data(), in.size(), out.data());
+    else if (f[1] == "shake128") shake128(in.data(), in.size(), out.data(), outlen);
+    else shake256(in.data(), in.size(), out.data(), outlen);
+    CHECK(tohex(out.data(), outlen) == f[4], "%s of %zu bytes", f[1].c_str(), in.size());
+    ++n;
+  }
+  CHECK(n == 86, "expected 86 hash vectors, found %d", n);
+
+  // Feeding and draining in uneven pieces must not change the stream.
+  Rng rng(1);
+  const Bytes msg = rng.bytes(700);
+  Bytes ref(900);
+  shake128(msg.data(), msg.size(), ref.data(), ref.size());
+  for (int trial = 0; trial < 50; ++trial) {
+    Shake128 x;
+    size_t pos = 0;
+    while (pos < msg.size()) {
+      size_t step = size_t(rng.below(200));
+      if (step > msg.size() - pos) step = msg.size() - pos;
+      x.absorb(msg.data() + pos, step);
+      pos += step;
+    }
+    Bytes out(ref.size());
+    pos = 0;
+    while (pos < out.size()) {
+      size_t step = size_t(rng.below(400));
+      if (step > out.size() - pos) step = out.size() - pos;
+      x.squeeze(out.data() + pos, step);
+      pos += step;
+    }
+    CHECK(out == ref, "chunked SHAKE-128 differs, trial %d", trial);
+  }
+  Shake128 blocks;
+  blocks.absorb(msg.data(), msg.size());
+  Bytes b(5 * 168);
+  blocks.squeeze_blocks(b.data(), 2);
+  blocks.squeeze_blocks(b.data() + 336, 3);
+  CHECK(std::memcmp(b.data(), ref.data(), b.size()) == 0, "squeeze_blocks differs");
+}
+
+// ---------------------------------------------------------------------------
+// Arithmetic and NTT.
+
+void test_reductions() {
+  bool ok = true;
+  for (int a = -32768; a <= 32767 && ok; ++a) {
+    const int b = barrett_reduce(int16_t(a)), f = freeze(int16_t(a));
+    ok = mod(b - a) == 0 && b >= -(Q - 1) / 2 && b <= (Q - 1) / 2 && f == mod(a);
+    if (!ok) std::printf("  a = %d: barrett %d freeze %d\n", a, b, f);
+  }
+  CHECK(ok, "barrett/freeze over all int16");
+
+  ok = true;
+  const long long lim = (long long)Q << 15;
+  const long long rinv = modpow(65536 % Q, Q - 2);
+  for (long long a = -lim + 1; a < lim && ok; a += 3) {
+    const int r = montgomery_reduce(int32_t(a));
+    ok = r > -Q && r < Q && mod(r - (mod(a) * rinv)) == 0;
+    if (!ok) std::printf("  a = %lld: montgomery %d\n", a, r);
+  }
+  CHECK(ok, "montgomery_reduce over |a| < q*2^15");
+}
+
+void ntt_naive(const int* f, int* out) {
+  for (int i = 0; i < 128; ++i) {
+    const int g = modpow(17, 2 * brv7(i) + 1);
+    long long e = 0, o = 0, gp = 1;
+    for (int j = 0; j < 128; ++j) {
+      e = (e + f[2 * j] * gp) % Q;
+      o = (o + f[2 * j + 1] * gp) % Q;
+      gp = gp * g % Q;
+    }
+    out[2 * i] = int(e);
+    out[2 * i + 1] = int(o);
+  }
+}
+
+void basemul_naive(const int* a, const int* b, int* c) {
+  for (int i = 0; i < 128; ++i) {
+    const long long g = modpow(17, 2 * brv7(i) + 1);
+    const long long a0 = a[2 * i], a1 = a[2 * i + 1], b0 = b[2 * i], b1 = b[2 * i + 1];
+    c[2 * i] = mod(a0 * b0 + a1 * b1 % Q * g);
+    c[2 * i + 1] = mod(a0 * b1 + a1 * b0);
+  }
+}
+
+void test_ntt() {
+  Rng rng(2);
+  for (int trial = 0; trial < 20; ++trial) {
+    int16_t a[kN], b[kN], ah[kN], bh[kN], ch[kN], c[kN], back[kN];
+    int ai[kN], bi[kN], ref[kN], refc[kN];
+    for (int i = 0; i < kN; ++i) {
+      // Include the extremes of the range.
+      a[i] = int16_t(trial == 0 ? Q - 1 : rng.below(Q));
+      b[i] = int16_t(trial == 0 ? Q - 1 : rng.below(Q));
+      ai[i] = a[i];
+      bi[i] = b[i];
+    }
+    ntt_reduced(a, ah);
+    ntt_naive(ai, ref);
+    bool ok = true;
+    for (int i = 0; i < kN; ++i) ok &= ah[i] == ref[i];
+    CHECK(ok, "NTT differs from its definition, trial %d", trial);
+
+    invntt_reduced(ah, back);
+    CHECK(std::memcmp(a, back, sizeof a) == 0, "inverse NTT does not undo NTT, trial %d", trial);
+
+    ntt_reduced(b, bh);
+    basemul_reduced(ah, bh, ch);
+    int bhi[kN], ahi[kN];
+    for (int i = 0; i < kN; ++i) {
+      ahi[i] = ah[i];
+      bhi[i] = bh[i];
+    }
+    basemul_naive(ahi, bhi, ref);
+    ok = true;
+    for (int i = 0; i < kN; ++i) ok &= ch[i] == ref[i];
+    CHECK(ok, "base multiplication differs, trial %d", trial);
+
+    // NTT^-1(NTT(a) o NTT(b)) is the product mod X^256 + 1.
+    invntt_reduced(ch, c);
+    for (int i = 0; i < kN; ++i) refc[i] = 0;
+    for (int i = 0; i < kN; ++i)
+      for (int j = 0; j < kN; ++j) {
+        const int k = (i + j) % kN;
+        const long long p = (long long)ai[i] * bi[j] % Q;
+        refc[k] = mod(refc[k] + (i + j < kN ? p : -p));
+      }
+    ok = true;
+    for (int i = 0; i < kN; ++i) ok &= c[i] == refc[i];
+    CHECK(ok, "ring product differs from schoolbook, trial %d", trial);
+  }
+
+  // Accumulated base multiplication at rank 4 with the largest allowed
+  // magnitudes, signed and unsigned, against the naive sum.
+  const int16_t extremes[4] = {Q - 1, -(Q - 1), (Q - 1) / 2, -(Q - 1) / 2};
+  for (int trial = 0; trial < 6; ++trial) {
+    Poly a[4], b[4], r;
+    for (int m = 0; m < 4; ++m)
+      for (int i = 0; i < kN; ++i) {
+        a[m].c[i] = trial < 2 ? extremes[trial] : extremes[rng.below(4)];
+        b[m].c[i] = trial < 2 ? extremes[trial] : int16_t(rng.below(2 * Q - 1) - (Q - 1));
+      }
+    polyvec_basemul_acc_montgomery(r, a, b, 4);
+    int sum[kN] = {0};
+    for (int m = 0; m < 4; ++m) {
+      int x[kN], y[kN], z[kN];
+      for (int i = 0; i < kN; ++i) {
+        x[i] = mod(a[m].c[i]);
+        y[i] = mod(b[m].c[i]);
+      }
+      basemul_naive(x, y, z);
+      for (int i = 0; i < kN; ++i) sum[i] = mod(sum[i] + z[i]);
+    }
+    bool ok = true;
+    for (int i = 0; i < kN; ++i) ok &= r.c[i] > -Q && r.c[i] < Q && mod((long long)r.c[i] * 65536 - sum[i]) == 0;
+    CHECK(ok, "rank-4 accumulated base multiplication, trial %d", trial);
+  }
+
+  // Forward NTT on signed input, as used on noise polynomials.
+  Poly p;
+  int pi[kN], ref[kN];
+  for (int i = 0; i < kN; ++i) {
+    p.c[i] = int16_t(rng.below(2 * Q - 1) - (Q - 1));
+    pi[i] = mod(p.c[i]);
+  }
+  poly_ntt(p);
+  ntt_naive(pi, ref);
+  bool ok = true;
+  for (int i = 0; i < kN; ++i) ok &= mod(p.c[i]) == ref[i];
+  CHECK(ok, "NTT of signed input");
+}
+
+// ---------------------------------------------------------------------------
+// Sampling.
+
+void test_cbd() {
+  Rng rng(3);
+  for (int eta = 1; eta <= 8; ++eta) {
+    const Bytes buf = rng.bytes(64 * eta);
+    Poly p, pr;
+    CHECK(cbd(p, buf.data(), eta) && cbd_reduced(pr, buf.data(), eta), "cbd eta %d refused", eta);
+    bool ok = true;
+    for (int i = 0; i < kN; ++i) {
+      int a = 0, b = 0;
+      for (int m = 0; m < eta; ++m) {
+        const int bit_a = 2 * i * eta + m, bit_b = 2 * i * eta + eta + m;
+        a += (buf[bit_a / 8] >> (bit_a % 8)) & 1;
+        b += (buf[bit_b / 8] >> (bit_b % 8)) & 1;
+      }
+      ok &= p.c[i] == a - b && pr.c[i] == mod(a - b);
+    }
+    CHECK(ok, "cbd eta %d", eta);
+  }
+  Poly p;
+  uint8_t buf[64 * 9] = {0};
+  CHECK(!cbd(p, buf, 0) && !cbd(p, buf, 9), "cbd accepts eta outside 1..8");
+
+  // PRF input is seed || nonce.
+  const Bytes seed = rng.bytes(45);
+  Bytes in = seed;
+  in.push_back(7);
+  uint8_t stream[192];
+  shake256(in.data(), in.size(), stream, sizeof stream);
+  Poly a, b;
+  sample_noise(a, seed.data(), seed.size(), 7, 3);
+  cbd(b, stream, 3);
+  CHECK(std::memcmp(a.c, b.c, sizeof a.c) == 0, "sample_noise is not CBD(SHAKE-256(seed || nonce))");
+}
+
+void test_uniform() {
+  // Parse order, the two candidates per group, and the stop at 256.
+  int16_t out[kN];
+  // d1 = 0x201 kept, d2 = 3344 dropped; then 0xFFF twice; then q twice.
+  const uint8_t grp[9] = {0x01, 0x02, 0xD1, 0xFF, 0xFF, 0xFF, 0x01, 0x1D, 0xD0};
+  CHECK(rej_uniform(out, 0, grp, 9) == 1 && out[0] == 0x201, "rej_uniform candidates");
+  const uint8_t both[3] = {0x00, 0x0D, 0x00};  // d1 = 3328 accepted, d2 = 0 accepted
+  CHECK(rej_uniform(out, 0, both, 3) == 2 && out[0] == 3328 && out[1] == 0, "rej_uniform bounds");
+  CHECK(rej_uniform(out, 255, both, 3) == 256 && out[255] == 3328, "rej_uniform overran 256");
+
+  Rng rng(4);
+  for (int trial = 0; trial < 8; ++trial) {
+    const Bytes rho = rng.bytes(32);
+    const uint8_t i = uint8_t(rng.below(4)), j = uint8_t(rng.below(4));
+    Bytes in = rho;
+    in.push_back(j);  // column index first
+    in.push_back(i);
+    uint8_t stream[768];
+    shake128(in.data(), in.size(), stream, sizeof stream);
+    int16_t ref[kN];
+    const int n = rej_uniform(ref, 0, stream, sizeof stream);
+    Poly p;
+    CHECK(sample_matrix_entry(p, rho.data(), i, j) && n == kN &&
+              std::memcmp(p.c, ref, sizeof ref) == 0,
+          "matrix entry (%d,%d)", i, j);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Packing and compression.
+
+void test_packing() {
+  Rng rng(5);
+  for (int d = 1; d <= 12; ++d) {
+    int16_t a[kN], back[kN];
+    for (int i = 0; i < kN; ++i) a[i] = int16_t(rng.below(1 << d));
+    std::vector<uint8_t> enc(32 * d);
+    byte_encode(enc.data(), a, d);
+    bool ok = true;
+    for (int i = 0; i < kN; ++i)
+      for (int b = 0; b < d; ++b) {
+        const int pos = i * d + b;
+        ok &= ((enc[pos / 8] >> (pos % 8)) & 1) == ((a[i] >> b) & 1);
+      }
+    byte_decode(back, enc.data(), d);
+    ok &= std::memcmp(a, back, sizeof a) == 0;
+    CHECK(ok, "ByteEncode/ByteDecode d = %d", d);
+  }
+}
+
+void test_compress() {
+  bool ok = true;
+  for (int d = 1; d <= 11 && ok; ++d) {
+    for (int x = 0; x < Q && ok; ++x) {
+      const int want = int((((long long)x << d) + 1664) / Q) % (1 << d);
+      ok = compress(int16_t(x), d) == want;
+      if (!ok) std::printf("  compress(%d, %d) = %d, want %d\n", x, d, compress(int16_t(x), d), want);
+    }
+    for (int y = 0; y < (1 << d) && ok; ++y) {
+      // Exact rounding of q*y / 2^d with ties to even, in rationals.
+      const long long t = (long long)Q * y, den = 1LL << d;
+      long long k = t / den;
+      const long long twice_r = 2 * (t - k * den);
+      if (twice_r > den || (twice_r == den && (k & 1))) ++k;
+      ok = decompress(int16_t(y), d) == k;
+      if (!ok) std::printf("  decompress(%d, %d) = %d, want %lld\n", y, d, decompress(int16_t(y), d), k);
+    }
+  }
+  CHECK(ok, "compress/decompress over their whole domains");
+  CHECK(decompress(1, 1) == 1664 && decompress(8, 4) == 1664 && decompress(512, 10) == 1664 &&
+            decompress(15, 4) == 3121 && decompress(1023, 10) == 3326 && decompress(1, 10) == 3,
+        "decompress reference values");
+
+  // Message bits: 1 exactly on [833, 2496].
+  Poly p;
+  for (int i = 0; i < kN; ++i) p.c[i] = int16_t(i < 128 ? 832 + i % 4 : 2494 + i % 4);
+  uint8_t m[32];
+  poly_tomsg(m, p);
+  ok = true;
+  for (int i = 0; i < kN; ++i) {
+    const int want = (p.c[i] >= 833 && p.c[i] <= 2496) ? 1 : 0;
+    ok &= ((m[i / 8] >> (i % 8)) & 1) == want;
+  }
+  CHECK(ok, "poly_tomsg thresholds");
+  poly_frommsg(p, m);
+  ok = true;
+  for (int i = 0; i < kN; ++i) ok &= p.c[i] == 1665 * ((m[i / 8] >> (i % 8)) & 1);
+  CHECK(ok, "poly_frommsg");
+}
+
+// ---------------------------------------------------------------------------
+// Hex and constant-time helpers.
+
+void test_bytes() {
+  uint8_t all[256];
+  for (int i = 0; i < 256; ++i) all[i] = uint8_t(i);
+  std::string h(512, ' ');
+  hex_encode(&h[0], all, 256);
+  CHECK(h == tohex(all, 256), "hex_encode");
+  uint8_t back[256];
+  CHECK(hex_decode(back, h.data(), h.size()) && std::memcmp(all, back, 256) == 0, "hex_decode lower");
+  std::string up = h;
+  for (auto& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
+  CHECK(hex_decode(back, up.data(), up.size()) && std::memcmp(all, back, 256) == 0, "hex_decode upper");
+  CHECK(!hex_decode(back, "abc", 3), "odd length accepted");
+  bool ok = true;
+  for (int c = 0; c < 256; ++c) {
+    const bool valid = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    char s[4] = {'0', '0', char(c), '7'};
+    ok &= hex_decode(back, s, 4) == valid;
+    s[0] = char(c);
+    s[2] = 'e';
+    ok &= hex_decode(back, s, 4) == valid;
+  }
+  CHECK(ok, "hex_decode character classes");
+
+  uint8_t a[32], b[32], out[32];
+  for (int i = 0; i < 32; ++i) a[i] = b[i] = uint8_t(3 * i);
+  CHECK(ct_equal(a, b, 32) == 1, "ct_equal on equal input");
+  ok = true;
+  for (int i = 0; i < 32; ++i)
+    for (int bit = 0; bit < 8; ++bit) {
+      b[i] ^= uint8_t(1 << bit);
+      ok &= ct_equal(a, b, 32) == 0;
+      b[i] ^= uint8_t(1 << bit);
+    }
+  CHECK(ok, "ct_equal misses a single-bit difference");
+  for (int i = 0; i < 32; ++i) b[i] = uint8_t(~a[i]);
+  ct_select(out, a, b, 32, 1);
+  CHECK(std::memcmp(out, a, 32) == 0, "ct_select take_a = 1");
+  ct_select(out, a, b, 32, 0);
+  CHECK(std::memcmp(out, b, 32) == 0, "ct_select take_a = 0");
+}
+
+// ---------------------------------------------------------------------------
+// Public-key encryption.
+
+const Params kP512 = {2, 3, 2, 10, 4};
+
+Bytes sha3_256v(const Bytes& in) {
+  Bytes o(32);
+  sha3_256(in.data(), in.size(), o.data());
+  return o;
+}
+
+Bytes cat(const Bytes& a, const Bytes& b) {
+  Bytes r = a;
+  r.insert(r.end(), b.begin(), b.end());
+  return r;
+}
+
+void test_vectors(const std::vector<std::vector<std::string>>& lines) {
+  int nk = 0, ne = 0, nd = 0;
+  for (const auto& f : lines) {
+    if (f[0] == "keygen") {
+      const Bytes d = unhex(f[1]), ek = unhex(f[2]), dk = unhex(f[3]);
+      Bytes pk(pk_bytes(kP512)), sk(sk_bytes(kP512));
+      const bool ok = kpke_keygen(kP512, d.data(), d.size(), pk.data(), sk.data());
+      CHECK(ok && pk == ek && std::memcmp(sk.data(), dk.data(), sk.size()) == 0, "keygen vector %d", nk);
+      ++nk;
+    } else if (f[0] == "encap") {
+      const Bytes ek = unhex(f[1]), m = unhex(f[2]), c = unhex(f[3]), k = unhex(f[4]);
+      uint8_t kr[64];
+      const Bytes g_in = cat(m, sha3_256v(ek));
+      sha3_512(g_in.data(), g_in.size(), kr);
+      Bytes ct(ct_bytes(kP512));
+      const bool ok = kpke_enc(kP512, ek.data(), m.data(), kr + 32, 32, ct.data());
+      CHECK(ok && ct == c && std::memcmp(kr, k.data(), 32) == 0, "encap vector %d", ne);
+      ++ne;
+    } else if (f[0] == "decap") {
+      const Bytes ek = unhex(f[1]), dk = unhex(f[2]), c = unhex(f[3]), k = unhex(f[4]);
+      const bool modified = f[5] == "1";
+      uint8_t m[32], kr[64], kbar[32];
+      kpke_dec(kP512, c.data(), dk.data(), m);
+      const Bytes g_in = cat(Bytes(m, m + 32), sha3_256v(ek));
+      sha3_512(g_in.data(), g_in.size(), kr);
+      Bytes c2(ct_bytes(kP512));
+      kpke_enc(kP512, ek.data(), m, kr + 32, 32, c2.data());
+      const Bytes j_in = cat(Bytes(dk.end() - 32, dk.end()), c);
+      shake256(j_in.data(), j_in.size(), kbar, 32);
+      const uint8_t same = ct_equal(c.data(), c2.data(), c.size());
+      uint8_t key[32];
+      ct_select(key, kr, kbar, 32, same);
+      CHECK(same == (modified ? 0 : 1) && std::memcmp(key, k.data(), 32) == 0, "decap vector %d", nd);
+      ++nd;
+    }
+  }
+  CHECK(nk == 25 && ne == 25 && nd == 10, "vector counts %d %d %d", nk, ne, nd);
+}
+
+void test_roundtrip() {
+  Rng rng(6);
+  int failures = 0, runs = 0;
+  for (int kk = 2; kk <= 4; ++kk)
+    for (int eta1 = 2; eta1 <= 3; ++eta1)
+      for (int eta2 = 2; eta2 <= 3; ++eta2)
+        for (int du = 10; du <= 11; ++du)
+          for (int dv = 4; dv <= 5; ++dv) {
+            const Params p = {kk, eta1, eta2, du, dv};
+            for (int trial = 0; trial < 3; ++trial) {
+              const Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32);
+              Bytes pk(pk_bytes(p)), sk(sk_bytes(p)), ct(ct_bytes(p));
+              uint8_t out[32];
+              const bool ok = kpke_keygen(p, seed.data(), seed.size(), pk.data(), sk.data()) &&
+                              kpke_enc(p, pk.data(), msg.data(), coins.data(), coins.size(), ct.data()) &&
+                              kpke_dec(p, ct.data(), sk.data(), out);
+              failures += !(ok && std::memcmp(out, msg.data(), 32) == 0);
+              ++runs;
+            }
+          }
+  CHECK(failures == 0, "decryption failed in %d of %d round trips", failures, runs);
+  const Params bad[] = {{1, 3, 2, 10, 4}, {5, 3, 2, 10, 4}, {2, 1, 2, 10, 4}, {2, 3, 4, 10, 4},
+                        {2, 3, 2, 12, 4}, {2, 3, 2, 10, 6}};
+  uint8_t buf[4096] = {0}, out[32];
+  bool ok = true;
+  for (const auto& p : bad) ok &= !params_valid(p) && !kpke_dec(p, buf, buf, out);
+  CHECK(ok, "invalid parameters accepted");
+
+  // Stored 12-bit values x + q (malformed keys) act as x.
+  const Params p = {3, 2, 2, 10, 4};
+  const Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32);
+  Bytes pk(pk_bytes(p)), sk(sk_bytes(p)), ct(ct_bytes(p)), ct2(ct_bytes(p));
+  kpke_keygen(p, seed.data(), 32, pk.data(), sk.data());
+  kpke_enc(p, pk.data(), msg.data(), coins.data(), 32, ct.data());
+  Bytes pk2 = pk, sk2 = sk;
+  for (int i = 0; i < p.kk; ++i) {
+    int16_t t[kN];
+    byte_decode(t, pk2.data() + 384 * i, 12);
+    for (int j = 0; j < kN; ++j)
+      if (t[j] + Q < 4096) t[j] = int16_t(t[j] + Q);
+    byte_encode(pk2.data() + 384 * i, t, 12);
+    byte_decode(t, sk2.data() + 384 * i, 12);
+    for (int j = 0; j < kN; ++j)
+      if (t[j] + Q < 4096) t[j] = int16_t(t[j] + Q);
+    byte_encode(sk2.data() + 384 * i, t, 12);
+  }
+  CHECK(pk2 != pk && sk2 != sk, "test setup: keys unchanged");
+  kpke_enc(p, pk2.data(), msg.data(), coins.data(), 32, ct2.data());
+  CHECK(ct2 == ct, "encryption under unreduced public key differs");
+  uint8_t out2[32];
+  kpke_dec(p, ct.data(), sk2.data(), out2);
+  CHECK(std::memcmp(out2, msg.data(), 32) == 0, "decryption under unreduced secret key differs");
+}
+
+// ---------------------------------------------------------------------------
+
+template <class F>
+double ns_per_op(int iters, F f) {
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < iters; ++i) f(i);
+  const auto t1 = std::chrono::steady_clock::now();
+  return std::chrono::duration<double, std::nano>(t1 - t0).count() / iters;
+}
+
+void timings() {
+  const Params p = kP512;
+  Rng rng(7);
+  Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32);
+  Bytes pk(pk_bytes(p)), sk(sk_bytes(p)), ct(ct_bytes(p));
+  uint8_t out[32];
+  const int n = 3000;
+  uint64_t st[25] = {0};
+  const double perm = ns_per_op(100000, [&](int) { keccak_f1600(st); });
+  const double kg = ns_per_op(n, [&](int i) {
+    seed[0] = uint8_t(i);
+    kpke_keygen(p, seed.data(), 32, pk.data(), sk.data());
+  });
+  const double en = ns_per_op(n, [&](int i) {
+    coins[0] = uint8_t(i);
+    kpke_enc(p, pk.data(), msg.data(), coins.data(), 32, ct.data());
+  });
+  const double de = ns_per_op(n, [&](int) { kpke_dec(p, ct.data(), sk.data(), out); });
+  Poly a, b[2], r;
+  for (int i = 0; i < kN; ++i) a.c[i] = b[0].c[i] = b[1].c[i] = int16_t(i);
+  const double nt = ns_per_op(100000, [&](int) { poly_ntt(a); });
+  const double it = ns_per_op(100000, [&](int) { poly_invntt_tomont(a); });
+  const double bm = ns_per_op(100000, [&](int) { polyvec_basemul_acc_montgomery(r, b, b, 2); });
+  const double me = ns_per_op(20000, [&](int i) { sample_matrix_entry(r, seed.data(), uint8_t(i), 0); });
+  const double cb = ns_per_op(20000, [&](int i) { sample_noise(r, seed.data(), 32, uint8_t(i), 3); });
+  const double pk12 = ns_per_op(100000, [&](int) { byte_encode(pk.data(), a.c, 12); });
+  const double cmp = ns_per_op(100000, [&](int) { poly_compress(a, 10); byte_encode(ct.data(), a.c, 10); });
+  std::printf("timing (kk=2): keygen %.1f us, enc %.1f us, dec %.1f us\n", kg / 1000, en / 1000, de / 1000);
+  std::printf("  parts (ns): keccak-f %.0f, ntt %.0f, invntt %.0f, basemul-acc(2) %.0f, matrix entry %.0f, "
+              "noise(eta 3) %.0f, encode12 %.0f, compress+encode10 %.0f%s\n",
+              perm, nt, it, bm, me, cb, pk12, cmp, st[0] == 42 ? " " : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* path = argc > 1 ? argv[1] : "tests/native/vectors.txt";
+  std::ifstream in(path);
+  if (!in) {
+    std::printf("cannot open %s (run from the repository root)\n", path);
+    return 2;
+  }
+  std::vector<std::vector<std::string>> lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream ss(line);
+    std::vector<std::string> f;
+    std::string w;
+    while (ss >> w) f.push_back(w);
+    if (!f.empty()) lines.push_back(f);
+  }
+
+  test_hashes(lines);
+  test_reductions();
+  test_ntt();
+  test_cbd();
+  test_uniform();
+  test_packing();
+  test_compress();
+  test_bytes();
+  test_vectors(lines);
+  test_roundtrip();
+  std::printf("%d checks, %d failures\n", g_checks, g_failures);
+  if (argc <= 2) timings();
+  return g_failures == 0 ? 0 : 1;
+}
