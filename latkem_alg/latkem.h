@@ -124,7 +124,7 @@ Obj len(const Obj& x);                        // len(x), as a host int
 Obj list_of(std::initializer_list<Obj> items);  // [a, b, ...]
 Obj tuple_of(std::initializer_list<Obj> items); // (a, b, ...)
 Obj repeat_list(const Obj& item, const Obj& count);  // [item] * count
-// x[start:stop:step] with C bounds; absent ends are given as nullptr.
+// slice(start, stop); an empty Obj stands for None.
 Obj slice_of(const Obj& start, const Obj& stop);
 // Unpacks an iterable into exactly two values.
 void unpack2(const Obj& v, Obj& a, Obj& b);

@@ -206,6 +206,9 @@ static void add_traceback(const char* funcname, int line) {
 
 namespace {
 
+// The most parameters a module function has.
+constexpr size_t kMaxParams = 8;
+
 struct Function {
   PyObject_HEAD
   vectorcallfunc vectorcall;
@@ -315,7 +318,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   const FuncSpec& s = *reinterpret_cast<Function*>(self)->spec;
   char tbname[64];
   std::snprintf(tbname, sizeof tbname, "%s.%s", kModuleName, s.name);
-  PyObject* bound[8] = {nullptr};
+  PyObject* bound[kMaxParams] = {nullptr};
   if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
     add_traceback(tbname, s.first_line);
     return nullptr;
@@ -327,7 +330,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   Frame f{s.first_line};
   PyObject* result = nullptr;
   try {
-    Obj a[8];
+    Obj a[kMaxParams];
     for (size_t i = 0; i < s.params.size(); ++i) a[i] = Obj::borrow(bound[i]);
     result = s.body(f, a).release();
   } catch (const HostError&) {
@@ -502,6 +505,10 @@ PyObject* make_code(const FuncSpec& s) {
 }
 
 Obj new_function(const FuncSpec& s) {
+  if (s.params.size() > kMaxParams) {
+    PyErr_Format(PyExc_SystemError, "%s() has more parameters than the entry binds", s.name);
+    raise();
+  }
   Obj code(make_code(s));
   Function* f = PyObject_GC_New(Function, &FunctionType);
   if (!f) raise();
@@ -572,12 +579,6 @@ const FuncSpec kFunctions[] = {
      body_CCA_Dec},
 };
 #undef P
-
-const FuncSpec* spec_of(const char* name) {
-  for (const FuncSpec& s : kFunctions)
-    if (std::strcmp(s.name, name) == 0) return &s;
-  return nullptr;
-}
 
 // ---------------------------------------------------------------------------
 // Tables.
