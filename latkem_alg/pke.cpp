@@ -1,6 +1,541 @@
+// The chosen-plaintext-secure encryption scheme: key generation, encryption
+// and decryption on float64 coefficient arrays.
 #include "latkem.h"
+
 namespace latkem {
-Obj body_Genkey(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "Genkey"); raise(); }
-Obj body_Enc(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "Enc"); raise(); }
-Obj body_Dec(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "Dec"); raise(); }
+
+namespace {
+
+// `[:]`
+Obj whole() { return Obj(PySlice_New(nullptr, nullptr, nullptr)); }
+
+// np.zeros([dims...])
+Obj zeros(std::initializer_list<Obj> dims) {
+  Obj np = GLOBAL(np);
+  Obj fn = np.attr(NAME(zeros));
+  return fn(list_of(dims));
+}
+
+// raise ValueError(message), through the builtin fixed at initialisation.
+[[noreturn]] void value_error(const char* message) {
+  Obj exc = Obj::borrow(builtins.ValueError)(text(message));
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+  raise();
+}
+
+Obj hexlify(const Obj& x) {
+  Obj fn = GLOBAL(binascii).attr(NAME(hexlify));
+  return fn(x);
+}
+
+Obj unhexlify(const Obj& x) {
+  Obj fn = GLOBAL(binascii).attr(NAME(unhexlify));
+  return fn(x);
+}
+
+}  // namespace
+
+Obj body_Genkey(Frame& f, Obj* a) {
+  Obj dd = a[0];
+  const Obj zero = num(0);
+  const Obj one = num(1);
+  f.line = 267;
+  {
+    Obj nn = GLOBAL(n);
+    Obj nm1 = GLOBAL(n) - one;
+    if ((nn & nm1).ne(zero)) {
+      f.line = 268;
+      value_error("n值应为为2的幂次");
+    }
+  }
+  f.line = 270;
+  {
+    Obj qq = GLOBAL(q);
+    Obj kn = GLOBAL(k) * GLOBAL(n);
+    if (qq.ne(kn + one)) {
+      f.line = 271;
+      value_error("q should be equal to k*n+1");
+    }
+  }
+  f.line = 273;
+  {
+    Obj sqrt = GLOBAL(math).attr(NAME(sqrt));
+    Obj limit = to_int(sqrt(GLOBAL(q))) + one;
+    for_range(num(2), limit, [&](Obj ic) {
+      f.line = 274;
+      Obj gcd = GLOBAL(math).attr(NAME(gcd));
+      if (gcd(GLOBAL(q), ic) > one) {
+        f.line = 275;
+        value_error("q should be prime");
+      }
+      f.line = 273;
+    });
+  }
+  f.line = 277;
+  Obj s = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 278;
+  Obj e = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 280;
+  Obj rho, sigma;
+  {
+    Obj G = GLOBAL(G);
+    unpack2(G(dd), rho, sigma);
+  }
+  f.line = 284;
+  Obj mat;
+  {
+    Obj gen = GLOBAL(generate_mat_a);
+    mat = gen(rho, GLOBAL(kk));
+  }
+  Obj N = zero;
+  f.line = 287;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 288;
+    Obj prf = GLOBAL(PRF);
+    Obj input_bytes = prf(sigma, byte_of(N), GLOBAL(eta1));
+    f.line = 289;
+    Obj cbd = GLOBAL(CBD);
+    s.set(tuple_of({ic, whole()}), cbd(input_bytes, GLOBAL(eta1)));
+    f.line = 290;
+    N = N + one;
+    f.line = 287;
+  });
+  f.line = 292;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 293;
+    Obj cbd = GLOBAL(CBD);
+    Obj prf = GLOBAL(PRF);
+    Obj input_bytes = prf(sigma, byte_of(N), GLOBAL(eta1));
+    e.set(tuple_of({ic, whole()}), cbd(input_bytes, GLOBAL(eta1)));
+    f.line = 294;
+    N = N + one;
+    f.line = 292;
+  });
+  f.line = 297;
+  Obj new_s = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 298;
+  Obj new_e = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 299;
+  Obj t = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 301;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 302;
+    Obj ntt = GLOBAL(ntt3);
+    new_s.set(tuple_of({ic, whole()}), ntt(s[tuple_of({ic, whole()})]));
+    f.line = 303;
+    ntt = GLOBAL(ntt3);
+    new_e.set(tuple_of({ic, whole()}), ntt(e[tuple_of({ic, whole()})]));
+    f.line = 301;
+  });
+  f.line = 306;
+  Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
+  f.line = 307;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 308;
+    for_range(zero, GLOBAL(kk), [&](Obj j) {
+      f.line = 309;
+      Obj mul = GLOBAL(ntt3_mul);
+      vec.set(tuple_of({ic, j, whole()}),
+              mul(mat[tuple_of({ic, j, whole()})], new_s[tuple_of({j, whole()})]));
+      f.line = 308;
+    });
+    f.line = 307;
+  });
+  f.line = 311;
+  Obj tem = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 312;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 313;
+    for_range(zero, GLOBAL(n), [&](Obj ii) {
+      Obj at = tuple_of({ic, ii});
+      f.line = 314;
+      for_range(zero, GLOBAL(kk), [&](Obj j) {
+        f.line = 315;
+        tem.set(at, tem[at] + vec[tuple_of({ic, j, ii})]);
+        f.line = 314;
+      });
+      f.line = 318;
+      t.set(at, (tem[at] + new_e[at]) % GLOBAL(q));
+      f.line = 313;
+    });
+    f.line = 312;
+  });
+  f.line = 320;
+  Obj pk_cpa;
+  {
+    Obj enc = GLOBAL(encode);
+    pk_cpa = enc(list_of({t}), num(12));
+  }
+  f.line = 321;
+  pk_cpa = GLOBAL(bits_to_bytes)(pk_cpa);
+  f.line = 323;
+  {
+    Obj fn = GLOBAL(binascii).attr(NAME(hexlify));
+    pk_cpa = fn(pk_cpa + rho);
+  }
+  f.line = 325;
+  Obj sk_cpa;
+  {
+    Obj enc = GLOBAL(encode);
+    sk_cpa = enc(list_of({new_s}), num(12));
+  }
+  f.line = 326;
+  sk_cpa = GLOBAL(bits_to_bytes)(sk_cpa);
+  f.line = 327;
+  sk_cpa = hexlify(sk_cpa);
+  f.line = 329;
+  return list_of({pk_cpa, sk_cpa});
+}
+
+Obj body_Enc(Frame& f, Obj* a) {
+  Obj pk_cpa = a[0], ran_m = a[1], rand = a[2];
+  const Obj zero = num(0);
+  const Obj one = num(1);
+  f.line = 334;
+  rand = unhexlify(rand);
+  f.line = 335;
+  Obj ran1;
+  {
+    Obj h2b = GLOBAL(hex_to_bits);
+    ran1 = h2b(hexlify(ran_m));
+  }
+  f.line = 336;
+  Obj ran = repeat_list(zero, GLOBAL(n));
+  f.line = 338;
+  for_range(zero, GLOBAL(n), [&](Obj i) {
+    f.line = 339;
+    ran.set(i, to_int(ran1[i]));
+    f.line = 338;
+  });
+  f.line = 341;
+  pk_cpa = unhexlify(pk_cpa);
+  f.line = 342;
+  Obj newt = pk_cpa.slice(Obj(), num(-32), Obj());
+  f.line = 343;
+  Obj rho = pk_cpa.slice(num(-32), Obj(), Obj());
+  f.line = 345;
+  newt = hexlify(newt);
+  f.line = 346;
+  newt = GLOBAL(hex_to_bits)(newt);
+  f.line = 347;
+  {
+    Obj dec = GLOBAL(decode);
+    newt = dec(newt, num(12));
+  }
+  f.line = 353;
+  for_range(zero, GLOBAL(n), [&](Obj i) {
+    f.line = 354;
+    Obj scale = to_int(GLOBAL(q) / num(2)) + one;
+    ran.set(i, ran[i] * scale);
+    f.line = 353;
+  });
+  f.line = 356;
+  Obj newa;
+  {
+    Obj gen = GLOBAL(generate_mat_a);
+    newa = gen(rho, GLOBAL(kk));
+  }
+  f.line = 357;
+  for_range(zero, GLOBAL(kk), [&](Obj ii) {
+    f.line = 358;
+    for_range(ii + one, GLOBAL(kk), [&](Obj jj) {
+      f.line = 359;
+      for_range(zero, GLOBAL(n), [&](Obj ll) {
+        Obj lower = tuple_of({jj, ii, ll});
+        Obj upper = tuple_of({ii, jj, ll});
+        f.line = 360;
+        Obj tem = newa[lower];
+        f.line = 361;
+        newa.set(lower, newa[upper]);
+        f.line = 362;
+        newa.set(upper, tem);
+        f.line = 359;
+      });
+      f.line = 358;
+    });
+    f.line = 357;
+  });
+  Obj N = zero;
+  f.line = 366;
+  Obj rr = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 368;
+  Obj e1 = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 369;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 370;
+    Obj prf = GLOBAL(PRF);
+    Obj input_bytes = prf(rand, byte_of(N), GLOBAL(eta1));
+    f.line = 371;
+    Obj cbd = GLOBAL(CBD);
+    rr.set(tuple_of({i, whole()}), cbd(input_bytes, GLOBAL(eta1)));
+    f.line = 372;
+    N = N + one;
+    f.line = 369;
+  });
+  f.line = 373;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 374;
+    Obj cbd = GLOBAL(CBD);
+    Obj prf = GLOBAL(PRF);
+    Obj input_bytes = prf(rand, byte_of(N), GLOBAL(eta2));
+    e1.set(tuple_of({i, whole()}), cbd(input_bytes, GLOBAL(eta2)));
+    f.line = 375;
+    N = N + one;
+    f.line = 373;
+  });
+  f.line = 377;
+  Obj e2;
+  {
+    Obj cbd = GLOBAL(CBD);
+    Obj prf = GLOBAL(PRF);
+    Obj input_bytes = prf(rand, byte_of(N), GLOBAL(eta2));
+    e2 = cbd(input_bytes, GLOBAL(eta2));
+  }
+  f.line = 379;
+  Obj new_r = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 380;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 381;
+    Obj ntt = GLOBAL(ntt3);
+    new_r.set(tuple_of({i, whole()}), ntt(rr[tuple_of({i, whole()})]));
+    f.line = 380;
+  });
+  f.line = 385;
+  Obj newu = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 386;
+  Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
+  f.line = 388;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 389;
+    for_range(zero, GLOBAL(kk), [&](Obj j) {
+      f.line = 390;
+      Obj mul = GLOBAL(ntt3_mul);
+      vec.set(tuple_of({i, j, whole()}),
+              mul(newa[tuple_of({i, j, whole()})], new_r[tuple_of({j, whole()})]));
+      f.line = 389;
+    });
+    f.line = 388;
+  });
+  f.line = 392;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 393;
+    for_range(zero, GLOBAL(n), [&](Obj c) {
+      Obj at = tuple_of({i, c});
+      f.line = 394;
+      for_range(zero, GLOBAL(kk), [&](Obj j) {
+        f.line = 395;
+        newu.set(at, newu[at] + vec[tuple_of({i, j, c})]);
+        f.line = 394;
+      });
+      f.line = 396;
+      newu.set(at, newu[at] % GLOBAL(q));
+      f.line = 393;
+    });
+    f.line = 392;
+  });
+  f.line = 398;
+  Obj u = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 399;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 400;
+    Obj inv = GLOBAL(intt3);
+    u.set(tuple_of({i, whole()}), inv(newu[tuple_of({i, whole()})]));
+    f.line = 401;
+    for_range(zero, GLOBAL(n), [&](Obj c) {
+      Obj at = tuple_of({i, c});
+      f.line = 402;
+      u.set(at, (u[at] + e1[at]) % GLOBAL(q));
+      f.line = 401;
+    });
+    f.line = 399;
+  });
+  f.line = 405;
+  Obj v = repeat_list(zero, GLOBAL(n));
+  f.line = 406;
+  Obj newv = repeat_list(zero, GLOBAL(n));
+  f.line = 407;
+  vec = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 408;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 409;
+    Obj mul = GLOBAL(ntt3_mul);
+    vec.set(tuple_of({i, whole()}),
+            mul(newt[tuple_of({i, whole()})], new_r[tuple_of({i, whole()})]));
+    f.line = 408;
+  });
+  f.line = 411;
+  for_range(zero, GLOBAL(n), [&](Obj c) {
+    f.line = 412;
+    for_range(zero, GLOBAL(kk), [&](Obj kd) {
+      f.line = 413;
+      newv.set(c, newv[c] + vec[tuple_of({kd, c})]);
+      f.line = 412;
+    });
+    f.line = 411;
+  });
+  f.line = 415;
+  newv = GLOBAL(intt3)(newv);
+  f.line = 417;
+  for_range(zero, GLOBAL(n), [&](Obj c) {
+    f.line = 418;
+    newv.set(c, newv[c] + e2[c]);
+    f.line = 419;
+    v.set(c, (newv[c] + ran[c]) % GLOBAL(q));
+    f.line = 417;
+  });
+  f.line = 422;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = 423;
+    for_range(zero, GLOBAL(n), [&](Obj c) {
+      Obj at = tuple_of({i, c});
+      f.line = 424;
+      Obj comp = GLOBAL(compress);
+      u.set(at, comp(u[at], GLOBAL(du)));
+      f.line = 423;
+    });
+    f.line = 422;
+  });
+  f.line = 425;
+  for_range(zero, GLOBAL(n), [&](Obj c) {
+    f.line = 426;
+    Obj comp = GLOBAL(compress);
+    v.set(c, comp(v[c], GLOBAL(dv)));
+    f.line = 425;
+  });
+  f.line = 428;
+  Obj u_code;
+  {
+    Obj enc = GLOBAL(encode);
+    u_code = enc(list_of({u}), GLOBAL(du));
+  }
+  f.line = 429;
+  u_code = GLOBAL(bits_to_bytes)(u_code);
+  f.line = 431;
+  Obj v_code;
+  {
+    Obj enc = GLOBAL(encode);
+    v_code = enc(list_of({list_of({v})}), GLOBAL(dv));
+  }
+  f.line = 432;
+  v_code = GLOBAL(bits_to_bytes)(v_code);
+  f.line = 434;
+  {
+    Obj fn = GLOBAL(binascii).attr(NAME(hexlify));
+    return fn(u_code + v_code);
+  }
+}
+
+Obj body_Dec(Frame& f, Obj* a) {
+  Obj uv_code = a[0], sk_cpa = a[1];
+  const Obj zero = num(0);
+  f.line = 442;
+  sk_cpa = unhexlify(sk_cpa);
+  f.line = 443;
+  sk_cpa = hexlify(sk_cpa);
+  f.line = 444;
+  sk_cpa = GLOBAL(hex_to_bits)(sk_cpa);
+  f.line = 445;
+  {
+    Obj dec = GLOBAL(decode);
+    sk_cpa = dec(sk_cpa, num(12));
+  }
+  f.line = 447;
+  uv_code = unhexlify(uv_code);
+  f.line = 448;
+  uv_code = hexlify(uv_code);
+  f.line = 451;
+  Obj ud = GLOBAL(hex_to_bits)(uv_code);
+  f.line = 452;
+  {
+    Obj dec = GLOBAL(decode);
+    ud = dec(ud, GLOBAL(du));
+  }
+  f.line = 454;
+  Obj vd;
+  {
+    Obj start = to_int(GLOBAL(kk) * GLOBAL(n) * GLOBAL(du) / num(4));
+    vd = uv_code.slice(start, Obj(), Obj());
+  }
+  f.line = 456;
+  vd = GLOBAL(hex_to_bits)(vd);
+  f.line = 458;
+  Obj v;
+  {
+    Obj dec = GLOBAL(decode);
+    v = dec(vd, GLOBAL(dv));
+  }
+  f.line = 460;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 461;
+    for_range(zero, GLOBAL(n), [&](Obj j) {
+      f.line = 462;
+      Obj dec = GLOBAL(decompress);
+      Obj at = tuple_of({ic, j});
+      ud.set(at, dec(ud[at], GLOBAL(du)));
+      f.line = 461;
+    });
+    f.line = 460;
+  });
+  f.line = 464;
+  v = v[zero];
+  f.line = 465;
+  for_range(zero, GLOBAL(n), [&](Obj ic) {
+    f.line = 466;
+    Obj dec = GLOBAL(decompress);
+    v.set(ic, dec(v[ic], GLOBAL(dv)));
+    f.line = 465;
+  });
+  f.line = 468;
+  Obj dem = repeat_list(zero, GLOBAL(n));
+  f.line = 469;
+  Obj vv = repeat_list(zero, GLOBAL(n));
+  f.line = 470;
+  Obj newu = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 471;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 472;
+    Obj ntt = GLOBAL(ntt3);
+    newu.set(tuple_of({ic, whole()}), ntt(ud[tuple_of({ic, whole()})]));
+    f.line = 471;
+  });
+  f.line = 474;
+  Obj vec = zeros({GLOBAL(kk), GLOBAL(n)});
+  f.line = 475;
+  for_range(zero, GLOBAL(kk), [&](Obj ic) {
+    f.line = 476;
+    Obj mul = GLOBAL(ntt3_mul);
+    vec.set(tuple_of({ic, whole()}),
+            mul(sk_cpa[tuple_of({ic, whole()})], newu[tuple_of({ic, whole()})]));
+    f.line = 475;
+  });
+  f.line = 478;
+  for_range(zero, GLOBAL(n), [&](Obj ic) {
+    f.line = 479;
+    for_range(zero, GLOBAL(kk), [&](Obj kd) {
+      f.line = 480;
+      vv.set(ic, vv[ic] + vec[tuple_of({kd, ic})]);
+      f.line = 479;
+    });
+    f.line = 481;
+    vv.set(ic, vv[ic] % GLOBAL(q));
+    f.line = 478;
+  });
+  f.line = 483;
+  Obj xx = GLOBAL(intt3)(vv);
+  f.line = 485;
+  for_range(zero, GLOBAL(n), [&](Obj ic) {
+    f.line = 486;
+    dem.set(ic, (v[ic] - xx[ic]) % GLOBAL(q));
+    f.line = 485;
+  });
+  f.line = 488;
+  for_range(zero, GLOBAL(n), [&](Obj ic) {
+    f.line = 489;
+    Obj comp = GLOBAL(compress);
+    dem.set(ic, comp(dem[ic], num(1)));
+    f.line = 488;
+  });
+  return dem;
+}
+
 }  // namespace latkem
