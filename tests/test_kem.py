@@ -1,0 +1,312 @@
+"""Key generation, encryption and key encapsulation end to end."""
+import binascii
+import hashlib
+import json
+import os
+import random
+import subprocess
+import sys
+
+import pytest
+
+import Latkem
+
+VECTORS = os.path.join(os.path.dirname(__file__), "vectors")
+
+
+def load(kind):
+    with open(os.path.join(VECTORS, "mlkem512-%s.json" % kind)) as f:
+        return json.load(f)["tests"]
+
+
+class Draws:
+    """Stands in for the `random` module: hands out the given byte strings."""
+
+    def __init__(self, *values):
+        self.values = list(values)
+
+    def randbytes(self, count):
+        value = self.values.pop(0)
+        assert len(value) == count
+        return value
+
+
+def entries(exc):
+    out = []
+    tb = exc.__traceback__
+    while tb is not None:
+        code = tb.tb_frame.f_code
+        if code.co_filename == "latkem_alg\\Latkem":
+            out.append((code.co_name, tb.tb_lineno))
+        tb = tb.tb_next
+    return out
+
+
+@pytest.fixture(scope="module")
+def keypair():
+    state = random.getstate()
+    random.seed(1234)
+    try:
+        return Latkem.CCA_KeyGen()
+    finally:
+        random.setstate(state)
+
+
+@pytest.fixture
+def rebind(monkeypatch):
+    def set_globals(**values):
+        for name, value in values.items():
+            monkeypatch.setattr(Latkem, name, value)
+
+    return set_globals
+
+
+def is_lower_hex(data):
+    return isinstance(data, bytes) and all(c in b"0123456789abcdef" for c in data)
+
+
+# --- formats -----------------------------------------------------------------
+
+
+def test_key_and_ciphertext_formats(keypair):
+    pk, sk = keypair
+    assert is_lower_hex(pk) and len(pk) == 1600
+    assert is_lower_hex(sk) and len(sk) == 3264
+    assert sk[1536:3136] == pk
+    assert sk[3136:3200] == Latkem.H(pk)
+    c, key = Latkem.CCA_Enc(pk, b"\x01" * 32)
+    assert is_lower_hex(c) and len(c) == 1536
+    assert type(key) is bytes and len(key) == 32
+
+
+def test_genkey_layout_and_determinism():
+    seed = bytes(range(32))
+    result = Latkem.Genkey(seed)
+    assert type(result) is list and len(result) == 2
+    pk, sk = result
+    assert (len(pk), len(sk)) == (1600, 1536)
+    assert pk[-64:] == binascii.hexlify(hashlib.sha3_512(seed).digest()[:32])
+    assert Latkem.Genkey(seed) == result
+    assert Latkem.Genkey(b"") != result
+    # every 12-bit field of both keys holds a residue
+    for key in (binascii.unhexlify(pk)[:768], binascii.unhexlify(sk)):
+        for i in range(0, len(key), 3):
+            assert key[i] + 256 * (key[i + 1] & 15) < 3329
+            assert (key[i + 1] >> 4) + 16 * key[i + 2] < 3329
+
+
+# --- the public vectors ----------------------------------------------------------
+
+
+@pytest.mark.parametrize("case", load("keygen")[:8], ids=lambda c: "tc%d" % c["tcId"])
+def test_keygen_vectors(case, rebind):
+    d, z = bytes.fromhex(case["d"]), bytes.fromhex(case["z"])
+    rebind(random=Draws(d, z))
+    pk, sk = Latkem.CCA_KeyGen()
+    assert pk == case["ek"].encode()
+    assert sk == case["dk"].encode()
+    assert Latkem.Genkey(d) == [case["ek"].encode(), case["dk"][:1536].encode()]
+
+
+@pytest.mark.parametrize("case", load("encap")[:8], ids=lambda c: "tc%d" % c["tcId"])
+def test_encapsulation_vectors(case):
+    ek, m = case["ek"].encode(), bytes.fromhex(case["m"])
+    K, r = Latkem.G(m + binascii.unhexlify(Latkem.H(ek)))
+    assert Latkem.Enc(ek, m, binascii.hexlify(r)) == case["c"].encode()
+    assert K.hex() == case["k"]
+
+
+@pytest.mark.parametrize("case", load("decap"), ids=lambda c: "tc%d" % c["tcId"])
+def test_decapsulation_vectors(case):
+    dk, c = case["dk"], case["c"]
+    bits = Latkem.Dec(c, dk[:1536])
+    m = Latkem.bits_to_bytes("".join(str(b) for b in bits))
+    K, r = Latkem.G(m + binascii.unhexlify(dk[3136:3200]))
+    again = Latkem.Enc(dk[1536:3136], m, binascii.hexlify(r))
+    if case["reason"] == "no modification":
+        assert again == c.encode()
+        assert K.hex() == case["k"]
+    else:
+        assert again != c.encode()
+
+
+# --- key exchange ------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("as_text", [False, True])
+def test_round_trip(keypair, as_text, capsys):
+    pk, sk = keypair
+    c, key = Latkem.CCA_Enc(pk, os.urandom(32))
+    if as_text:
+        c, sk = c.decode(), sk.decode()
+    assert Latkem.CCA_Dec(c, sk) == key
+    assert capsys.readouterr().out == ""
+
+
+def test_encapsulation_is_deterministic(keypair):
+    pk, _ = keypair
+    assert Latkem.CCA_Enc(pk, b"seed") == Latkem.CCA_Enc(pk, b"seed")
+    assert Latkem.CCA_Enc(pk, b"") != Latkem.CCA_Enc(pk, b"seed")
+
+
+def rejection_key(sk, c):
+    z = binascii.unhexlify(sk[3200:3264])
+    return Latkem.kdf(z + binascii.unhexlify(Latkem.H(c)), 32)
+
+
+@pytest.mark.parametrize(
+    "forge",
+    [
+        lambda c: c.upper(),
+        lambda c: c[:100] + (b"0" if c[100:101] != b"0" else b"1") + c[101:],
+        lambda c: c[:-1] + (b"0" if c[-1:] != b"0" else b"1"),
+    ],
+    ids=["upper-case", "digit-changed", "last-digit-changed"],
+)
+def test_forged_ciphertext_gets_the_rejection_key(keypair, forge, capsys):
+    pk, sk = keypair
+    c, key = Latkem.CCA_Enc(pk, b"\x07" * 32)
+    forged = forge(c)
+    result = Latkem.CCA_Dec(forged, sk)
+    assert result != key
+    assert result == rejection_key(sk, forged)
+    assert Latkem.CCA_Dec(forged, sk) == result
+    assert capsys.readouterr().out == "错了\n错了\n"
+
+
+def test_upper_case_ciphertext_still_decrypts_to_the_message(keypair):
+    pk, sk = keypair
+    m = bytes(range(32))
+    c = Latkem.Enc(pk, m, b"00" * 32)
+    bits = Latkem.Dec(c.upper(), sk[:1536].upper())
+    assert Latkem.bits_to_bytes("".join(map(str, bits))) == m
+
+
+def test_reproducible_after_seeding():
+    state = random.getstate()
+    try:
+        random.seed(99)
+        first = Latkem.CCA_KeyGen()
+        second = Latkem.CCA_KeyGen()
+        random.seed(99)
+        assert Latkem.CCA_KeyGen() == first
+    finally:
+        random.setstate(state)
+    assert first != second
+
+
+class BitsOnly:
+    """A generator without randbytes, as on hosts before 3.9."""
+
+    def __init__(self, seed):
+        self._r = random.Random(seed)
+
+    def getrandbits(self, k):
+        return self._r.getrandbits(k)
+
+
+def test_generator_without_randbytes(rebind):
+    rebind(random=BitsOnly(5))
+    keys = Latkem.CCA_KeyGen()
+    r = random.Random(5)
+    d = r.getrandbits(256).to_bytes(32, "little")
+    z = r.getrandbits(256).to_bytes(32, "little")
+    rebind(random=Draws(d, z))
+    assert Latkem.CCA_KeyGen() == keys
+
+
+@pytest.mark.parametrize(
+    "params, sizes",
+    [
+        (dict(kk=3, eta1=2), (2368, 4800, 2176)),
+        (dict(kk=4, eta1=2, du=11, dv=5), (3136, 6336, 3136)),
+    ],
+    ids=["rank3", "rank4"],
+)
+def test_larger_ranks(rebind, params, sizes, capsys):
+    rebind(**params)
+    pk, sk = Latkem.CCA_KeyGen()
+    c, key = Latkem.CCA_Enc(pk, b"rank")
+    assert (len(pk), len(sk), len(c)) == sizes
+    assert Latkem.CCA_Dec(c, sk) == key
+    assert capsys.readouterr().out == ""
+
+
+# --- CPA encryption and decryption ----------------------------------------------------
+
+
+def test_message_bits_and_bit_order(keypair):
+    pk, sk = keypair
+    cpa_sk = sk[:1536]
+    coins = b"ab" * 32
+    for m in (bytes(32), b"\xff" * 32, bytes(range(1, 33))):
+        bits = Latkem.Dec(Latkem.Enc(pk, m, coins), cpa_sk)
+        assert type(bits) is list and len(bits) == 256
+        assert bits == [(m[i // 8] >> (i % 8)) & 1 for i in range(256)]
+    plain = Latkem.Enc(pk, bytes(32), coins)
+    one = Latkem.Enc(pk, b"\x01" + bytes(31), coins)
+    assert one[:1280] == plain[:1280] and one != plain
+    # a longer message is cut to its first 32 bytes
+    assert Latkem.Enc(pk, bytes(32) + b"tail", coins) == plain
+
+
+def test_special_ciphertexts(keypair):
+    _, sk = keypair
+    assert Latkem.Dec(b"0" * 1536, sk[:1536]) == [0] * 256
+    assert Latkem.Dec(b"0" * 1280 + b"8" * 256, sk[:1536]) == [1] * 256
+
+
+# --- failures ------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "params, message, line",
+    [
+        (dict(n=6), "n值应为为2的幂次", 268),
+        (dict(k=12), "q should be equal to k*n+1", 271),
+        (dict(n=8, k=6, q=49), "q should be prime", 275),
+    ],
+)
+def test_parameter_checks(rebind, params, message, line):
+    rebind(**params)
+    with pytest.raises(ValueError) as info:
+        Latkem.CCA_KeyGen()
+    assert str(info.value) == message
+    assert entries(info.value) == [("Latkem.CCA_KeyGen", 654), ("Latkem.Genkey", line)]
+
+
+@pytest.mark.parametrize(
+    "call, exc, line",
+    [
+        (lambda pk, sk: Latkem.Dec(b"0" * 1535, sk[:1536]), binascii.Error, ("Dec", 447)),
+        (lambda pk, sk: Latkem.Dec(b"0" * 1280, sk[:1536]), IndexError, ("Dec", 464)),
+        (lambda pk, sk: Latkem.Enc(pk, b"short", b"00"), IndexError, ("Enc", 339)),
+        (lambda pk, sk: Latkem.Enc(pk, bytes(32), b"0"), binascii.Error, ("Enc", 334)),
+        (lambda pk, sk: Latkem.Enc(pk[-40:], bytes(32), b"00"), ValueError, ("Enc", 356)),
+        (lambda pk, sk: Latkem.CCA_Enc(pk, "text"), TypeError, ("CCA_Enc", 668)),
+        (lambda pk, sk: Latkem.CCA_Dec(b"00", 5), TypeError, ("CCA_Dec", 683)),
+        (lambda pk, sk: Latkem.CCA_Dec(b"0", sk), binascii.Error, ("CCA_Dec", 688)),
+    ],
+)
+def test_failures_and_their_lines(keypair, call, exc, line):
+    with pytest.raises(exc) as info:
+        call(*keypair)
+    name, number = line
+    assert entries(info.value)[0] == ("Latkem." + name, number)
+
+
+def test_unsliceable_secret_key():
+    with pytest.raises(TypeError, match="'int' object is unsliceable"):
+        Latkem.CCA_Dec(b"00", 5)
+
+
+# --- the self-demonstration -----------------------------------------------------------
+
+
+def test_self_demonstration_runs_a_key_exchange():
+    out = subprocess.run(
+        [sys.executable, "-m", "latkem_demo"], capture_output=True, text=True, check=True
+    ).stdout.splitlines()
+    labels = [line.split(" ", 1)[0] for line in out]
+    assert labels == ["cca_pk:", "cca_sk:", "Cipher:", "K1:", "K2:"]
+    assert out[3].split(" ", 1)[1] == out[4].split(" ", 1)[1]
