@@ -1,0 +1,101 @@
+"""Shared fixtures for the Latkem tests.
+
+All tests of one run share a single module object (the module refuses to be
+initialised twice in a process), so any test that rebinds or deletes a module
+global or a builtin must go through the restoring fixtures below.
+"""
+import builtins
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import Latkem
+
+# File name every traceback entry of the module reports.
+LATKEM_FILE = "latkem_alg\\Latkem"
+
+
+@pytest.fixture(scope="session")
+def latkem():
+    return Latkem
+
+
+@pytest.fixture
+def module_globals():
+    """The module dictionary, put back afterwards with its values and key order."""
+    d = vars(Latkem)
+    saved = list(d.items())
+    yield d
+    if [(k, id(v)) for k, v in d.items()] != [(k, id(v)) for k, v in saved]:
+        d.clear()
+        d.update(saved)
+
+
+@pytest.fixture
+def builtin_names():
+    """The builtins module, with every name added or rebound undone afterwards."""
+    d = vars(builtins)
+    saved = dict(d)
+    yield builtins
+    for key in [k for k in d if k not in saved]:
+        del d[key]
+    for key, value in saved.items():
+        if d.get(key, d) is not value:
+            d[key] = value
+
+
+def traceback_entries(exc):
+    """(function name, file name, line) of every entry of the exception's traceback."""
+    out = []
+    tb = exc.__traceback__
+    while tb is not None:
+        code = tb.tb_frame.f_code
+        out.append((code.co_name, code.co_filename, tb.tb_lineno))
+        tb = tb.tb_next
+    return out
+
+
+@pytest.fixture(scope="session")
+def entries():
+    """Traceback entries of the module, as (name, line), outermost first."""
+
+    def module_entries(exc):
+        found = traceback_entries(exc)
+        assert all(
+            (f == LATKEM_FILE) == name.startswith(("Latkem.", "init Latkem"))
+            for name, f, _ in found
+        ), found
+        return [(name, line) for name, f, line in found if f == LATKEM_FILE]
+
+    return module_entries
+
+
+@pytest.fixture(scope="session")
+def all_entries():
+    """Every traceback entry as (name, line), outermost first."""
+    return lambda exc: [(name, line) for name, _, line in traceback_entries(exc)]
+
+
+@pytest.fixture(scope="session")
+def run_python(tmp_path_factory):
+    """Runs a script in a fresh interpreter of the running kind."""
+
+    def run(source, *options):
+        tmp_path = tmp_path_factory.mktemp("script")
+        script = tmp_path / "script.py"
+        script.write_text(textwrap.dedent(source))
+        return subprocess.run(
+            [sys.executable, *options, str(script)],
+            cwd=str(tmp_path),
+            env=dict(os.environ),
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            universal_newlines=True,
+            timeout=300,
+        )
+
+    return run

@@ -1,0 +1,604 @@
+"""The module frame: globals and tables, function objects, argument binding,
+global lookup, traceback entries, initialisation and re-import."""
+import binascii
+import builtins
+import ctypes
+import hashlib
+import inspect
+import json
+import math
+import random
+import sys
+import types
+
+import numpy
+import pytest
+
+LATKEM_FILE = "latkem_alg\\Latkem"
+SEED = bytes(range(32))
+
+# name, first line, parameters, locals
+FUNCTIONS = [
+    ("compress", 31, ("x", "d_u"), ("new_x", "mod")),
+    ("decompress", 38, ("x", "d_u"), ("new_x",)),
+    ("CBD", 43, ("byte_array", "eta"), ("f", "new_list", "ic", "ac", "bc", "jc")),
+    ("PRF", 56, ("ss", "bd", "eta"), ("data", "hash_value")),
+    ("H", 67, ("data",), ("sha3", "string", "hex_string")),
+    ("mont_red", 79, ("xx",), ()),
+    ("mont_mul", 85, ("aa", "bb"), ("cc",)),
+    ("barrett_red", 92, ("xx",), ("tem", "tedd")),
+    ("ntt3_mul", 133, ("fff", "ggg"), ("new_vv", "ic", "r0", "r1", "r2", "r3")),
+    ("ntt3_mul0", 151, ("a0", "a1", "b0", "b1", "ze"), ("r0", "r1")),
+    ("ntt3", 168, ("vvv",), ("new_v", "ic", "kd", "l", "ind", "zeta", "j", "t")),
+    ("intt3", 194, ("vvv",), ("new_v", "ic", "l", "l_upper", "kd", "ind", "zeta", "j", "t")),
+    ("Genkey", 265, ("dd",),
+     ("ic", "s", "e", "rho", "sigma", "a", "N", "input_bytes", "new_s", "new_e", "t", "vec",
+      "j", "tem", "ii", "pk_cpa", "sk_cpa")),
+    ("Enc", 333, ("pk_cpa", "ran_m", "rand"),
+     ("ran1", "ran", "i", "newt", "rho", "ic", "newa", "ii", "jj", "ll", "tem", "N", "rr",
+      "e1", "input_bytes", "e2", "new_r", "newu", "vec", "j", "u", "v", "newv", "kd",
+      "u_code", "v_code", "uv_code")),
+    ("Dec", 440, ("uv_code", "sk_cpa"),
+     ("ud", "vd", "v", "ic", "j", "dem", "vv", "newu", "vec", "kd", "xx")),
+    ("XOF", 495, ("bytes32", "int_a", "int_b"), ("input_bytes",)),
+    ("generate_mat_a", 508, ("rho", "len_a"), ("mat_A", "j", "ic", "tem")),
+    ("G", 519, ("bytes32",), ("output",)),
+    ("Parse", 530, ("bytes96",), ("ii", "jj", "coeff", "d1", "d2")),
+    ("encode", 553, ("fff", "l"), ("fff_bytes", "jj", "ii")),
+    ("decode", 566, ("fff_bits", "l"), ("ind", "rr", "coeff", "hh", "ii", "jj")),
+    ("hex_to_bits", 583, ("hex_str",), ("hex_pairs", "bit_str", "hex_pair", "byte", "tem", "ic")),
+    ("bits_to_bytes", 597, ("ss",), ("ind", "byte32", "ii", "tem")),
+    ("kdf", 612, ("in_str", "length"), ()),
+    ("CCA_KeyGen", 651, (), ("dd", "cca_pk", "sk2", "H_cca_pk", "z", "cca_sk")),
+    ("CCA_Enc", 667, ("cca_pk", "m_unhex"), ("m_hash", "K_bar", "rand", "c_text", "K_key")),
+    ("CCA_Dec", 681, ("c_text", "cca_sk"),
+     ("cpa_sk", "cpa_pk", "H_cca_pk", "z", "m2", "new_m2", "K_bar", "rand", "c2", "i")),
+]
+FIRST_LINE = {name: line for name, line, _, _ in FUNCTIONS}
+FUNCTION_NAMES = [name for name, _, _, _ in FUNCTIONS]
+
+GLOBALS_IN_ORDER = (
+    ["math", "random", "binascii", "np", "hashlib", "sha3_256", "sha3_512", "shake_128",
+     "shake_256", "q", "n", "k", "eta1", "eta2", "kk", "bar_k", "bar_r", "ted", "du", "dv"]
+    + FUNCTION_NAMES[:24]
+    + ["tree", "mont", "mont_inv", "zetas", "zetas_inv"]
+    + FUNCTION_NAMES[24:]
+)
+
+DEMO_GLOBALS = ["cca_pk1", "cca_sk1", "new_m", "Cipher", "scr_key", "new_k"]
+
+
+def brv7(i):
+    return int(format(i, "07b")[::-1], 2)
+
+
+# ---------------------------------------------------------------------------
+# Globals and tables
+
+
+def test_globals_are_bound_in_order(latkem):
+    keys = list(vars(latkem))
+    assert "__builtins__" in keys[: keys.index("math")]
+    assert keys[keys.index("math"):] == GLOBALS_IN_ORDER
+    assert not set(DEMO_GLOBALS) & set(keys)
+
+
+@pytest.mark.parametrize(
+    "name, value",
+    [("q", 3329), ("n", 256), ("k", 13), ("eta1", 3), ("eta2", 2), ("kk", 2), ("bar_k", 12),
+     ("bar_r", 20158), ("ted", 1664), ("du", 10), ("dv", 4), ("mont", 2285),
+     ("mont_inv", 169)],
+)
+def test_parameter(latkem, name, value):
+    got = getattr(latkem, name)
+    assert type(got) is int and got == value
+
+
+def test_parameters_fit_together(latkem):
+    q = latkem.q
+    assert q == latkem.k * latkem.n + 1
+    assert latkem.mont == 2 ** 16 % q
+    assert latkem.mont * latkem.mont_inv % q == 1
+    assert latkem.bar_r == 2 ** 26 // q
+    assert latkem.ted == int(q / 2)
+
+
+@pytest.mark.parametrize(
+    "name, expected",
+    [("math", math), ("random", random), ("binascii", binascii), ("np", numpy),
+     ("hashlib", hashlib), ("sha3_256", hashlib.sha3_256), ("sha3_512", hashlib.sha3_512),
+     ("shake_128", hashlib.shake_128), ("shake_256", hashlib.shake_256),
+     ("__builtins__", builtins)],
+)
+def test_host_objects(latkem, name, expected):
+    assert getattr(latkem, name) is expected
+
+
+def test_module_attributes(latkem):
+    assert latkem.__name__ == "Latkem"
+    assert latkem.__doc__ is None
+    assert latkem.__package__ == ""
+    assert latkem.__file__ == latkem.__spec__.origin
+    assert latkem.__loader__ is latkem.__spec__.loader
+    assert not hasattr(latkem, "__path__")
+    assert sys.modules["Latkem"] is latkem
+
+
+def test_tree(latkem):
+    tree = latkem.tree
+    assert type(tree) is list and len(tree) == 128
+    assert [brv7(i) for i in range(128)] == tree
+    assert all(type(v) is (int if i % 2 == 0 else float) for i, v in enumerate(tree))
+    assert tree[:4] == [0, 64.0, 32, 96.0] and tree[-1] == 127.0
+
+
+def test_zetas(latkem):
+    zetas = latkem.zetas
+    assert type(zetas) is list and all(type(v) is int for v in zetas)
+    assert zetas == [2285 * pow(17, brv7(i), 3329) % 3329 for i in range(128)]
+    assert zetas[:5] == [2285, 2571, 2970, 1812, 1493]
+    assert zetas[-4:] == [958, 1869, 1522, 1628]
+
+
+def test_zetas_inv(latkem):
+    inv17 = pow(17, 255, 3329)  # 17 has order 256
+    order = [j for start in (64, 32, 16, 8, 4, 2, 1) for j in range(start, 2 * start)]
+    expected = [2285 * pow(inv17, brv7(j), 3329) % 3329 for j in order]
+    expected.append(2285 * 2285 * pow(128, 3327, 3329) % 3329)
+    zetas_inv = latkem.zetas_inv
+    assert type(zetas_inv) is list and all(type(v) is int for v in zetas_inv)
+    assert zetas_inv == expected
+    assert zetas_inv[:4] == [1701, 1807, 1460, 2371]
+    assert zetas_inv[-3:] == [359, 758, 1441]
+
+
+# ---------------------------------------------------------------------------
+# Function objects
+
+
+@pytest.mark.parametrize("name, line, params, local_names", FUNCTIONS, ids=FUNCTION_NAMES)
+def test_function_object(latkem, name, line, params, local_names):
+    f = getattr(latkem, name)
+    assert callable(f)
+    assert f.__name__ == name and f.__qualname__ == name
+    assert f.__module__ == "Latkem"
+    assert f.__doc__ is None
+    assert f.__defaults__ is None and f.__kwdefaults__ is None
+    assert f.__globals__ is vars(latkem)
+    code = f.__code__
+    assert code.co_argcount == len(params)
+    assert code.co_kwonlyargcount == 0
+    assert getattr(code, "co_posonlyargcount", 0) == 0
+    assert code.co_varnames == params + local_names
+    assert code.co_filename == LATKEM_FILE
+    assert code.co_name == name
+    assert code.co_firstlineno == line
+    sig = inspect.signature(f)
+    assert tuple(sig.parameters) == params
+    assert all(
+        p.kind is p.POSITIONAL_OR_KEYWORD and p.default is p.empty
+        for p in sig.parameters.values()
+    )
+
+
+# ---------------------------------------------------------------------------
+# Argument binding
+
+
+def _call(latkem, name, args, kwargs):
+    return getattr(latkem, name)(*args, **kwargs)
+
+
+A, B = b"00", b"11"
+
+
+@pytest.mark.parametrize(
+    "name, args, kwargs, message",
+    [
+        # no keywords: the count must be exact
+        ("H", (), {}, "H() takes exactly 1 positional argument (0 given)"),
+        ("H", (A, B), {}, "H() takes exactly 1 positional argument (2 given)"),
+        ("compress", (1,), {}, "compress() takes exactly 2 positional arguments (1 given)"),
+        ("ntt3_mul0", (1, 2, 3, 4, 5, 6), {},
+         "ntt3_mul0() takes exactly 5 positional arguments (6 given)"),
+        # keywords with too many positionals
+        ("XOF", (SEED, 0, 1, 2), {"foo": 1},
+         "XOF() takes exactly 3 positional arguments (4 given)"),
+        ("H", (A, B), {"data": A}, "H() takes exactly 1 positional argument (2 given)"),
+        # the first missing parameter is reported before any keyword is examined
+        ("CCA_Enc", (A,), {"cca_pk": A},
+         "CCA_Enc() takes exactly 2 positional arguments (1 given)"),
+        ("XOF", (SEED,), {"foo": 1, "int_b": 1},
+         "XOF() takes exactly 3 positional arguments (1 given)"),
+        ("XOF", (), {"int_b": 1, "bytes32": SEED},
+         "XOF() takes exactly 3 positional arguments (1 given)"),
+        ("XOF", (), {"foo": 1}, "XOF() takes exactly 3 positional arguments (0 given)"),
+        # remaining keywords: duplicates and unexpected names
+        ("CCA_Enc", (A, B), {"cca_pk": A},
+         "CCA_Enc() got multiple values for keyword argument 'cca_pk'"),
+        ("CCA_Enc", (A, B), {"key": 1}, "CCA_Enc() got an unexpected keyword argument 'key'"),
+        ("XOF", (SEED, 0), {"int_b": 1, "int_a": 0},
+         "XOF() got multiple values for keyword argument 'int_a'"),
+        ("XOF", (SEED, 0, 1), {"foo": 1, "bytes32": SEED},
+         "XOF() got an unexpected keyword argument 'foo'"),
+        ("XOF", (SEED, 0, 1), {"bytes32": SEED, "foo": 1},
+         "XOF() got multiple values for keyword argument 'bytes32'"),
+        ("kdf", (), {"length": 1, "in_str": b"", "in_st": 1},
+         "kdf() got an unexpected keyword argument 'in_st'"),
+        # a function without parameters: keywords are examined first
+        ("CCA_KeyGen", (1,), {}, "CCA_KeyGen() takes no arguments (1 given)"),
+        ("CCA_KeyGen", (1, 2), {}, "CCA_KeyGen() takes no arguments (2 given)"),
+        ("CCA_KeyGen", (), {"x": 1}, "CCA_KeyGen() takes no keyword arguments"),
+        ("CCA_KeyGen", (1,), {"x": 1}, "CCA_KeyGen() takes no keyword arguments"),
+    ],
+)
+def test_binding_error(latkem, entries, name, args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        _call(latkem, name, args, kwargs)
+    assert str(info.value) == message
+    assert entries(info.value) == [("Latkem." + name, FIRST_LINE[name])]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda m: m.XOF(**{1: 2}),
+        lambda m: m.XOF(SEED, 0, 1, **{1: 2}),
+        lambda m: m.H(**{"data": A, 1: 2}),
+        lambda m: m.CCA_KeyGen(**{1: 2}),
+    ],
+    ids=["alone", "after-all-positionals", "after-a-good-one", "no-parameters"],
+)
+def test_dict_key_that_is_not_a_string(latkem, call):
+    with pytest.raises(TypeError) as info:
+        call(latkem)
+    assert str(info.value) == "keywords must be strings"
+
+
+_vectorcall = getattr(ctypes.pythonapi, "PyObject_Vectorcall", None)
+
+
+@pytest.mark.skipif(_vectorcall is None, reason="the host does not export PyObject_Vectorcall")
+@pytest.mark.parametrize(
+    "positional, kwnames, kwvalues, message",
+    [
+        ((SEED, 0, 1), (7,), (2,), "XOF() keywords must be strings"),
+        ((SEED, 0), ("int_b", 7), (1, 2), "XOF() keywords must be strings"),
+        ((SEED, 0, 1), ("foo", 7), (1, 2), "XOF() got an unexpected keyword argument 'foo'"),
+        ((SEED, 0, 1), (7, "foo"), (1, 2), "XOF() keywords must be strings"),
+        # a name that is not a string never matches a parameter
+        ((SEED,), (7,), (2,), "XOF() takes exactly 3 positional arguments (1 given)"),
+    ],
+)
+def test_keyword_names_that_are_not_strings(latkem, entries, positional, kwnames, kwvalues,
+                                            message):
+    # Only a caller in C can pass such names; the host's own call paths refuse them.
+    _vectorcall.restype = ctypes.py_object
+    _vectorcall.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
+    values = positional + kwvalues
+    argv = (ctypes.py_object * len(values))(*values)
+    with pytest.raises(TypeError) as info:
+        _vectorcall(latkem.XOF, argv, len(positional), kwnames)
+    assert str(info.value) == message
+    assert entries(info.value) == [("Latkem.XOF", 495)]
+
+
+@pytest.mark.parametrize(
+    "name, args, forms",
+    [
+        ("XOF", (SEED, 1, 2),
+         [((SEED,), {"int_b": 2, "int_a": 1}),
+          ((), {"int_b": 2, "bytes32": SEED, "int_a": 1}),
+          ((SEED, 1), {"int_b": 2})]),
+        ("PRF", (SEED, b"\x01", 1),
+         [((), {"eta": 1, "bd": b"\x01", "ss": SEED}), ((SEED,), {"eta": 1, "bd": b"\x01"})]),
+        ("kdf", (b"abc", 5), [((), {"length": 5, "in_str": b"abc"}), ((b"abc",), {"length": 5})]),
+        ("H", (b"0a",), [((), {"data": b"0a"})]),
+        ("G", (b"xy",), [((), {"bytes32": b"xy"})]),
+    ],
+)
+def test_keywords_bind_like_positionals(latkem, name, args, forms):
+    expected = _call(latkem, name, args, {})
+    for fargs, fkwargs in forms:
+        assert _call(latkem, name, fargs, fkwargs) == expected
+
+
+# ---------------------------------------------------------------------------
+# Traceback entries
+
+
+def test_binding_error_inside_a_call_from_the_module(latkem, module_globals, entries):
+    module_globals["sha3_512"] = latkem.PRF
+    with pytest.raises(TypeError, match=r"^PRF\(\) takes exactly 3 positional arguments \(1 given\)$") as info:
+        latkem.G(b"")
+    assert entries(info.value) == [("Latkem.G", 522), ("Latkem.PRF", 56)]
+
+
+def test_callee_entry_below_caller(latkem, module_globals, all_entries):
+    module_globals["shake_128"] = latkem.H
+    with pytest.raises(binascii.Error) as info:
+        latkem.XOF(SEED, 0, 0)
+    assert all_entries(info.value)[1:] == [("Latkem.XOF", 504), ("Latkem.H", 68)]
+
+
+def test_same_function_twice_gets_two_entries(latkem, module_globals, entries):
+    module_globals["shake_128"] = latkem.XOF
+    with pytest.raises(TypeError, match=r"^XOF\(\) takes exactly 3 positional") as info:
+        latkem.XOF(SEED, 0, 0)
+    assert entries(info.value) == [("Latkem.XOF", 504), ("Latkem.XOF", 495)]
+
+
+def test_host_callee_and_host_caller(latkem, module_globals, all_entries):
+    def failing_hash(data):
+        raise KeyError(data)
+
+    def wrapper():
+        return latkem.kdf(b"in", 4)
+
+    module_globals["shake_256"] = failing_hash
+    with pytest.raises(KeyError) as info:
+        wrapper()
+    assert all_entries(info.value)[1:] == [
+        ("wrapper", wrapper.__code__.co_firstlineno + 1),
+        ("Latkem.kdf", 614),
+        ("failing_hash", failing_hash.__code__.co_firstlineno + 1),
+    ]
+    assert info.value.args == (b"in",)
+
+
+def test_entry_once_per_failure(latkem, entries):
+    # The cached entries must not pile up across failures.
+    for _ in range(3):
+        with pytest.raises(ValueError) as info:
+            latkem.XOF(b"", 0, 0)
+        assert entries(info.value) == [("Latkem.XOF", 502)]
+
+
+# ---------------------------------------------------------------------------
+# Global lookup at each use
+
+
+@pytest.mark.parametrize(
+    "missing, name, args, line",
+    [
+        ("n", "XOF", (SEED, 0, 0), 504),
+        ("shake_128", "XOF", (SEED, 0, 0), 504),
+        ("sha3_512", "G", (b"",), 522),
+        ("shake_256", "kdf", (b"", 1), 614),
+        ("binascii", "H", (b"00",), 68),
+        ("hashlib", "H", (b"00",), 70),
+        ("hashlib", "PRF", (b"", b"", 1), 62),
+    ],
+)
+def test_missing_global(latkem, module_globals, entries, missing, name, args, line):
+    del module_globals[missing]
+    with pytest.raises(NameError) as info:
+        _call(latkem, name, args, {})
+    assert str(info.value) == "name '%s' is not defined" % missing
+    assert entries(info.value) == [("Latkem." + name, line)]
+
+
+def _hash_outputs(m):
+    return {
+        "H": m.H(b"0123"),
+        "G": m.G(b"ab"),
+        "PRF": m.PRF(SEED, b"\x00", 1),
+        "XOF": m.XOF(SEED, 0, 1),
+        "kdf": m.kdf(b"ab", 16),
+    }
+
+
+@pytest.mark.parametrize(
+    "name, replacement, changed",
+    [
+        ("binascii", types.SimpleNamespace(
+            unhexlify=binascii.unhexlify, hexlify=lambda b: binascii.hexlify(b).upper()),
+         {"H"}),
+        ("hashlib", types.SimpleNamespace(
+            sha3_256=hashlib.sha3_512, shake_256=hashlib.shake_128), {"H", "PRF"}),
+        ("sha3_256", hashlib.sha3_512, set()),
+        ("sha3_512", hashlib.sha3_384, {"G"}),
+        ("shake_128", hashlib.shake_256, {"XOF"}),
+        ("shake_256", hashlib.shake_128, {"kdf"}),
+        ("n", 128, {"XOF"}),
+        ("q", 17, set()),
+    ],
+)
+def test_rebinding_a_global_changes_exactly_its_readers(latkem, module_globals, name,
+                                                        replacement, changed):
+    before = _hash_outputs(latkem)
+    module_globals[name] = replacement
+    after = _hash_outputs(latkem)
+    assert {f for f in before if before[f] != after[f]} == changed
+
+
+def test_rebound_global_is_used(latkem, module_globals):
+    module_globals["n"] = 128
+    assert latkem.XOF(SEED, 2, 3) == hashlib.shake_128(SEED + b"\x02\x03").digest(384)
+    module_globals["n"] = 0
+    assert latkem.XOF(SEED, 2, 3) == b""
+    module_globals["shake_128"] = hashlib.shake_256
+    assert latkem.XOF(SEED, 2, 3) == b""
+    module_globals["n"] = 256
+    assert latkem.XOF(SEED, 2, 3) == hashlib.shake_256(SEED + b"\x02\x03").digest(768)
+    module_globals["sha3_512"] = hashlib.sha3_384
+    digest = hashlib.sha3_384(b"ab").digest()
+    assert latkem.G(b"ab") == (digest[:32], digest[32:])
+
+
+def test_builtins_stand_in_for_missing_globals(latkem, module_globals, builtin_names):
+    del module_globals["n"]
+    builtin_names.n = 16
+    assert latkem.XOF(SEED, 0, 0) == hashlib.shake_128(SEED + b"\0\0").digest(48)
+    module_globals["n"] = 8  # the module dictionary comes first
+    assert len(latkem.XOF(SEED, 0, 0)) == 24
+    del module_globals["binascii"]
+    builtin_names.binascii = binascii
+    assert latkem.H(b"") == hashlib.sha3_256(b"").hexdigest().encode()
+
+
+def test_value_error_is_fixed_at_initialisation(latkem, module_globals, builtin_names):
+    real = ValueError
+    module_globals["ValueError"] = KeyError
+    builtin_names.ValueError = KeyError
+    try:
+        latkem.XOF(b"", 0, 0)
+    except BaseException as exc:
+        caught = exc
+    else:
+        caught = None
+    finally:
+        builtin_names.ValueError = real
+    assert type(caught) is ValueError
+    assert str(caught) == "Length of input bytes should be equal to 32"
+
+
+# ---------------------------------------------------------------------------
+# Initialisation and re-import, each in a fresh interpreter
+
+
+def _last_json(proc):
+    assert proc.returncode == 0, proc.stderr
+    return json.loads(proc.stdout.strip().splitlines()[-1])
+
+
+def test_import_twice_gives_the_same_module(run_python):
+    proc = run_python(
+        """
+        import ctypes, importlib.util, json, sys, types
+        import Latkem
+        first = Latkem
+        del sys.modules["Latkem"]
+        import Latkem
+        again = Latkem is first
+        spec = importlib.util.find_spec("Latkem")
+        from_spec = importlib.util.module_from_spec(spec) is first
+        api = ctypes.pythonapi
+        api.PyModule_GetDef.restype = ctypes.c_void_p
+        api.PyModule_GetDef.argtypes = [ctypes.py_object]
+        api.PyModule_ExecDef.restype = ctypes.c_int
+        api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
+        definition = api.PyModule_GetDef(first)
+        same = api.PyModule_ExecDef(first, definition)
+        try:
+            api.PyModule_ExecDef(types.ModuleType("Latkem"), definition)
+            other = None
+        except RuntimeError as exc:
+            other = str(exc)
+        print(json.dumps([again, from_spec, same, other, sys.modules["Latkem"] is first,
+                          len(first.XOF(bytes(32), 0, 0))]))
+        """
+    )
+    assert _last_json(proc) == [
+        True, True, 0,
+        "Module 'Latkem' has already been imported. Re-initialisation is not supported.",
+        True, 768,
+    ]
+
+
+def test_import_without_numpy_fails_and_can_be_retried(run_python):
+    proc = run_python(
+        """
+        import json, sys
+
+        class NoNumpy:
+            def find_spec(self, name, path=None, target=None):
+                if name == "numpy" or name.startswith("numpy."):
+                    raise ModuleNotFoundError("No module named 'numpy'", name="numpy")
+                return None
+
+        assert "numpy" not in sys.modules
+        blocker = NoNumpy()
+        sys.meta_path.insert(0, blocker)
+        failure = None
+        try:
+            import Latkem
+        except ModuleNotFoundError as exc:
+            entries = []
+            tb = exc.__traceback__
+            while tb is not None:
+                code = tb.tb_frame.f_code
+                if not code.co_filename.startswith("<frozen"):
+                    entries.append([code.co_name, code.co_filename, tb.tb_lineno])
+                tb = tb.tb_next
+            failure = [exc.name, entries[1:]]
+        left = "Latkem" in sys.modules
+        sys.meta_path.remove(blocker)
+        import Latkem
+        import numpy
+        print(json.dumps([failure, left, Latkem.np is numpy, Latkem.q, Latkem.CCA_Dec.__name__,
+                          len(Latkem.XOF(bytes(32), 0, 0))]))
+        """
+    )
+    failure, left, *after = _last_json(proc)
+    assert failure is not None, "the import succeeded without numpy"
+    name, entries = failure
+    assert name == "numpy"
+    assert entries[0] == ["init Latkem", LATKEM_FILE, 4]
+    assert entries[1][0] == "find_spec" and len(entries) == 2
+    assert not left
+    assert after == [True, 3329, "CCA_Dec", 768]
+
+
+def test_ordinary_import_is_silent(run_python):
+    proc = run_python(
+        """
+        import random
+        state = random.getstate()
+        import Latkem
+        assert random.getstate() == state, "the import drew randomness"
+        """,
+        "-W", "error",
+    )
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, "", "")
+
+
+_FAILED_DEMO = """
+    import importlib.util, json, random, sys
+
+    def refuse(*args):
+        raise OSError("no randomness here")
+
+    random.randbytes = random.getrandbits = refuse
+    spec = importlib.util.find_spec("Latkem")
+    module = spec.loader.create_module(spec)
+    module.__name__ = "__main__"
+    entries = None
+    try:
+        spec.loader.exec_module(module)
+    except Exception as exc:
+        entries = []
+        tb = exc.__traceback__
+        while tb is not None:
+            code = tb.tb_frame.f_code
+            if code.co_filename == "latkem_alg\\\\Latkem":
+                entries.append([code.co_name, tb.tb_lineno])
+            tb = tb.tb_next
+    print(json.dumps(entries), flush=True)
+    print(json.dumps(len(module.XOF(bytes(32), 0, 0))), flush=True)
+"""
+
+
+@pytest.fixture(scope="module")
+def failed_demo(run_python):
+    """The module run as the main module, with its key generation made to fail."""
+    return run_python(_FAILED_DEMO)
+
+
+def test_failing_self_demonstration_reports_its_line(failed_demo):
+    lines = failed_demo.stdout.splitlines()
+    assert lines, failed_demo.stderr
+    entries = json.loads(lines[0])
+    assert entries is not None, "the self-demonstration did not fail"
+    assert entries[:2] == [["init Latkem", 710], ["Latkem.CCA_KeyGen", entries[1][1]]]
+    assert 651 <= entries[1][1] < 667
+
+
+@pytest.mark.xfail(
+    strict=True,
+    reason="after a failed exec step the module's functions look globals up through the "
+    "dropped module dictionary (NULL) instead of their own __globals__: the call crashes",
+)
+def test_functions_of_a_failed_initialisation_still_work(failed_demo):
+    assert failed_demo.returncode == 0, failed_demo.stderr
+    assert failed_demo.stdout.splitlines()[1:] == ["768"]
