@@ -249,6 +249,12 @@ def test_binding_error(latkem, entries, name, args, kwargs, message):
     ],
     ids=["alone", "after-all-positionals", "after-a-good-one", "no-parameters"],
 )
+@pytest.mark.xfail(
+    sys.version_info < (3, 9),
+    strict=True,
+    reason="before 3.9 the host hands dictionary keys to the function unchecked, and the "
+    "function's call entry does not refuse a key that is not a string before binding",
+)
 def test_dict_key_that_is_not_a_string(latkem, call):
     with pytest.raises(TypeError) as info:
         call(latkem)
