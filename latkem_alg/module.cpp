@@ -222,6 +222,7 @@ struct Function {
   PyObject* dict;
   PyObject* annotations;
   PyObject* weakrefs;
+  bool native;  // may take the native path (private switch `_native`)
 };
 
 PyObject* wrong_count(const FuncSpec& s, Py_ssize_t n, Py_ssize_t given) {
@@ -315,7 +316,8 @@ bool bind(const FuncSpec& s, PyObject* const* args, Py_ssize_t npos, PyObject* k
 
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) {
-  const FuncSpec& s = *reinterpret_cast<Function*>(self)->spec;
+  const Function* fo = reinterpret_cast<Function*>(self);
+  const FuncSpec& s = *fo->spec;
   char tbname[64];
   std::snprintf(tbname, sizeof tbname, "%s.%s", kModuleName, s.name);
   PyObject* bound[kMaxParams] = {nullptr};
@@ -327,7 +329,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     add_traceback(tbname, s.first_line);
     return nullptr;
   }
-  Frame f{s.first_line};
+  Frame f{s.first_line, fo->native};
   PyObject* result = nullptr;
   try {
     Obj a[kMaxParams];
@@ -435,7 +437,19 @@ PyObject* get_annotations(PyObject* self, void*) {
   return f->annotations;
 }
 
+PyObject* get_native(PyObject* self, void*) {
+  return PyBool_FromLong(reinterpret_cast<Function*>(self)->native);
+}
+
+int set_native(PyObject* self, PyObject* value, void*) {
+  int on = value ? PyObject_IsTrue(value) : 1;
+  if (on < 0) return -1;
+  reinterpret_cast<Function*>(self)->native = on != 0;
+  return 0;
+}
+
 PyGetSetDef function_getset[] = {
+    {"_native", get_native, set_native, "whether calls may take the native path", nullptr},
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
     {"__defaults__", get_none, nullptr, nullptr, nullptr},
@@ -475,6 +489,7 @@ PyTypeObject FunctionType = [] {
   t.tp_repr = function_repr;
   t.tp_call = PyVectorcall_Call;
   t.tp_getattro = PyObject_GenericGetAttr;
+  t.tp_setattro = PyObject_GenericSetAttr;
   t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | LATKEM_TPFLAGS_VECTORCALL;
   t.tp_traverse = function_traverse;
   t.tp_clear = function_clear;
@@ -526,6 +541,7 @@ Obj new_function(const FuncSpec& s) {
   f->dict = nullptr;
   f->annotations = nullptr;
   f->weakrefs = nullptr;
+  f->native = true;
   Obj r(reinterpret_cast<PyObject*>(f));
   PyObject_GC_Track(r.get());
   if (!f->name || !f->module) raise();
@@ -636,6 +652,302 @@ Obj make_zetas_inv() {
   v[127] = 1441;
   return int_list(v, 128);
 }
+
+
+// ---------------------------------------------------------------------------
+// Which native paths may run: the globals every function relies on, and a
+// snapshot of their initial objects taken when the module body has bound them.
+
+}  // namespace
+
+namespace fast {
+namespace {
+
+// Globals tracked for the native paths; the 27 functions follow these.
+enum Tracked : int { kQ, kN, kK, kZetas, kMath, kBinascii, kNp, kHashlib, kSha3_512,
+                     kShake128, kShake256, kFirstFunction };
+constexpr int kTracked = kFirstFunction + static_cast<int>(Fn::count);
+static_assert(kTracked <= 64, "one bit per tracked global");
+
+constexpr uint64_t bit(int i) { return uint64_t(1) << i; }
+constexpr uint64_t fn_bit(Fn f) { return bit(kFirstFunction + static_cast<int>(f)); }
+
+// What each body reads: tracked globals and the functions it calls.
+struct Reads {
+  Fn fn;
+  uint64_t globals;
+  std::initializer_list<Fn> calls;
+};
+
+const Reads kReads[] = {
+    {Fn::compress, bit(kQ), {}},
+    {Fn::decompress, bit(kQ), {}},
+    {Fn::CBD, 0, {Fn::hex_to_bits}},
+    {Fn::PRF, bit(kHashlib), {}},
+    {Fn::H, bit(kBinascii) | bit(kHashlib), {}},
+    {Fn::mont_red, 0, {}},
+    {Fn::mont_mul, 0, {}},
+    {Fn::barrett_red, 0, {}},
+    {Fn::ntt3_mul, bit(kQ) | bit(kN) | bit(kZetas), {Fn::ntt3_mul0}},
+    {Fn::ntt3_mul0, bit(kQ), {}},
+    {Fn::ntt3, bit(kQ) | bit(kN) | bit(kZetas), {}},
+    {Fn::intt3, bit(kQ) | bit(kN) | bit(kZetas), {}},
+    {Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kMath) | bit(kNp) | bit(kBinascii),
+     {Fn::G, Fn::generate_mat_a, Fn::PRF, Fn::CBD, Fn::ntt3, Fn::ntt3_mul, Fn::encode,
+      Fn::bits_to_bytes}},
+    {Fn::Enc, bit(kQ) | bit(kN) | bit(kNp) | bit(kBinascii),
+     {Fn::hex_to_bits, Fn::decode, Fn::generate_mat_a, Fn::PRF, Fn::CBD, Fn::ntt3,
+      Fn::ntt3_mul, Fn::intt3, Fn::compress, Fn::encode, Fn::bits_to_bytes}},
+    {Fn::Dec, bit(kQ) | bit(kN) | bit(kNp) | bit(kBinascii),
+     {Fn::hex_to_bits, Fn::decode, Fn::decompress, Fn::ntt3, Fn::ntt3_mul, Fn::intt3,
+      Fn::compress}},
+    {Fn::XOF, bit(kN) | bit(kShake128), {}},
+    {Fn::generate_mat_a, bit(kN) | bit(kNp), {Fn::XOF, Fn::Parse}},
+    {Fn::G, bit(kSha3_512), {}},
+    {Fn::Parse, bit(kQ) | bit(kN), {}},
+    {Fn::encode, bit(kN), {}},
+    {Fn::decode, bit(kN) | bit(kNp), {}},
+    {Fn::hex_to_bits, 0, {}},
+    {Fn::bits_to_bytes, 0, {}},
+    {Fn::kdf, bit(kShake256), {}},
+    {Fn::CCA_KeyGen, bit(kBinascii), {Fn::Genkey, Fn::H}},
+    {Fn::CCA_Enc, bit(kBinascii), {Fn::H, Fn::G, Fn::Enc, Fn::kdf}},
+    {Fn::CCA_Dec, bit(kN) | bit(kBinascii),
+     {Fn::Dec, Fn::bits_to_bytes, Fn::G, Fn::Enc, Fn::H, Fn::kdf}},
+};
+
+// For each function: every tracked global it relies on, through its callees.
+uint64_t closure[static_cast<int>(Fn::count)];
+
+void compute_closures() {
+  const int count = static_cast<int>(Fn::count);
+  for (const Reads& r : kReads) {
+    uint64_t m = r.globals;
+    for (Fn c : r.calls) m |= fn_bit(c);
+    closure[static_cast<int>(r.fn)] = m;
+  }
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int i = 0; i < count; ++i) {
+      uint64_t m = closure[i];
+      for (int j = 0; j < count; ++j)
+        if (m & fn_bit(static_cast<Fn>(j))) m |= closure[j];
+      if (m != closure[i]) {
+        closure[i] = m;
+        changed = true;
+      }
+    }
+  }
+}
+
+// An attribute of a host module the bodies call.
+struct Attr {
+  int owner;
+  const char* name;
+  PyObject* initial;
+};
+Attr attrs[] = {{kMath, "sqrt", nullptr},       {kMath, "gcd", nullptr},
+                {kBinascii, "hexlify", nullptr}, {kBinascii, "unhexlify", nullptr},
+                {kNp, "zeros", nullptr},         {kHashlib, "sha3_256", nullptr},
+                {kHashlib, "shake_256", nullptr}};
+
+bool ready = false;
+bool genuine_builtins = false;
+PyObject* initial[kTracked];
+PyObject* tracked_names[kTracked];
+PyObject* zetas_items = nullptr;  // a tuple of the table's initial entries
+
+// The dictionaries whose changes invalidate the cached answer: the module's
+// and those of the host modules whose attributes the bodies call.
+constexpr int kWatched = 5;
+PyObject* watched[kWatched];
+#if PY_VERSION_HEX >= 0x030C0000
+int watcher_id = -1;
+bool dirty = true;
+int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+  dirty = true;
+  return 0;
+}
+#else
+uint64_t versions[kWatched];
+#endif
+
+uint64_t intact_bits = 0;
+bool params_ok = false;
+native::Params current{};
+
+bool is_builtin(PyObject* obj, const char* name) {
+  if (!obj || !PyCFunction_Check(obj)) return false;
+  PyCFunctionObject* f = reinterpret_cast<PyCFunctionObject*>(obj);
+  return std::strcmp(f->m_ml->ml_name, name) == 0 && PyModule_Check(f->m_self) &&
+         std::strcmp(PyModule_GetName(f->m_self) ? PyModule_GetName(f->m_self) : "",
+                     "builtins") == 0;
+}
+
+bool exact_int(PyObject* v, long& out) {
+  if (!v || !PyLong_CheckExact(v)) return false;
+  int overflow = 0;
+  out = PyLong_AsLongAndOverflow(v, &overflow);
+  if (overflow || (out == -1 && PyErr_Occurred())) {
+    PyErr_Clear();
+    return false;
+  }
+  return true;
+}
+
+PyObject* module_global(PyObject* name) {
+  PyObject* v = PyDict_GetItemWithError(the_dict, name);
+  if (!v) PyErr_Clear();
+  return v;
+}
+
+PyObject* attr_of(PyObject* module, const char* name) {
+  if (!module || !PyModule_Check(module)) return nullptr;
+  PyObject* v = PyDict_GetItemString(PyModule_GetDict(module), name);
+  return v;
+}
+
+void revalidate() {
+  uint64_t bits = 0;
+  for (int i = 0; i < kTracked; ++i) {
+    PyObject* v = module_global(tracked_names[i]);
+    bool same = v == initial[i];
+    if (!same && (i == kQ || i == kN || i == kK)) {
+      long a, b;
+      same = exact_int(v, a) && exact_int(initial[i], b) && a == b;
+    }
+    if (same) bits |= bit(i);
+  }
+  for (const Attr& a : attrs) {
+    if (!(bits & bit(a.owner)) || attr_of(initial[a.owner], a.name) != a.initial)
+      bits &= ~bit(a.owner);
+  }
+  intact_bits = bits;
+  long kk, eta1, eta2, du, dv;
+  params_ok = exact_int(module_global(names.kk), kk) && exact_int(module_global(names.eta1), eta1) &&
+              exact_int(module_global(names.eta2), eta2) && exact_int(module_global(names.du), du) &&
+              exact_int(module_global(names.dv), dv);
+  if (params_ok) {
+    current = native::Params{int(kk), int(eta1), int(eta2), int(du), int(dv)};
+    params_ok = kk == current.kk && eta1 == current.eta1 && eta2 == current.eta2 &&
+                du == current.du && dv == current.dv && native::params_valid(current);
+  }
+#if PY_VERSION_HEX >= 0x030C0000
+  dirty = false;
+#else
+  for (int i = 0; i < kWatched; ++i)
+    versions[i] = reinterpret_cast<PyDictObject*>(watched[i])->ma_version_tag;
+#endif
+}
+
+void refresh() {
+#if PY_VERSION_HEX >= 0x030C0000
+  if (dirty) revalidate();
+#else
+  for (int i = 0; i < kWatched; ++i) {
+    if (reinterpret_cast<PyDictObject*>(watched[i])->ma_version_tag != versions[i]) {
+      revalidate();
+      return;
+    }
+  }
+#endif
+}
+
+// The table `zetas` is a list its users may change in place.
+bool zetas_unchanged() {
+  PyObject* z = initial[kZetas];
+  const Py_ssize_t count = PyTuple_GET_SIZE(zetas_items);
+  if (PyList_GET_SIZE(z) != count) return false;
+  PyObject** now = reinterpret_cast<PyListObject*>(z)->ob_item;
+  for (Py_ssize_t i = 0; i < count; ++i)
+    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;
+  return true;
+}
+
+}  // namespace
+
+bool intact(Fn fn) {
+  if (!ready || !genuine_builtins) return false;
+  refresh();
+  const uint64_t need = closure[static_cast<int>(fn)];
+  if ((intact_bits & need) != need) return false;
+  return !(need & bit(kZetas)) || zetas_unchanged();
+}
+
+bool params(native::Params& p) {
+  if (!ready) return false;
+  refresh();
+  p = current;
+  return params_ok;
+}
+
+// Records the initial objects once the module body has bound them; on any
+// failure the native paths simply stay off.
+void snapshot() {
+  ready = false;
+  compute_closures();
+  genuine_builtins = reinterpret_cast<PyObject*>(&PyRange_Type) == builtins.range &&
+                     is_builtin(builtins.round, "round") &&
+                     is_builtin(builtins.format, "format") && is_builtin(builtins.print, "print");
+  PyObject* fixed[kFirstFunction] = {names.q,        names.n,         names.k,
+                                     names.zetas,    names.math,      names.binascii,
+                                     names.np,       names.hashlib,   names.sha3_512,
+                                     names.shake_128, names.shake_256};
+  for (int i = 0; i < kFirstFunction; ++i) tracked_names[i] = fixed[i];
+  PyObject* fns[] = {
+#define LATKEM_FN_NAME(nm) names.nm,
+      LATKEM_FUNCTIONS(LATKEM_FN_NAME)
+#undef LATKEM_FN_NAME
+  };
+  for (int i = 0; i < static_cast<int>(Fn::count); ++i) tracked_names[kFirstFunction + i] = fns[i];
+  for (int i = 0; i < kTracked; ++i) {
+    PyObject* v = module_global(tracked_names[i]);
+    if (!v) return;
+    Py_INCREF(v);
+    Py_XSETREF(initial[i], v);
+  }
+  if (!PyList_CheckExact(initial[kZetas])) return;
+  Py_XSETREF(zetas_items, PyList_AsTuple(initial[kZetas]));
+  if (!zetas_items) {
+    PyErr_Clear();
+    return;
+  }
+  for (Attr& a : attrs) {
+    a.initial = attr_of(initial[a.owner], a.name);
+    if (!a.initial) return;
+    Py_INCREF(a.initial);
+  }
+  PyObject* dicts[kWatched] = {the_dict, nullptr, nullptr, nullptr, nullptr};
+  const int owners[] = {kMath, kBinascii, kNp, kHashlib};
+  for (int i = 0; i < 4; ++i) {
+    if (!PyModule_Check(initial[owners[i]])) return;
+    dicts[i + 1] = PyModule_GetDict(initial[owners[i]]);
+  }
+  for (int i = 0; i < kWatched; ++i) {
+    Py_INCREF(dicts[i]);
+    Py_XSETREF(watched[i], dicts[i]);
+  }
+#if PY_VERSION_HEX >= 0x030C0000
+  if (watcher_id < 0) watcher_id = PyDict_AddWatcher(on_dict_change);
+  if (watcher_id < 0) {
+    PyErr_Clear();
+    return;
+  }
+  for (int i = 0; i < kWatched; ++i) {
+    if (PyDict_Watch(watcher_id, watched[i]) < 0) {
+      PyErr_Clear();
+      return;
+    }
+  }
+  dirty = true;
+#endif
+  revalidate();
+  ready = true;
+}
+
+}  // namespace fast
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Module creation and execution.
@@ -765,6 +1077,7 @@ void run_body(Frame& f) {
   f.line = 642;
   set_global(names.zetas_inv, make_zetas_inv());
   bind_functions(f, "CCA_KeyGen", "CCA_Dec");
+  fast::snapshot();
   demonstrate(f);
 }
 
@@ -916,7 +1229,7 @@ int module_exec(PyObject* module) {
     }
     *b.slot = v;
   }
-  Frame f{1};
+  Frame f{1, false};
   try {
     run_body(f);
     return 0;
