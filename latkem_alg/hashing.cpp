@@ -2,10 +2,36 @@
 // shapes the scheme passes around.
 #include "latkem.h"
 
+#include <cstring>
+#include <vector>
+
 namespace latkem {
+
+namespace {
+
+const uint8_t* bytes_data(PyObject* o) {
+  return reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o));
+}
+
+// H of hex text: the digest of the bytes it encodes, as hex bytes.
+bool native_H(PyObject* data, Obj& result) {
+  const char* text;
+  Py_ssize_t size;
+  if (!fast::text_of(data, text, size) || size % 2) return false;
+  std::vector<uint8_t> raw(static_cast<size_t>(size / 2) + 1);
+  if (!native::hex_decode(raw.data(), text, static_cast<size_t>(size))) return false;
+  uint8_t digest[32];
+  native::sha3_256(raw.data(), static_cast<size_t>(size / 2), digest);
+  result = fast::hex_bytes(digest, 32);
+  return true;
+}
+
+}  // namespace
 
 Obj body_H(Frame& f, Obj* a) {
   Obj data = a[0];
+  Obj result;
+  if (f.native && fast::intact(Fn::H) && native_H(data.get(), result)) return result;
   f.line = 68;
   data = GLOBAL(binascii).method(NAME(unhexlify), data);
   f.line = 70;
@@ -22,6 +48,11 @@ Obj body_H(Frame& f, Obj* a) {
 
 Obj body_G(Frame& f, Obj* a) {
   Obj bytes32 = a[0];
+  if (f.native && PyBytes_CheckExact(bytes32.get()) && fast::intact(Fn::G)) {
+    uint8_t digest[64];
+    native::sha3_512(bytes_data(bytes32.get()), PyBytes_GET_SIZE(bytes32.get()), digest);
+    return tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)});
+  }
   f.line = 522;
   Obj output = GLOBAL(sha3_512)(bytes32).method(NAME(digest));
   f.line = 525;
@@ -32,6 +63,16 @@ Obj body_G(Frame& f, Obj* a) {
 
 Obj body_PRF(Frame& f, Obj* a) {
   Obj ss = a[0], bd = a[1], eta = a[2];
+  long eta_value;
+  if (f.native && PyBytes_CheckExact(ss.get()) && PyBytes_CheckExact(bd.get()) &&
+      fast::small_int(eta.get(), 0, 1 << 16, eta_value) && fast::intact(Fn::PRF)) {
+    native::Shake256 xof;
+    xof.absorb(bytes_data(ss.get()), PyBytes_GET_SIZE(ss.get()));
+    xof.absorb(bytes_data(bd.get()), PyBytes_GET_SIZE(bd.get()));
+    std::vector<uint8_t> out(64 * static_cast<size_t>(eta_value) + 1);
+    xof.squeeze(out.data(), 64 * static_cast<size_t>(eta_value));
+    return fast::hex_str(out.data(), 64 * static_cast<size_t>(eta_value));
+  }
   f.line = 57;
   ss = to_bytes(ss);
   f.line = 58;
@@ -46,6 +87,18 @@ Obj body_PRF(Frame& f, Obj* a) {
 
 Obj body_XOF(Frame& f, Obj* a) {
   Obj bytes32 = a[0], int_a = a[1], int_b = a[2];
+  long i, j;
+  if (f.native && PyBytes_CheckExact(bytes32.get()) && PyBytes_GET_SIZE(bytes32.get()) == 32 &&
+      fast::small_int(int_a.get(), 0, 255, i) && fast::small_int(int_b.get(), 0, 255, j) &&
+      fast::intact(Fn::XOF)) {
+    uint8_t seed[34];
+    std::memcpy(seed, bytes_data(bytes32.get()), 32);
+    seed[32] = static_cast<uint8_t>(i);
+    seed[33] = static_cast<uint8_t>(j);
+    Obj out(PyBytes_FromStringAndSize(nullptr, 768));
+    native::shake128(seed, 34, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), 768);
+    return out;
+  }
   f.line = 497;
   Obj first = byte_of(int_a);
   Obj second = byte_of(int_b);
@@ -68,6 +121,14 @@ Obj body_XOF(Frame& f, Obj* a) {
 
 Obj body_kdf(Frame& f, Obj* a) {
   Obj in_str = a[0], length = a[1];
+  long size;
+  if (f.native && PyBytes_CheckExact(in_str.get()) && fast::small_int(length.get(), 0, 1 << 24, size) &&
+      fast::intact(Fn::kdf)) {
+    Obj out(PyBytes_FromStringAndSize(nullptr, size));
+    native::shake256(bytes_data(in_str.get()), PyBytes_GET_SIZE(in_str.get()),
+                     reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), size);
+    return out;
+  }
   f.line = 614;
   return GLOBAL(shake_256)(in_str).method(NAME(digest), length);
 }

@@ -2,6 +2,8 @@
 // implicit rejection over the encryption scheme.
 #include "latkem.h"
 
+#include <cstring>
+
 namespace latkem {
 
 namespace {
@@ -29,34 +31,147 @@ bool texts_equal(const Obj& a, const Obj& b) {
   return diff == 0;
 }
 
+constexpr size_t kMaxPk = native::kPolyBytes * native::kMaxRank + native::kSymBytes;
+constexpr size_t kMaxSk = native::kPolyBytes * native::kMaxRank;
+constexpr size_t kMaxCt = 32 * (11 * native::kMaxRank + 5);
+
+const uint8_t* u8(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
+
+// CCA_Enc(cca_pk, m_unhex) with the native core.
+bool native_CCA_Enc(PyObject* cca_pk, PyObject* m_unhex, Obj& result) {
+  native::Params p;
+  if (!fast::params(p) || !fast::intact(Fn::CCA_Enc)) return false;
+  const char* m;
+  Py_ssize_t m_len;
+  if (PyBytes_CheckExact(m_unhex)) {
+    m = PyBytes_AS_STRING(m_unhex);
+    m_len = PyBytes_GET_SIZE(m_unhex);
+  } else if (PyByteArray_CheckExact(m_unhex)) {
+    m = PyByteArray_AS_STRING(m_unhex);
+    m_len = PyByteArray_GET_SIZE(m_unhex);
+  } else {
+    return false;
+  }
+  uint8_t pk[kMaxPk];
+  const size_t pk_len = native::pk_bytes(p);
+  if (!fast::unhex(cca_pk, pk, pk_len)) return false;
+  uint8_t seed[64], split[64], ct[kMaxCt];
+  native::sha3_256(u8(m), static_cast<size_t>(m_len), seed);       // the message
+  native::sha3_256(pk, pk_len, seed + 32);                          // H(pk)
+  native::sha3_512(seed, 64, split);                                // (K_bar, coins)
+  if (!native::kpke_enc(p, pk, seed, split + 32, 32, ct)) return false;
+  const size_t ct_len = native::ct_bytes(p);
+  uint8_t pre[64], key[32];
+  std::memcpy(pre, split, 32);
+  native::sha3_256(ct, ct_len, pre + 32);
+  native::shake256(pre, 64, key, 32);
+  result = tuple_of({fast::hex_bytes(ct, ct_len), fast::raw_bytes(key, 32)});
+  return true;
+}
+
+// CCA_Dec(c_text, cca_sk) with the native core.  The ciphertext check and the
+// choice of key are constant time; only the rejection line depends on it.
+bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
+  native::Params p;
+  if (!fast::params(p) || !fast::intact(Fn::CCA_Dec)) return false;
+  const size_t sk_len = native::sk_bytes(p), pk_len = native::pk_bytes(p),
+               ct_len = native::ct_bytes(p);
+  const char* key_text;
+  Py_ssize_t key_size;
+  if (!fast::text_of(cca_sk, key_text, key_size) ||
+      static_cast<size_t>(key_size) != 2 * (sk_len + pk_len + 64))
+    return false;
+  uint8_t key[kMaxSk + kMaxPk + 64];
+  if (!native::hex_decode(key, key_text, static_cast<size_t>(key_size))) return false;
+  const uint8_t* sk = key;
+  const uint8_t* pk = key + sk_len;
+  const uint8_t* h = pk + pk_len;
+  const uint8_t* z = h + 32;
+  const char* c_chars;
+  Py_ssize_t c_size;
+  uint8_t ct[kMaxCt];
+  if (!fast::text_of(c_text, c_chars, c_size) || static_cast<size_t>(c_size) != 2 * ct_len ||
+      !native::hex_decode(ct, c_chars, static_cast<size_t>(c_size)))
+    return false;
+  uint8_t seed[64], split[64], again[kMaxCt];
+  if (!native::kpke_dec(p, ct, sk, seed)) return false;
+  std::memcpy(seed + 32, h, 32);
+  native::sha3_512(seed, 64, split);
+  if (!native::kpke_enc(p, pk, seed, split + 32, 32, again)) return false;
+  // The re-encryption, as lower-case text, against the text as given.
+  char again_text[2 * kMaxCt];
+  native::hex_encode(again_text, again, ct_len);
+  const uint8_t same = native::ct_equal(u8(again_text), u8(c_chars), 2 * ct_len);
+  uint8_t pre[64], accept[32], reject[32], out[32];
+  native::sha3_256(ct, ct_len, pre + 32);
+  std::memcpy(pre, split, 32);
+  native::shake256(pre, 64, accept, 32);
+  std::memcpy(pre, z, 32);
+  native::shake256(pre, 64, reject, 32);
+  native::ct_select(out, accept, reject, 32, same);
+  if (!same) {
+    f.line = 704;
+    Obj::borrow(builtins.print)(text("错了"));
+    f.line = 705;
+  } else {
+    f.line = 701;
+  }
+  result = fast::raw_bytes(out, 32);
+  return true;
+}
+
 }  // namespace
 
 Obj body_CCA_KeyGen(Frame& f, Obj*) {
   f.line = 652;
   Obj dd = randbytes(GLOBAL(random), num(32));
-  f.line = 654;
-  Obj cca_pk, sk2;
-  unpack2(GLOBAL(Genkey)(dd), cca_pk, sk2);
-  f.line = 656;
-  Obj H_cca_pk = GLOBAL(H)(cca_pk);
+  // With the module's own functions in place, the key pair and its hash come
+  // from the native core; the draws stay with the host generator.
+  native::Params p;
+  const bool fast_path = f.native && fast::params(p) && fast::intact(Fn::CCA_KeyGen) &&
+                         PyBytes_CheckExact(dd.get());
+  uint8_t pk[kMaxPk], sk[kMaxSk], digest[32];
+  const bool made = fast_path && native::kpke_keygen(p, u8(PyBytes_AS_STRING(dd.get())),
+                                                     static_cast<size_t>(PyBytes_GET_SIZE(dd.get())),
+                                                     pk, sk);
+  Obj cca_pk, sk2, H_cca_pk;
+  if (made) {
+    native::sha3_256(pk, native::pk_bytes(p), digest);
+    cca_pk = fast::hex_bytes(pk, native::pk_bytes(p));
+    sk2 = fast::hex_bytes(sk, native::sk_bytes(p));
+    H_cca_pk = fast::hex_bytes(digest, 32);
+  } else {
+    f.line = 654;
+    unpack2(GLOBAL(Genkey)(dd), cca_pk, sk2);
+    f.line = 656;
+    H_cca_pk = GLOBAL(H)(cca_pk);
+  }
   f.line = 658;
   Obj z = randbytes(GLOBAL(random), num(32));
   f.line = 659;
   z = binascii_fn(NAME(hexlify))(z);
   f.line = 661;
-  Obj raw;
-  {
-    Obj fn = binascii_fn(NAME(unhexlify));
-    raw = fn(sk2 + cca_pk + H_cca_pk + z);
+  Obj cca_sk;
+  if (made && PyBytes_CheckExact(z.get())) {
+    // Lower-case hex throughout, so decoding and encoding again is the identity.
+    cca_sk = sk2 + cca_pk + H_cca_pk + z;
+  } else {
+    Obj raw;
+    {
+      Obj fn = binascii_fn(NAME(unhexlify));
+      raw = fn(sk2 + cca_pk + H_cca_pk + z);
+    }
+    f.line = 662;
+    cca_sk = binascii_fn(NAME(hexlify))(raw);
   }
-  f.line = 662;
-  Obj cca_sk = binascii_fn(NAME(hexlify))(raw);
   f.line = 664;
   return tuple_of({cca_pk, cca_sk});
 }
 
 Obj body_CCA_Enc(Frame& f, Obj* a) {
   Obj cca_pk = a[0], m_unhex = a[1];
+  Obj result;
+  if (f.native && native_CCA_Enc(cca_pk.get(), m_unhex.get(), result)) return result;
   f.line = 668;
   Obj m_hash;
   {
@@ -91,6 +206,8 @@ Obj body_CCA_Enc(Frame& f, Obj* a) {
 
 Obj body_CCA_Dec(Frame& f, Obj* a) {
   Obj c_text = a[0], cca_sk = a[1];
+  Obj result;
+  if (f.native && native_CCA_Dec(f, c_text.get(), cca_sk.get(), result)) return result;
   // c * kk * n, evaluated left to right.
   auto times = [](long c) { return num(c) * GLOBAL(kk) * GLOBAL(n); };
   f.line = 683;

@@ -2,9 +2,69 @@
 // and decryption on float64 coefficient arrays.
 #include "latkem.h"
 
+#include <cstring>
+#include <vector>
+
 namespace latkem {
 
 namespace {
+
+// Genkey(dd) with the native core.
+bool native_Genkey(PyObject* dd, Obj& result) {
+  native::Params p;
+  if (!PyBytes_CheckExact(dd) || !fast::params(p) || !fast::intact(Fn::Genkey)) return false;
+  uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
+  uint8_t sk[native::kPolyBytes * native::kMaxRank];
+  if (!native::kpke_keygen(p, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(dd)),
+                           static_cast<size_t>(PyBytes_GET_SIZE(dd)), pk, sk))
+    return false;
+  result = list_of({fast::hex_bytes(pk, native::pk_bytes(p)), fast::hex_bytes(sk, native::sk_bytes(p))});
+  return true;
+}
+
+// Enc(pk_cpa, ran_m, rand) with the native core.
+bool native_Enc(PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) {
+  native::Params p;
+  if (!fast::params(p) || !fast::intact(Fn::Enc)) return false;
+  const char* msg;
+  if (PyBytes_CheckExact(ran_m) && PyBytes_GET_SIZE(ran_m) >= 32)
+    msg = PyBytes_AS_STRING(ran_m);
+  else if (PyByteArray_CheckExact(ran_m) && PyByteArray_GET_SIZE(ran_m) >= 32)
+    msg = PyByteArray_AS_STRING(ran_m);
+  else
+    return false;
+  uint8_t message[32];
+  std::memcpy(message, msg, 32);
+  uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
+  if (!fast::unhex(pk_cpa, pk, native::pk_bytes(p))) return false;
+  const char* coins_text;
+  Py_ssize_t coins_len;
+  if (!fast::text_of(rand, coins_text, coins_len) || coins_len % 2) return false;
+  std::vector<uint8_t> coins(static_cast<size_t>(coins_len / 2) + 1);
+  if (!native::hex_decode(coins.data(), coins_text, static_cast<size_t>(coins_len))) return false;
+  uint8_t ct[32 * (11 * native::kMaxRank + 5)];
+  if (!native::kpke_enc(p, pk, message, coins.data(), static_cast<size_t>(coins_len / 2), ct))
+    return false;
+  result = fast::hex_bytes(ct, native::ct_bytes(p));
+  return true;
+}
+
+// Dec(uv_code, sk_cpa) with the native core.
+bool native_Dec(PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
+  native::Params p;
+  if (!fast::params(p) || !fast::intact(Fn::Dec)) return false;
+  uint8_t ct[32 * (11 * native::kMaxRank + 5)];
+  uint8_t sk[native::kPolyBytes * native::kMaxRank];
+  if (!fast::unhex(uv_code, ct, native::ct_bytes(p)) || !fast::unhex(sk_cpa, sk, native::sk_bytes(p)))
+    return false;
+  uint8_t message[32];
+  if (!native::kpke_dec(p, ct, sk, message)) return false;
+  Obj bits(PyList_New(256));
+  for (int i = 0; i < 256; ++i)
+    PyList_SET_ITEM(bits.get(), i, PyLong_FromLong((message[i / 8] >> (i % 8)) & 1));
+  result = bits;
+  return true;
+}
 
 // `[:]`
 Obj whole() { return Obj(PySlice_New(nullptr, nullptr, nullptr)); }
@@ -37,6 +97,8 @@ Obj unhexlify(const Obj& x) {
 
 Obj body_Genkey(Frame& f, Obj* a) {
   Obj dd = a[0];
+  Obj result;
+  if (f.native && native_Genkey(dd.get(), result)) return result;
   const Obj zero = num(0);
   const Obj one = num(1);
   f.line = 267;
@@ -189,6 +251,8 @@ Obj body_Genkey(Frame& f, Obj* a) {
 
 Obj body_Enc(Frame& f, Obj* a) {
   Obj pk_cpa = a[0], ran_m = a[1], rand = a[2];
+  Obj result;
+  if (f.native && native_Enc(pk_cpa.get(), ran_m.get(), rand.get(), result)) return result;
   const Obj zero = num(0);
   const Obj one = num(1);
   f.line = 334;
@@ -427,6 +491,8 @@ Obj body_Enc(Frame& f, Obj* a) {
 
 Obj body_Dec(Frame& f, Obj* a) {
   Obj uv_code = a[0], sk_cpa = a[1];
+  Obj result;
+  if (f.native && native_Dec(uv_code.get(), sk_cpa.get(), result)) return result;
   const Obj zero = num(0);
   f.line = 442;
   sk_cpa = unhexlify(sk_cpa);
