@@ -484,8 +484,8 @@ def fresh_import(run_python):
         del sys.modules["Latkem"]
         import Latkem
         again = Latkem is first
-        spec = importlib.util.find_spec("Latkem")
-        from_spec = importlib.util.module_from_spec(spec) is first
+        found = importlib.util.find_spec("Latkem")
+        created = importlib.util.module_from_spec(found) is first
         api = ctypes.pythonapi
         api.PyModule_GetDef.restype = ctypes.c_void_p
         api.PyModule_GetDef.argtypes = [ctypes.py_object]
@@ -500,7 +500,7 @@ def fresh_import(run_python):
             other = str(exc)
         print(json.dumps({
             "keys": keys,
-            "reimport": [again, from_spec, same, other, sys.modules["Latkem"] is first,
+            "reimport": [again, created, same, other, sys.modules["Latkem"] is first,
                          len(first.XOF(bytes(32), 0, 0))],
         }))
         """
@@ -580,12 +580,12 @@ _FAILED_DEMO = """
         raise OSError("no randomness here")
 
     random.randbytes = random.getrandbits = refuse
-    spec = importlib.util.find_spec("Latkem")
-    module = spec.loader.create_module(spec)
+    found = importlib.util.find_spec("Latkem")
+    module = found.loader.create_module(found)
     module.__name__ = "__main__"
     entries = None
     try:
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
     except Exception as exc:
         entries = []
         tb = exc.__traceback__
