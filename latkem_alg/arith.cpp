@@ -1,10 +1,201 @@
+// Modular arithmetic and NTT: the scalar Montgomery and Barrett reductions,
+// the forward and inverse number-theoretic transform and the multiplication
+// in the transform domain.  All arithmetic on values is the host's, so element
+// types follow the input (ints stay ints, numpy float64 scalars stay floats).
+// Indices and counters (`kd`, `l`, `ind`, `j`, the group counter of
+// `ntt3_mul`) are host ints whatever the input, so they are kept as C integers.
 #include "latkem.h"
+
 namespace latkem {
-Obj body_mont_red(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "mont_red"); raise(); }
-Obj body_mont_mul(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "mont_mul"); raise(); }
-Obj body_barrett_red(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "barrett_red"); raise(); }
-Obj body_ntt3_mul(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "ntt3_mul"); raise(); }
-Obj body_ntt3_mul0(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "ntt3_mul0"); raise(); }
-Obj body_ntt3(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "ntt3"); raise(); }
-Obj body_intt3(Frame&, Obj*) { PyErr_SetString(PyExc_NotImplementedError, "intt3"); raise(); }
+
+namespace {
+
+// `x % q`: the global `q` is looked up after `x` has been computed, in the
+// order in which the host evaluates `... % q`.
+Obj mod_q(const Obj& x) { return x % GLOBAL(q); }
+
+// The working copy of both transforms, three statements from line `first`:
+//   new_v = [0] * len(vvv)
+//   for ic in range(len(vvv)):
+//       new_v[ic] = vvv[ic]
+Obj working_copy(Frame& f, const Obj& vvv, int first) {
+  f.line = first;
+  Obj new_v = repeat_list(num(0), len(vvv));
+  f.line = first + 1;
+  for_range(num(0), len(vvv), [&](const Obj& ic) {
+    f.line = first + 2;
+    new_v.set(ic, vvv[ic]);
+  });
+  return new_v;
+}
+
+// One call of the global `ntt3_mul0` for the pair of entries at `at`, `at + 1`
+// of both transforms; the operands are evaluated in the host's order (the
+// function, the four entries, then the table entry, negated when asked).
+void call_mul0(const Obj& fff, const Obj& ggg, long at, long zeta_index, bool negate, Obj& x,
+               Obj& y) {
+  Obj mul0 = GLOBAL(ntt3_mul0);
+  Obj a0 = fff[at], a1 = fff[at + 1], b0 = ggg[at], b1 = ggg[at + 1];
+  Obj ze = GLOBAL(zetas)[zeta_index];
+  if (negate) ze = -ze;
+  unpack2(mul0(a0, a1, b0, b1, ze), x, y);
+}
+
+}  // namespace
+
+Obj body_mont_red(Frame& f, Obj* a) {
+  Obj xx = a[0];
+  f.line = 81;
+  return mod_q(xx * GLOBAL(mont_inv));
+}
+
+Obj body_mont_mul(Frame& f, Obj* a) {
+  Obj aa = a[0], bb = a[1];
+  f.line = 87;
+  Obj cc = aa * bb;
+  f.line = 89;
+  return GLOBAL(mont_red)(cc);
+}
+
+Obj body_barrett_red(Frame& f, Obj* a) {
+  Obj xx = a[0];
+  f.line = 93;
+  xx = to_int(xx);
+  f.line = 95;
+  // `>>` sequences its left operand first (C++17), as the host does.
+  Obj tem = (xx * GLOBAL(bar_r)) >> (num(2) * GLOBAL(bar_k) + num(2));
+  f.line = 97;
+  Obj tedd = xx - tem * GLOBAL(q);
+  f.line = 99;
+  if (tedd < GLOBAL(q)) return tedd;
+  f.line = 101;
+  if (tedd >= GLOBAL(q)) {
+    f.line = 102;
+    return tedd - GLOBAL(q);
+  }
+  return none();  // falls off the end when neither comparison holds
+}
+
+Obj body_ntt3(Frame& f, Obj* a) {
+  Obj vvv = a[0];
+  Obj new_v = working_copy(f, vvv, 169);
+  long kd = 1;
+  long l = 128;
+  f.line = 175;
+  while (l >= 2) {
+    long ind = 0;
+    for (;;) {
+      f.line = 177;
+      if (!(num(ind) < GLOBAL(n))) break;
+      f.line = 178;
+      Obj zeta = GLOBAL(zetas)[kd];
+      f.line = 179;
+      kd = kd + 1;
+      long j = 0;
+      f.line = 181;
+      for (long jv = ind; jv < ind + l; ++jv) {
+        j = jv;
+        f.line = 182;
+        Obj t = mod_q(zeta * new_v[j + l] * num(169));
+        f.line = 183;
+        new_v.set(j + l, new_v[j] - t);
+        f.line = 184;
+        new_v.set(j, new_v[j] + t);
+      }
+      f.line = 185;
+      ind = l + (j + 1);
+    }
+    f.line = 186;
+    l = l >> 1;
+  }
+  f.line = 188;
+  for_range(num(0), len(vvv), [&](const Obj& ic) {
+    f.line = 189;
+    new_v.set(ic, mod_q(new_v[ic]));
+  });
+  return new_v;
+}
+
+Obj body_intt3(Frame& f, Obj* a) {
+  Obj vvv = a[0];
+  Obj new_v = working_copy(f, vvv, 195);
+  long l = 2;
+  long l_upper = 128;
+  f.line = 200;
+  long kd = l_upper - 1;
+  f.line = 201;
+  while (l <= 128) {
+    long ind = 0;
+    for (;;) {
+      f.line = 203;
+      if (!(num(ind) < GLOBAL(n))) break;
+      f.line = 204;
+      Obj zeta = GLOBAL(zetas)[kd];
+      f.line = 205;
+      kd = kd - 1;
+      long j = 0;
+      f.line = 207;
+      for (long jv = ind; jv < ind + l; ++jv) {
+        j = jv;
+        f.line = 208;
+        Obj t = new_v[j];
+        f.line = 209;
+        new_v.set(j, mod_q(t + new_v[j + l]));
+        f.line = 210;
+        new_v.set(j + l, new_v[j + l] - t);
+        f.line = 211;
+        new_v.set(j + l, mod_q(zeta * new_v[j + l] * num(169)));
+      }
+      f.line = 212;
+      ind = j + l + 1;
+    }
+    f.line = 213;
+    l = l << 1;
+  }
+  f.line = 215;
+  for_range(num(0), GLOBAL(n), [&](const Obj& j) {
+    f.line = 217;
+    new_v.set(j, mod_q(new_v[j] * num(3303)));
+  });
+  return new_v;
+}
+
+Obj body_ntt3_mul(Frame& f, Obj* a) {
+  Obj fff = a[0], ggg = a[1];
+  f.line = 134;
+  Obj new_vv(PyList_New(0));
+  Obj r0, r1, r2, r3;
+  f.line = 137;
+  for (long ic = 0; ic < 64; ++ic) {
+    f.line = 139;
+    call_mul0(fff, ggg, 4 * ic + 0, 64 + ic, false, r0, r1);
+    f.line = 140;
+    call_mul0(fff, ggg, 4 * ic + 2, 64 + ic, true, r2, r3);
+    f.line = 142;
+    new_vv.method(NAME(extend), list_of({r0, r1, r2, r3}));
+  }
+  f.line = 144;
+  for_range(num(0), GLOBAL(n), [&](const Obj& ic) {
+    f.line = 146;
+    new_vv.set(ic, mod_q(new_vv[ic] * num(2285)));
+  });
+  return new_vv;
+}
+
+Obj body_ntt3_mul0(Frame& f, Obj* a) {
+  Obj a0 = a[0], a1 = a[1], b0 = a[2], b1 = a[3], ze = a[4];
+  f.line = 154;
+  Obj r0 = mod_q(a1 * b1 * num(169));
+  f.line = 155;
+  r0 = mod_q(r0 * ze * num(169));
+  f.line = 157;
+  r0 = r0.iadd(mod_q(a0 * b0 * num(169)));
+  f.line = 160;
+  Obj r1 = mod_q(a0 * b1 * num(169));
+  f.line = 161;
+  r1 = r1.iadd(mod_q(a1 * b0 * num(169)));
+  f.line = 164;
+  return tuple_of({r0, r1});
+}
+
 }  // namespace latkem
