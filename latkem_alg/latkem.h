@@ -17,6 +17,10 @@
 
 #include "native/core.h"
 
+#if PY_VERSION_HEX < 0x03090000
+#define PyObject_Vectorcall _PyObject_Vectorcall
+#endif
+
 namespace latkem {
 
 // The host's error indicator is set; unwind to the function's entry.

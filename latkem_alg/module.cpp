@@ -350,6 +350,41 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   return result;
 }
 
+// A call with the keywords in a dictionary: keys that are not strings are
+// refused before the arguments are bound, as the host does for its own
+// functions from 3.9 on.
+PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  const Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
+  PyObject* key;
+  PyObject* value;
+  Py_ssize_t pos = 0;
+  while (kwargs && PyDict_Next(kwargs, &pos, &key, &value)) {
+    if (!PyUnicode_Check(key)) {
+      PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+      return nullptr;
+    }
+  }
+  std::vector<PyObject*> stack(static_cast<size_t>(nargs + nkw) + 1);
+  for (Py_ssize_t i = 0; i < nargs; ++i) stack[i] = PyTuple_GET_ITEM(args, i);
+  PyObject* kwnames = nullptr;
+  if (nkw) {
+    kwnames = PyTuple_New(nkw);
+    if (!kwnames) return nullptr;
+    pos = 0;
+    Py_ssize_t i = 0;
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+      Py_INCREF(key);
+      PyTuple_SET_ITEM(kwnames, i, key);
+      stack[nargs + i] = value;
+      ++i;
+    }
+  }
+  PyObject* result = function_vectorcall(self, stack.data(), static_cast<size_t>(nargs), kwnames);
+  Py_XDECREF(kwnames);
+  return result;
+}
+
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
   Function* f = reinterpret_cast<Function*>(self);
   Py_VISIT(f->name);
@@ -474,20 +509,26 @@ PyMethodDef function_methods[] = {
 };
 
 #if PY_VERSION_HEX < 0x03090000
-#define LATKEM_TPFLAGS_VECTORCALL _Py_TPFLAGS_HAVE_VECTORCALL
+// Before 3.9 the host sends dictionary calls straight to the vectorcall
+// entry without checking the keys, so those calls go through tp_call.
+#define LATKEM_TPFLAGS_VECTORCALL 0
 #else
 #define LATKEM_TPFLAGS_VECTORCALL Py_TPFLAGS_HAVE_VECTORCALL
 #endif
 
 PyTypeObject FunctionType = [] {
   PyTypeObject t{};
+#if PY_VERSION_HEX < 0x03090000
+  Py_REFCNT(&t) = 1;
+#else
   Py_SET_REFCNT(&t, 1);
+#endif
   t.tp_name = "Latkem.function";
   t.tp_basicsize = sizeof(Function);
   t.tp_dealloc = function_dealloc;
   t.tp_vectorcall_offset = offsetof(Function, vectorcall);
   t.tp_repr = function_repr;
-  t.tp_call = PyVectorcall_Call;
+  t.tp_call = function_call;
   t.tp_getattro = PyObject_GenericGetAttr;
   t.tp_setattro = PyObject_GenericSetAttr;
   t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | LATKEM_TPFLAGS_VECTORCALL;
@@ -1258,4 +1299,5 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace latkem
 
-PyMODINIT_FUNC PyInit_Latkem(void) { return PyModuleDef_Init(&latkem::module_def); }
+// The module's only exported symbol.
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_Latkem(void) { return PyModuleDef_Init(&latkem::module_def); }
