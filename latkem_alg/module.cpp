@@ -43,7 +43,11 @@ bool intern_names() {
 
 }  // namespace
 
-PyObject* module_dict() { return the_dict; }
+// The globals of the function whose body is running on this thread (a
+// function keeps the dictionary of the module object that made it).
+thread_local PyObject* running_globals = nullptr;
+
+PyObject* module_dict() { return running_globals ? running_globals : the_dict; }
 
 // ---------------------------------------------------------------------------
 // Small host helpers used by the bodies.
@@ -150,7 +154,7 @@ void unpack2(const Obj& v, Obj& a, Obj& b) {
 }
 
 Obj lookup_global(PyObject* name) {
-  PyObject* v = PyDict_GetItemWithError(the_dict, name);
+  PyObject* v = PyDict_GetItemWithError(module_dict(), name);
   if (v) return Obj::borrow(v);
   if (PyErr_Occurred()) raise();
   v = PyObject_GetAttr(the_builtins, name);
@@ -190,8 +194,9 @@ static void add_traceback(const char* funcname, int line) {
   }
   Py_XDECREF(key);
   PyFrameObject* frame = nullptr;
-  if (code && the_dict) {
-    frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), the_dict,
+  PyObject* globals = module_dict();
+  if (code && globals) {
+    frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), globals,
                         nullptr);
   }
   PyErr_Clear();
@@ -320,6 +325,11 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   const FuncSpec& s = *fo->spec;
   char tbname[64];
   std::snprintf(tbname, sizeof tbname, "%s.%s", kModuleName, s.name);
+  struct Globals {
+    PyObject* const caller = running_globals;
+    explicit Globals(PyObject* own) { running_globals = own; }
+    ~Globals() { running_globals = caller; }
+  } globals(fo->globals);
   PyObject* bound[kMaxParams] = {nullptr};
   if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
     add_traceback(tbname, s.first_line);
@@ -836,8 +846,11 @@ bool exact_int(PyObject* v, long& out) {
   return true;
 }
 
+// The module dictionary the snapshot was taken of.
+PyObject* tracked_dict = nullptr;
+
 PyObject* module_global(PyObject* name) {
-  PyObject* v = PyDict_GetItemWithError(the_dict, name);
+  PyObject* v = PyDict_GetItemWithError(tracked_dict, name);
   if (!v) PyErr_Clear();
   return v;
 }
@@ -908,7 +921,7 @@ bool zetas_unchanged() {
 }  // namespace
 
 bool intact(Fn fn) {
-  if (!ready || !genuine_builtins) return false;
+  if (!ready || !genuine_builtins || module_dict() != tracked_dict) return false;
   refresh();
   const uint64_t need = closure[static_cast<int>(fn)];
   if ((intact_bits & need) != need) return false;
@@ -916,7 +929,7 @@ bool intact(Fn fn) {
 }
 
 bool params(native::Params& p) {
-  if (!ready) return false;
+  if (!ready || module_dict() != tracked_dict) return false;
   refresh();
   p = current;
   return params_ok;
@@ -926,6 +939,8 @@ bool params(native::Params& p) {
 // failure the native paths simply stay off.
 void snapshot() {
   ready = false;
+  Py_INCREF(the_dict);
+  Py_XSETREF(tracked_dict, the_dict);
   compute_closures();
   genuine_builtins = reinterpret_cast<PyObject*>(&PyRange_Type) == builtins.range &&
                      is_builtin(builtins.round, "round") &&
@@ -958,7 +973,7 @@ void snapshot() {
     if (!a.initial) return;
     Py_INCREF(a.initial);
   }
-  PyObject* dicts[kWatched] = {the_dict, nullptr, nullptr, nullptr, nullptr};
+  PyObject* dicts[kWatched] = {tracked_dict, nullptr, nullptr, nullptr, nullptr};
   const int owners[] = {kMath, kBinascii, kNp, kHashlib};
   for (int i = 0; i < 4; ++i) {
     if (!PyModule_Check(initial[owners[i]])) return;
@@ -1214,7 +1229,21 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
   return module;
 }
 
+// Set when the exec step itself entered the module in sys.modules.
+bool entered_in_modules = false;
+
 void drop_module() {
+  if (entered_in_modules) {
+    // Leave no half-initialised module behind for a later import to find.
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyObject* modules = PyImport_GetModuleDict();
+    PyObject* entry = PyDict_GetItemWithError(modules, names.Latkem);
+    if (entry == the_module && PyDict_DelItem(modules, names.Latkem) < 0) PyErr_Clear();
+    PyErr_Clear();
+    PyErr_Restore(type, value, tb);
+    entered_in_modules = false;
+  }
   Py_CLEAR(the_module);
   the_dict = nullptr;
 }
@@ -1249,6 +1278,7 @@ int module_exec(PyObject* module) {
     drop_module();
     return -1;
   }
+  entered_in_modules = !has;
   static const struct {
     PyObject** slot;
     const char* name;

@@ -253,12 +253,6 @@ def test_binding_error(latkem, entries, name, args, kwargs, message):
     ],
     ids=["alone", "after-all-positionals", "after-a-good-one", "no-parameters"],
 )
-@pytest.mark.xfail(
-    sys.version_info < (3, 9),
-    strict=True,
-    reason="before 3.9 the host hands dictionary keys to the function unchecked, and the "
-    "function's call entry does not refuse a key that is not a string before binding",
-)
 def test_dict_key_that_is_not_a_string(latkem, call):
     with pytest.raises(TypeError) as info:
         call(latkem)
@@ -615,11 +609,6 @@ def test_failing_self_demonstration_reports_its_line(failed_demo):
     assert 651 <= entries[1][1] < 667
 
 
-@pytest.mark.xfail(
-    strict=True,
-    reason="after a failed exec step the module's functions look globals up through the "
-    "dropped module dictionary (NULL) instead of their own __globals__: the call crashes",
-)
 def test_functions_of_a_failed_initialisation_read_their_own_globals(failed_demo):
     assert failed_demo.returncode == 0, failed_demo.stderr
     assert failed_demo.stdout.splitlines()[1:] == ["384"]
