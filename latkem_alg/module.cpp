@@ -1268,6 +1268,10 @@ int module_exec(PyObject* module) {
     drop_module();
     return -1;
   }
+  if (PyType_Ready(&FunctionType) < 0) {
+    drop_module();
+    return -1;
+  }
   if (!tb_codes && !(tb_codes = PyDict_New())) {
     drop_module();
     return -1;
