@@ -1,0 +1,51 @@
+"""The installed type information matches the module."""
+import ast
+import os
+import subprocess
+import sys
+import sysconfig
+
+import pytest
+
+import Latkem
+
+FUNCTIONS = [name for name, value in vars(Latkem).items() if type(value).__name__ == "function"
+             and getattr(value, "__module__", None) == "Latkem"]
+
+
+def installed_stub():
+    here = os.path.dirname(Latkem.__file__)
+    path = os.path.join(here, "Latkem.pyi")
+    if not os.path.exists(path):
+        pytest.skip("no installed stub beside the module")
+    with open(path) as f:
+        return ast.parse(f.read())
+
+
+def test_every_function_is_declared_with_its_parameters():
+    stub = installed_stub()
+    declared = {node.name: [a.arg for a in node.args.args] for node in stub.body
+                if isinstance(node, ast.FunctionDef)}
+    assert len(FUNCTIONS) == 27
+    for name in FUNCTIONS:
+        code = getattr(Latkem, name).__code__
+        assert declared.get(name) == list(code.co_varnames[:code.co_argcount]), name
+
+
+def test_type_checker_reads_the_stub(tmp_path):
+    pytest.importorskip("mypy")
+    good = tmp_path / "good.py"
+    good.write_text(
+        "import Latkem\n"
+        "pk, sk = Latkem.CCA_KeyGen()\n"
+        "c, key = Latkem.CCA_Enc(pk, b'x' * 32)\n"
+        "shared: bytes = Latkem.CCA_Dec(c, sk)\n"
+    )
+    bad = tmp_path / "bad.py"
+    bad.write_text("import Latkem\nkey: str = Latkem.CCA_Dec(b'', b'')\n")
+    env = dict(os.environ, MYPYPATH="")
+    run = [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(tmp_path / "c")]
+    ok = subprocess.run(run + [str(good)], capture_output=True, text=True, env=env)
+    assert ok.returncode == 0, ok.stdout
+    wrong = subprocess.run(run + [str(bad)], capture_output=True, text=True, env=env)
+    assert wrong.returncode == 1 and "Incompatible types" in wrong.stdout
