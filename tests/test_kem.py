@@ -98,8 +98,28 @@ def test_genkey_layout_and_determinism():
 # --- the public vectors ----------------------------------------------------------
 
 
-@pytest.mark.parametrize("case", load("keygen")[:8], ids=lambda c: "tc%d" % c["tcId"])
-def test_keygen_vectors(case, rebind):
+def cases(kind, host_count):
+    """All vectors on the native path; the first few on the host path too."""
+    tests = load(kind)
+    return [pytest.param(c, "native", id="tc%d-native" % c["tcId"]) for c in tests] + [
+        pytest.param(c, "host", id="tc%d-host" % c["tcId"]) for c in tests[:host_count]
+    ]
+
+
+@pytest.fixture
+def on_path(monkeypatch):
+    def choose(which):
+        if which == "host":
+            for value in list(vars(Latkem).values()):
+                if hasattr(value, "_native"):
+                    monkeypatch.setattr(value, "_native", False)
+
+    return choose
+
+
+@pytest.mark.parametrize("case, which", cases("keygen", 3))
+def test_keygen_vectors(case, which, rebind, on_path):
+    on_path(which)
     d, z = bytes.fromhex(case["d"]), bytes.fromhex(case["z"])
     rebind(random=Draws(d, z))
     pk, sk = Latkem.CCA_KeyGen()
@@ -108,16 +128,18 @@ def test_keygen_vectors(case, rebind):
     assert Latkem.Genkey(d) == [case["ek"].encode(), case["dk"][:1536].encode()]
 
 
-@pytest.mark.parametrize("case", load("encap")[:8], ids=lambda c: "tc%d" % c["tcId"])
-def test_encapsulation_vectors(case):
+@pytest.mark.parametrize("case, which", cases("encap", 3))
+def test_encapsulation_vectors(case, which, on_path):
+    on_path(which)
     ek, m = case["ek"].encode(), bytes.fromhex(case["m"])
     K, r = Latkem.G(m + binascii.unhexlify(Latkem.H(ek)))
     assert Latkem.Enc(ek, m, binascii.hexlify(r)) == case["c"].encode()
     assert K.hex() == case["k"]
 
 
-@pytest.mark.parametrize("case", load("decap"), ids=lambda c: "tc%d" % c["tcId"])
-def test_decapsulation_vectors(case):
+@pytest.mark.parametrize("case, which", cases("decap", 2))
+def test_decapsulation_vectors(case, which, on_path):
+    on_path(which)
     dk, c = case["dk"], case["c"]
     bits = Latkem.Dec(c, dk[:1536])
     m = Latkem.bits_to_bytes("".join(str(b) for b in bits))
@@ -133,8 +155,10 @@ def test_decapsulation_vectors(case):
 # --- key exchange ------------------------------------------------------------------
 
 
+@pytest.mark.parametrize("which", ["native", "host"])
 @pytest.mark.parametrize("as_text", [False, True])
-def test_round_trip(keypair, as_text, capsys):
+def test_round_trip(keypair, as_text, which, on_path, capsys):
+    on_path(which)
     pk, sk = keypair
     c, key = Latkem.CCA_Enc(pk, os.urandom(32))
     if as_text:
@@ -163,7 +187,9 @@ def rejection_key(sk, c):
     ],
     ids=["upper-case", "digit-changed", "last-digit-changed"],
 )
-def test_forged_ciphertext_gets_the_rejection_key(keypair, forge, capsys):
+@pytest.mark.parametrize("which", ["native", "host"])
+def test_forged_ciphertext_gets_the_rejection_key(keypair, forge, which, on_path, capsys):
+    on_path(which)
     pk, sk = keypair
     c, key = Latkem.CCA_Enc(pk, b"\x07" * 32)
     forged = forge(c)
@@ -223,7 +249,9 @@ def test_generator_without_randbytes(rebind):
     ],
     ids=["rank3", "rank4"],
 )
-def test_larger_ranks(rebind, params, sizes, capsys):
+@pytest.mark.parametrize("which", ["native", "host"])
+def test_larger_ranks(rebind, params, sizes, which, on_path, capsys):
+    on_path(which)
     rebind(**params)
     pk, sk = Latkem.CCA_KeyGen()
     c, key = Latkem.CCA_Enc(pk, b"rank")
