@@ -24,6 +24,21 @@
 namespace latkem {
 namespace native {
 
+// ---------------------------------------------------------------------------
+// Code paths.  On x86-64 processors with AVX2 and BMI2 (and an OS that saves
+// the YMM registers) the functions below run vectorised code; elsewhere, or
+// when forced, the portable code.  Both give identical results.  The choice is
+// made per call, so it may be switched at any time between calls.
+
+// True if this processor and OS can run the AVX2 code.
+bool avx2_available();
+// on = true forces the portable code; false returns to the AVX2 code where
+// available.  The environment variable LATKEM_PORTABLE=1, read once at the
+// first use of the core, has the same effect as set_portable(true).
+void set_portable(bool on);
+// True if calls made now run the AVX2 code.
+bool using_avx2();
+
 constexpr int kN = 256;
 constexpr int16_t kQ = 3329;
 constexpr int kSymBytes = 32;     // seeds, messages, hashes

@@ -1,5 +1,6 @@
 // The CPA-secure public-key encryption: key generation, encryption and
 // decryption on raw bytes, for ranks 2..4.
+#include "avx2.h"
 #include "core.h"
 
 #include <cstring>
@@ -35,6 +36,7 @@ bool params_valid(const Params& p) {
 
 bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* pk, uint8_t* sk) {
   if (!params_valid(p)) return false;
+  LATKEM_DISPATCH(kpke_keygen(p, seed, seedlen, pk, sk));
   const int kk = p.kk;
   uint8_t rho_sigma[64];
   sha3_512(seed, seedlen, rho_sigma);
@@ -70,6 +72,7 @@ bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* 
 bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const uint8_t* coins,
               size_t coinslen, uint8_t* ct) {
   if (!params_valid(p)) return false;
+  LATKEM_DISPATCH(kpke_enc(p, pk, msg, coins, coinslen, ct));
   const int kk = p.kk;
   const uint8_t* rho = pk + kPolyBytes * kk;
 
@@ -109,6 +112,12 @@ bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const u
 
 bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]) {
   if (!params_valid(p)) return false;
+#if LATKEM_X86
+  if (using_avx2()) {
+    avx2::kpke_dec(p, ct, sk, msg);
+    return true;
+  }
+#endif
   const int kk = p.kk;
   Poly u[kMaxRank], s_hat[kMaxRank], w, v;
   for (int i = 0; i < kk; ++i) {

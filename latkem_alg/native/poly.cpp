@@ -1,5 +1,7 @@
 // Arithmetic mod q = 3329, the NTT over Z_q[X]/(X^256 + 1), sampling,
-// packing and compression.  Portable scalar code.
+// packing and compression.  Portable scalar code; each function hands over to
+// its AVX2 version when that is in use.
+#include "avx2.h"
 #include "core.h"
 
 #include <cstring>
@@ -13,20 +15,6 @@ constexpr int16_t kMont2 = 1353;       // 2^32 mod q: fqmul by it multiplies by 
 constexpr int16_t kInvNttScale = 1441; // 2^32 / 128 mod q
 constexpr int16_t kBarrettV = 20159;   // round(2^26 / q)
 
-// zetas[k] = 17^brv7(k) * 2^16 mod q, centred.  Entry 0 is unused by the
-// transforms; entries 64..127 are the gamma values of the base multiplication.
-constexpr int16_t kZetas[128] = {
-    -1044, -758,  -359,  -1517, 1493,  1422,  287,   202,   -171,  622,   1577,  182,   962,
-    -1202, -1474, 1468,  573,   -1325, 264,   383,   -829,  1458,  -1602, -130,  -681,  1017,
-    732,   608,   -1542, 411,   -205,  -1571, 1223,  652,   -552,  1015,  -1293, 1491,  -282,
-    -1544, 516,   -8,    -320,  -666,  -1618, -1162, 126,   1469,  -853,  -90,   -271,  830,
-    107,   -1421, -247,  -951,  -398,  961,   -1508, -725,  448,   -1065, 677,   -1275, -1103,
-    430,   555,   843,   -1251, 871,   1550,  105,   422,   587,   177,   -235,  -291,  -460,
-    1574,  1653,  -246,  778,   1159,  -147,  -777,  1483,  -602,  1119,  -1590, 644,   -872,
-    349,   418,   329,   -156,  -75,   817,   1097,  603,   610,   1322,  -1285, -1465, 384,
-    -1215, -136,  1218,  -1335, -874,  220,   -1187, -1659, -1185, -1530, -1278, 794,   -1510,
-    -854,  -870,  478,   -108,  -308,  996,   991,   958,   -1460, 1522,  1628,
-};
 
 inline uint32_t load24(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
@@ -98,6 +86,7 @@ inline void invntt_layer(int16_t* r, int& k) {
 }  // namespace
 
 void poly_ntt(Poly& p) {
+  LATKEM_DISPATCH(poly_ntt(p.c));
   int k = 1;
   ntt_layer<128>(p.c, k);
   ntt_layer<64>(p.c, k);
@@ -110,6 +99,7 @@ void poly_ntt(Poly& p) {
 }
 
 void poly_invntt_tomont(Poly& p) {
+  LATKEM_DISPATCH(poly_invntt_tomont(p.c));
   int k = 127;
   invntt_layer<2>(p.c, k);
   invntt_layer<4>(p.c, k);
@@ -152,6 +142,7 @@ void basemul_acc(Poly& r, const Poly* a, const Poly* b) {
 }  // namespace
 
 void polyvec_basemul_acc_montgomery(Poly& r, const Poly* a, const Poly* b, int kk) {
+  LATKEM_DISPATCH(polyvec_basemul_acc_montgomery(r.c, a, b, kk));
   switch (kk) {
     case 1: basemul_acc<1>(r, a, b); break;
     case 2: basemul_acc<2>(r, a, b); break;
@@ -162,22 +153,27 @@ void polyvec_basemul_acc_montgomery(Poly& r, const Poly* a, const Poly* b, int k
 }
 
 void poly_tomont(Poly& p) {
+  LATKEM_DISPATCH(poly_tomont(p.c));
   for (int i = 0; i < kN; ++i) p.c[i] = fqmul(p.c[i], kMont2);
 }
 
 void poly_reduce(Poly& p) {
+  LATKEM_DISPATCH(poly_reduce(p.c));
   for (int i = 0; i < kN; ++i) p.c[i] = barrett_reduce(p.c[i]);
 }
 
 void poly_freeze(Poly& p) {
+  LATKEM_DISPATCH(poly_freeze(p.c));
   for (int i = 0; i < kN; ++i) p.c[i] = freeze(p.c[i]);
 }
 
 void poly_add(Poly& r, const Poly& a, const Poly& b) {
+  LATKEM_DISPATCH(poly_add(r.c, a.c, b.c));
   for (int i = 0; i < kN; ++i) r.c[i] = int16_t(a.c[i] + b.c[i]);
 }
 
 void poly_sub(Poly& r, const Poly& a, const Poly& b) {
+  LATKEM_DISPATCH(poly_sub(r.c, a.c, b.c));
   for (int i = 0; i < kN; ++i) r.c[i] = int16_t(a.c[i] - b.c[i]);
 }
 
@@ -212,6 +208,12 @@ void basemul_reduced(const int16_t a[kN], const int16_t b[kN], int16_t out[kN]) 
 
 bool cbd(Poly& p, const uint8_t* buf, int eta) {
   if (eta < 1 || eta > kMaxEta) return false;
+#if LATKEM_X86
+  if ((eta == 2 || eta == 3) && using_avx2()) {
+    avx2::cbd(p.c, buf, eta);
+    return true;
+  }
+#endif
   if (eta == 2) {
     for (int i = 0; i < kN / 8; ++i) {
       const uint32_t t = load32(buf + 4 * i);
@@ -274,6 +276,7 @@ bool sample_noise(Poly& p, const uint8_t* seed, size_t seedlen, uint8_t nonce, i
 }
 
 int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
+  LATKEM_DISPATCH(rej_uniform(p, ctr, buf, len));
   for (size_t pos = 0; ctr < kN && pos + 3 <= len; pos += 3) {
     const uint16_t d1 = uint16_t(buf[pos] | ((buf[pos + 1] & 0x0F) << 8));
     const uint16_t d2 = uint16_t((buf[pos + 1] >> 4) | (buf[pos + 2] << 4));
@@ -286,6 +289,7 @@ int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
 // 768 bytes is 4 full blocks plus 96 bytes of a fifth.  168 is a multiple of
 // 3, so no 3-byte group straddles a block boundary.
 bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j) {
+  LATKEM_DISPATCH(sample_matrix_entry(p.c, rho, i, j));
   constexpr size_t kLimit = 768;
   uint8_t ext[kSymBytes + 2];
   std::memcpy(ext, rho, kSymBytes);
@@ -310,6 +314,7 @@ bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j) {
 // Packing.
 
 void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
+  LATKEM_DISPATCH(byte_encode(out, a, d));
   if (d == 12) {
     for (int i = 0; i < kN / 2; ++i) {
       const uint16_t x = uint16_t(a[2 * i]) & 0xFFF, y = uint16_t(a[2 * i + 1]) & 0xFFF;
@@ -334,6 +339,7 @@ void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
 }
 
 void byte_decode(int16_t a[kN], const uint8_t* in, int d) {
+  LATKEM_DISPATCH(byte_decode(a, in, d));
   if (d == 12) {
     for (int i = 0; i < kN / 2; ++i) {
       a[2 * i] = int16_t(in[3 * i] | ((in[3 * i + 1] & 0x0F) << 8));
@@ -373,14 +379,17 @@ int16_t decompress(int16_t y, int d) {
 }
 
 void poly_compress(Poly& p, int d) {
+  LATKEM_DISPATCH(poly_compress(p.c, d));
   for (int i = 0; i < kN; ++i) p.c[i] = compress(p.c[i], d);
 }
 
 void poly_decompress(Poly& p, int d) {
+  LATKEM_DISPATCH(poly_decompress(p.c, d));
   for (int i = 0; i < kN; ++i) p.c[i] = decompress(p.c[i], d);
 }
 
 void poly_frommsg(Poly& p, const uint8_t msg[32]) {
+  LATKEM_DISPATCH(poly_frommsg(p.c, msg));
   for (int i = 0; i < kN; ++i) {
     const int16_t bit = int16_t((msg[i / 8] >> (i % 8)) & 1);
     p.c[i] = int16_t(-bit & ((kQ + 1) / 2));
@@ -388,6 +397,7 @@ void poly_frommsg(Poly& p, const uint8_t msg[32]) {
 }
 
 void poly_tomsg(uint8_t msg[32], const Poly& p) {
+  LATKEM_DISPATCH(poly_tomsg(msg, p.c));
   for (int i = 0; i < kSymBytes; ++i) {
     uint8_t byte = 0;
     for (int j = 0; j < 8; ++j) byte = uint8_t(byte | (compress(p.c[8 * i + j], 1) << j));

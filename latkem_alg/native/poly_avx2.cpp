@@ -1,0 +1,625 @@
+// AVX2 versions of the polynomial layer, the samplers, packing, compression,
+// messages and hex.  Every function gives exactly the portable result; the
+// NTT, its inverse and the base multiplication even agree before the final
+// reductions, coefficient for coefficient.
+//
+// A polynomial is 16 registers of 16 coefficients, register v holding
+// coefficients 16v .. 16v+15.  The three innermost NTT layers pair
+// coefficients inside a register; for them two registers are regrouped with
+// 128-bit, 64-bit and 32-bit interleaves (each its own inverse) so that every
+// butterfly again pairs whole registers, and regrouped back afterwards.
+#include "avx2.h"
+
+#if LATKEM_X86
+#ifndef __AVX2__
+#error "this file must be compiled with -mavx2 -mbmi2"
+#endif
+#include <immintrin.h>
+
+#include <cstring>
+
+namespace latkem {
+namespace native {
+namespace avx2 {
+namespace {
+
+constexpr int16_t kQInv = -3327;      // q^-1 mod 2^16
+constexpr int16_t kMont2 = 1353;      // 2^32 mod q
+constexpr int16_t kInvNttScale = 1441;
+constexpr int16_t kBarrettV = 20159;  // round(2^26 / q)
+
+constexpr int16_t mul16(int a, int b) { return int16_t(uint16_t(unsigned(a) * unsigned(b))); }
+
+// Per-register zeta tables for the three innermost layers of each register
+// pair w (coefficients 32w .. 32w+31), in the regrouped lane order, and the
+// base-multiplication factors in natural order.  Each comes with its product
+// by q^-1 mod 2^16 for the Montgomery multiplication.
+struct Tables {
+  int16_t fwd8[8][16], fwd4[8][16], fwd2[8][16];
+  int16_t inv8[8][16], inv4[8][16], inv2[8][16];
+  int16_t fwd8q[8][16], fwd4q[8][16], fwd2q[8][16];
+  int16_t inv8q[8][16], inv4q[8][16], inv2q[8][16];
+  int16_t bm[16][16];  // odd lanes: +-gamma of the pair, even lanes unused (0)
+};
+
+constexpr Tables make_tables() {
+  Tables t{};
+  for (int w = 0; w < 8; ++w)
+    for (int l = 0; l < 16; ++l) {
+      t.fwd8[w][l] = kZetas[16 + 2 * w + l / 8];
+      t.fwd4[w][l] = kZetas[32 + 4 * w + l / 4];
+      t.fwd2[w][l] = kZetas[64 + 8 * w + l / 2];
+      t.inv8[w][l] = kZetas[31 - 2 * w - l / 8];
+      t.inv4[w][l] = kZetas[63 - 4 * w - l / 4];
+      t.inv2[w][l] = kZetas[127 - 8 * w - l / 2];
+      t.fwd8q[w][l] = mul16(t.fwd8[w][l], kQInv);
+      t.fwd4q[w][l] = mul16(t.fwd4[w][l], kQInv);
+      t.fwd2q[w][l] = mul16(t.fwd2[w][l], kQInv);
+      t.inv8q[w][l] = mul16(t.inv8[w][l], kQInv);
+      t.inv4q[w][l] = mul16(t.inv4[w][l], kQInv);
+      t.inv2q[w][l] = mul16(t.inv2[w][l], kQInv);
+    }
+  for (int v = 0; v < 16; ++v)
+    for (int l = 0; l < 16; ++l) {
+      const int pair = l / 2;  // pair index within the register
+      const int16_t g = kZetas[64 + 4 * v + pair / 2];
+      t.bm[v][l] = (l % 2 == 0) ? int16_t(0) : (pair % 2 == 0 ? g : int16_t(-g));
+    }
+  return t;
+}
+
+alignas(32) constexpr Tables kT = make_tables();
+
+// Shuffles for the matrix sampler: for each 8-bit acceptance mask, the byte
+// indices that move the accepted 16-bit candidates to the front, in order.
+struct RejTable {
+  uint8_t idx[256][16];
+};
+
+constexpr RejTable make_rej_table() {
+  RejTable t{};
+  for (int m = 0; m < 256; ++m) {
+    int n = 0;
+    for (int b = 0; b < 8; ++b)
+      if ((m >> b) & 1) {
+        t.idx[m][2 * n] = uint8_t(2 * b);
+        t.idx[m][2 * n + 1] = uint8_t(2 * b + 1);
+        ++n;
+      }
+    for (; n < 8; ++n) t.idx[m][2 * n] = t.idx[m][2 * n + 1] = 0x80;
+  }
+  return t;
+}
+
+alignas(16) constexpr RejTable kRej = make_rej_table();
+
+inline __m256i load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void store(int16_t* p, __m256i x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x); }
+inline __m256i loadt(const int16_t (&t)[16]) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(t)); }
+inline __m256i set16(int16_t x) { return _mm256_set1_epi16(x); }
+
+// a * b * 2^-16 mod q, bq = b * q^-1 mod 2^16; the same value as fqmul().
+inline __m256i fqmul(__m256i a, __m256i b, __m256i bq) {
+  const __m256i t = _mm256_mullo_epi16(a, bq);
+  return _mm256_sub_epi16(_mm256_mulhi_epi16(a, b), _mm256_mulhi_epi16(t, set16(kQ)));
+}
+
+inline __m256i fqmul(__m256i a, __m256i b) { return fqmul(a, b, _mm256_mullo_epi16(b, set16(kQInv))); }
+
+// The same value as barrett_reduce(): (v*a + 2^25) >> 26 is computed as
+// ((v*a >> 16) + 2^9) >> 10 with a rounding high multiplication by 2^5.
+inline __m256i barrett(__m256i a) {
+  __m256i t = _mm256_mulhi_epi16(a, set16(kBarrettV));
+  t = _mm256_mulhrs_epi16(t, set16(32));
+  return _mm256_sub_epi16(a, _mm256_mullo_epi16(t, set16(kQ)));
+}
+
+inline __m256i freeze(__m256i a) {
+  const __m256i r = barrett(a);
+  return _mm256_add_epi16(r, _mm256_and_si256(_mm256_srai_epi16(r, 15), set16(kQ)));
+}
+
+// Cooley-Tukey and Gentleman-Sande butterflies.
+inline void ct(__m256i& lo, __m256i& hi, __m256i z, __m256i zq) {
+  const __m256i t = fqmul(hi, z, zq);
+  hi = _mm256_sub_epi16(lo, t);
+  lo = _mm256_add_epi16(lo, t);
+}
+
+inline void gs(__m256i& lo, __m256i& hi, __m256i z, __m256i zq) {
+  const __m256i t = lo;
+  lo = barrett(_mm256_add_epi16(t, hi));
+  hi = fqmul(_mm256_sub_epi16(hi, t), z, zq);
+}
+
+// The three regroupings; each maps (a, b) to its new pair and is its own
+// inverse.
+inline void swap128(__m256i& a, __m256i& b) {
+  const __m256i x = _mm256_permute2x128_si256(a, b, 0x20);
+  b = _mm256_permute2x128_si256(a, b, 0x31);
+  a = x;
+}
+
+inline void swap64(__m256i& a, __m256i& b) {
+  const __m256i x = _mm256_unpacklo_epi64(a, b);
+  b = _mm256_unpackhi_epi64(a, b);
+  a = x;
+}
+
+inline void swap32(__m256i& a, __m256i& b) {
+  const __m256i x = _mm256_blend_epi32(a, _mm256_slli_epi64(b, 32), 0xAA);
+  b = _mm256_blend_epi32(_mm256_srli_epi64(a, 32), b, 0xAA);
+  a = x;
+}
+
+inline __m256i zeta(int k) { return set16(kZetas[k]); }
+inline __m256i zetaq(int k) { return set16(mul16(kZetas[k], kQInv)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// NTT.
+
+void poly_ntt(int16_t* p) {
+  __m256i v[16];
+  for (int i = 0; i < 16; ++i) v[i] = load(p + 16 * i);
+  // Layers with butterflies between registers: 128, 64, 32, 16 apart.
+  for (int i = 0; i < 8; ++i) ct(v[i], v[i + 8], zeta(1), zetaq(1));
+  for (int b = 0; b < 2; ++b)
+    for (int i = 0; i < 4; ++i) ct(v[8 * b + i], v[8 * b + i + 4], zeta(2 + b), zetaq(2 + b));
+  for (int b = 0; b < 4; ++b)
+    for (int i = 0; i < 2; ++i) ct(v[4 * b + i], v[4 * b + i + 2], zeta(4 + b), zetaq(4 + b));
+  for (int b = 0; b < 8; ++b) ct(v[2 * b], v[2 * b + 1], zeta(8 + b), zetaq(8 + b));
+  // 8, 4 and 2 apart, inside each register pair.
+  for (int w = 0; w < 8; ++w) {
+    __m256i a = v[2 * w], b = v[2 * w + 1];
+    swap128(a, b);
+    ct(a, b, loadt(kT.fwd8[w]), loadt(kT.fwd8q[w]));
+    swap64(a, b);
+    ct(a, b, loadt(kT.fwd4[w]), loadt(kT.fwd4q[w]));
+    swap32(a, b);
+    ct(a, b, loadt(kT.fwd2[w]), loadt(kT.fwd2q[w]));
+    swap32(a, b);
+    swap64(a, b);
+    swap128(a, b);
+    store(p + 32 * w, barrett(a));
+    store(p + 32 * w + 16, barrett(b));
+  }
+}
+
+void poly_invntt_tomont(int16_t* p) {
+  __m256i v[16];
+  for (int w = 0; w < 8; ++w) {
+    __m256i a = load(p + 32 * w), b = load(p + 32 * w + 16);
+    swap128(a, b);
+    swap64(a, b);
+    swap32(a, b);
+    gs(a, b, loadt(kT.inv2[w]), loadt(kT.inv2q[w]));
+    swap32(a, b);
+    gs(a, b, loadt(kT.inv4[w]), loadt(kT.inv4q[w]));
+    swap64(a, b);
+    gs(a, b, loadt(kT.inv8[w]), loadt(kT.inv8q[w]));
+    swap128(a, b);
+    v[2 * w] = a;
+    v[2 * w + 1] = b;
+  }
+  for (int b = 0; b < 8; ++b) gs(v[2 * b], v[2 * b + 1], zeta(15 - b), zetaq(15 - b));
+  for (int b = 0; b < 4; ++b)
+    for (int i = 0; i < 2; ++i) gs(v[4 * b + i], v[4 * b + i + 2], zeta(7 - b), zetaq(7 - b));
+  for (int b = 0; b < 2; ++b)
+    for (int i = 0; i < 4; ++i) gs(v[8 * b + i], v[8 * b + i + 4], zeta(3 - b), zetaq(3 - b));
+  for (int i = 0; i < 8; ++i) gs(v[i], v[i + 8], zeta(1), zetaq(1));
+  const __m256i s = set16(kInvNttScale), sq = set16(mul16(kInvNttScale, kQInv));
+  for (int i = 0; i < 16; ++i) store(p + 16 * i, fqmul(v[i], s, sq));
+}
+
+// Base multiplication on pairs held in 32-bit lanes.  With f = fqmul(a1, b1),
+// the even output a0*b0 + f*gamma and the odd output a0*b1 + a1*b0 are both
+// one multiply-add of 16-bit pairs; the terms are summed in 32 bits over the
+// rank and reduced once, exactly as the portable code does.
+void polyvec_basemul_acc_montgomery(int16_t* r, const Poly* a, const Poly* b, int kk) {
+  if (kk < 1 || kk > 4) {
+    std::memset(r, 0, kN * sizeof(int16_t));
+    return;
+  }
+  const __m256i swap = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 2, 3,
+                                        0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+  const __m256i qinv = set16(kQInv), q = set16(kQ);
+  for (int v = 0; v < 16; ++v) {
+    const __m256i g = loadt(kT.bm[v]);
+    __m256i c0 = _mm256_setzero_si256(), c1 = _mm256_setzero_si256();
+    for (int m = 0; m < kk; ++m) {
+      const __m256i x = load(a[m].c + 16 * v), y = load(b[m].c + 16 * v);
+      const __m256i f = fqmul(x, y);
+      c0 = _mm256_add_epi32(c0, _mm256_madd_epi16(_mm256_blend_epi16(x, f, 0xAA),
+                                                   _mm256_blend_epi16(y, g, 0xAA)));
+      c1 = _mm256_add_epi32(c1, _mm256_madd_epi16(x, _mm256_shuffle_epi8(y, swap)));
+    }
+    // Montgomery reduction of each 32-bit lane H*2^16 + L: H - hi(lo(L*qinv)*q).
+    const __m256i m0 = _mm256_mulhi_epi16(_mm256_mullo_epi16(c0, qinv), q);
+    const __m256i m1 = _mm256_mulhi_epi16(_mm256_mullo_epi16(c1, qinv), q);
+    const __m256i r0 = _mm256_sub_epi16(c0, _mm256_slli_epi32(m0, 16));
+    const __m256i r1 = _mm256_sub_epi16(c1, _mm256_slli_epi32(m1, 16));
+    store(r + 16 * v, _mm256_blend_epi16(_mm256_srli_epi32(r0, 16), r1, 0xAA));
+  }
+}
+
+void poly_tomont(int16_t* p) {
+  const __m256i m = set16(kMont2), mq = set16(mul16(kMont2, kQInv));
+  for (int i = 0; i < 16; ++i) store(p + 16 * i, fqmul(load(p + 16 * i), m, mq));
+}
+
+void poly_reduce(int16_t* p) {
+  for (int i = 0; i < 16; ++i) store(p + 16 * i, barrett(load(p + 16 * i)));
+}
+
+void poly_freeze(int16_t* p) {
+  for (int i = 0; i < 16; ++i) store(p + 16 * i, freeze(load(p + 16 * i)));
+}
+
+void poly_add(int16_t* r, const int16_t* a, const int16_t* b) {
+  for (int i = 0; i < 16; ++i) store(r + 16 * i, _mm256_add_epi16(load(a + 16 * i), load(b + 16 * i)));
+}
+
+void poly_sub(int16_t* r, const int16_t* a, const int16_t* b) {
+  for (int i = 0; i < 16; ++i) store(r + 16 * i, _mm256_sub_epi16(load(a + 16 * i), load(b + 16 * i)));
+}
+
+// ---------------------------------------------------------------------------
+// Sampling.
+
+// eta = 2: each byte holds two coefficients, each the difference of two
+// 2-bit popcounts.  eta = 3: each 3 bytes hold four, from 6-bit fields.
+void cbd(int16_t* p, const uint8_t* buf, int eta) {
+  if (eta == 2) {
+    const __m256i m55 = _mm256_set1_epi8(0x55), m3 = _mm256_set1_epi8(3);
+    for (int c = 0; c < 4; ++c) {
+      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + 32 * c));
+      const __m256i d = _mm256_add_epi8(_mm256_and_si256(x, m55),
+                                        _mm256_and_si256(_mm256_srli_epi16(x, 1), m55));
+      const __m256i lo = _mm256_sub_epi8(_mm256_and_si256(d, m3),
+                                         _mm256_and_si256(_mm256_srli_epi16(d, 2), m3));
+      const __m256i hi = _mm256_sub_epi8(_mm256_and_si256(_mm256_srli_epi16(d, 4), m3),
+                                         _mm256_and_si256(_mm256_srli_epi16(d, 6), m3));
+      const __m256i e0 = _mm256_unpacklo_epi8(lo, hi), e1 = _mm256_unpackhi_epi8(lo, hi);
+      int16_t* o = p + 64 * c;
+      store(o, _mm256_cvtepi8_epi16(_mm256_castsi256_si128(e0)));
+      store(o + 16, _mm256_cvtepi8_epi16(_mm256_castsi256_si128(e1)));
+      store(o + 32, _mm256_cvtepi8_epi16(_mm256_extracti128_si256(e0, 1)));
+      store(o + 48, _mm256_cvtepi8_epi16(_mm256_extracti128_si256(e1, 1)));
+    }
+    return;
+  }
+  // eta == 3: 24 bytes make 32 coefficients.
+  alignas(32) uint8_t tmp[192 + 8];
+  std::memcpy(tmp, buf, 192);
+  std::memset(tmp + 192, 0, 8);
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 4, 5,
+                                          6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m256i m249 = _mm256_set1_epi32(0x249249), m3f = _mm256_set1_epi32(0x3F),
+                m3f16 = _mm256_set1_epi32(0x3F0000), m7 = set16(7);
+  for (int g = 0; g < 8; ++g) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tmp + 24 * g));
+    x = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(x, 0x94), spread);
+    const __m256i d = _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_and_si256(x, m249), _mm256_and_si256(_mm256_srli_epi32(x, 1), m249)),
+        _mm256_and_si256(_mm256_srli_epi32(x, 2), m249));
+    // Fields 0 and 1 into the two halves of e, fields 2 and 3 into f.
+    const __m256i e = _mm256_or_si256(_mm256_and_si256(d, m3f),
+                                      _mm256_and_si256(_mm256_slli_epi32(d, 10), m3f16));
+    const __m256i f = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(d, 12), m3f),
+                                      _mm256_and_si256(_mm256_srli_epi32(d, 2), m3f16));
+    const __m256i ce = _mm256_sub_epi16(_mm256_and_si256(e, m7),
+                                        _mm256_and_si256(_mm256_srli_epi16(e, 3), m7));
+    const __m256i cf = _mm256_sub_epi16(_mm256_and_si256(f, m7),
+                                        _mm256_and_si256(_mm256_srli_epi16(f, 3), m7));
+    const __m256i lo = _mm256_unpacklo_epi32(ce, cf), hi = _mm256_unpackhi_epi32(ce, cf);
+    store(p + 32 * g, _mm256_permute2x128_si256(lo, hi, 0x20));
+    store(p + 32 * g + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
+  }
+}
+
+namespace {
+
+// 16 candidates from the 24 bytes at buf (32 bytes readable), the accepted
+// ones appended at p + ctr (room for 16 needed).  Returns the new count.
+inline int rej24(int16_t* p, int ctr, const uint8_t* buf) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 1, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11, 4, 5,
+                                          5, 6, 7, 8, 8, 9, 10, 11, 11, 12, 13, 14, 14, 15);
+  __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf));
+  x = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(x, 0x94), spread);
+  const __m256i v = _mm256_blend_epi16(_mm256_and_si256(x, set16(0xFFF)), _mm256_srli_epi16(x, 4), 0xAA);
+  const __m256i good = _mm256_cmpgt_epi16(set16(kQ), v);
+  const unsigned mask = static_cast<unsigned>(_pext_u32(static_cast<unsigned>(_mm256_movemask_epi8(good)), 0x55555555u));
+  const unsigned m0 = mask & 0xFF, m1 = mask >> 8;
+  const __m128i lo = _mm_shuffle_epi8(_mm256_castsi256_si128(v),
+                                      _mm_load_si128(reinterpret_cast<const __m128i*>(kRej.idx[m0])));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p + ctr), lo);
+  ctr += _mm_popcnt_u32(m0);
+  const __m128i hi = _mm_shuffle_epi8(_mm256_extracti128_si256(v, 1),
+                                      _mm_load_si128(reinterpret_cast<const __m128i*>(kRej.idx[m1])));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p + ctr), hi);
+  return ctr + _mm_popcnt_u32(m1);
+}
+
+int rej_scalar(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
+  for (size_t pos = 0; ctr < kN && pos + 3 <= len; pos += 3) {
+    const uint16_t d1 = uint16_t(buf[pos] | ((buf[pos + 1] & 0x0F) << 8));
+    const uint16_t d2 = uint16_t((buf[pos + 1] >> 4) | (buf[pos + 2] << 4));
+    if (d1 < kQ) p[ctr++] = int16_t(d1);
+    if (d2 < kQ && ctr < kN) p[ctr++] = int16_t(d2);
+  }
+  return ctr;
+}
+
+// As rej_uniform(), but with `slack` readable bytes after buf + len.
+int rej_core(int16_t* p, int ctr, const uint8_t* buf, size_t len, size_t slack) {
+  size_t pos = 0;
+  while (ctr <= kN - 16 && pos + 24 <= len && pos + 32 <= len + slack) {
+    ctr = rej24(p, ctr, buf + pos);
+    pos += 24;
+  }
+  if (ctr >= kN) return ctr;
+  return rej_scalar(p, ctr, buf + pos, len - pos);
+}
+
+}  // namespace
+
+int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
+  return rej_core(p, ctr, buf, len, 0);
+}
+
+int rej_padded(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
+  return rej_core(p, ctr, buf, len, 8);
+}
+
+// Same stream as the portable sampler: 504 bytes (three blocks) almost always
+// suffice; otherwise the stream is squeezed again to its 768-byte limit.
+bool sample_matrix_entry(int16_t* p, const uint8_t rho[32], uint8_t i, uint8_t j) {
+  uint8_t ext[kSymBytes + 2];
+  std::memcpy(ext, rho, kSymBytes);
+  ext[kSymBytes] = j;
+  ext[kSymBytes + 1] = i;
+  alignas(32) uint8_t buf[768 + 8];
+  std::memset(buf + 768, 0, 8);
+  shake128(ext, sizeof ext, buf, 504);
+  int ctr = rej_core(p, 0, buf, 504, 8);
+  if (ctr < kN) {
+    shake128(ext, sizeof ext, buf, 768);
+    ctr = rej_core(p, ctr, buf + 504, 768 - 504, 8);
+  }
+  return ctr == kN;
+}
+
+// ---------------------------------------------------------------------------
+// Packing.  Eight coefficients of d bits make d bytes; each 128-bit half of a
+// register packs its eight into its low d bytes, and the halves are stored
+// with overlapping 16-byte stores into a buffer with room to spare.
+
+void byte_encode(uint8_t* out, const int16_t* a, int d) {
+  alignas(32) uint8_t buf[32 * 12 + 16];
+  const __m256i mask = set16(int16_t((1 << d) - 1));
+  const __m256i mul = _mm256_set1_epi32(int((1u << d) << 16 | 1u));
+  const __m256i sh32 = _mm256_setr_epi32(32 - 2 * d, 0, 32 - 2 * d, 0, 32 - 2 * d, 0, 32 - 2 * d, 0);
+  const __m256i shl64 = _mm256_setr_epi64x(0, 4 * d, 0, 4 * d);
+  const __m256i shr64 = _mm256_setr_epi64x(64, 64 - 4 * d, 64, 64 - 4 * d);
+  const __m256i low64 = _mm256_setr_epi64x(-1, 0, -1, 0);
+  const __m128i c32 = _mm_cvtsi32_si128(32 - 2 * d);
+  for (int v = 0; v < 16; ++v) {
+    const __m256i x = _mm256_and_si256(load(a + 16 * v), mask);
+    const __m256i dw = _mm256_madd_epi16(x, mul);                                // 2d bits per dword
+    const __m256i qw = _mm256_srl_epi64(_mm256_sllv_epi32(dw, sh32), c32);      // 4d bits per qword
+    const __m256i lo = _mm256_sllv_epi64(qw, shl64), hi = _mm256_srlv_epi64(qw, shr64);
+    const __m256i r = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(lo, low64), _mm256_bsrli_epi128(lo, 8)), hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(buf + 2 * d * v), _mm256_castsi256_si128(r));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(buf + 2 * d * v + d), _mm256_extracti128_si256(r, 1));
+  }
+  std::memcpy(out, buf, size_t(32) * d);
+}
+
+// Coefficient j of a group starts at bit j*d: its (up to 19) bits are
+// gathered into a 32-bit lane, shifted down and masked; four lanes per
+// gather, two gathers packed back to 16 bits.
+void byte_decode(int16_t* a, const uint8_t* in, int d) {
+  alignas(32) uint8_t buf[32 * 12 + 16];
+  std::memcpy(buf, in, size_t(32) * d);
+  std::memset(buf + 32 * d, 0, 16);
+  alignas(32) uint8_t sa[32], sb[32];
+  alignas(32) int32_t ca[8], cb[8];
+  for (int h = 0; h < 2; ++h)
+    for (int j = 0; j < 4; ++j) {
+      const int ba = (j * d) / 8, bb = ((j + 4) * d) / 8;
+      for (int k = 0; k < 4; ++k) {
+        sa[16 * h + 4 * j + k] = uint8_t(ba + k);
+        sb[16 * h + 4 * j + k] = uint8_t(bb + k);
+      }
+      ca[4 * h + j] = (j * d) % 8;
+      cb[4 * h + j] = ((j + 4) * d) % 8;
+    }
+  const __m256i ma = _mm256_load_si256(reinterpret_cast<const __m256i*>(sa));
+  const __m256i mb = _mm256_load_si256(reinterpret_cast<const __m256i*>(sb));
+  const __m256i sha = _mm256_load_si256(reinterpret_cast<const __m256i*>(ca));
+  const __m256i shb = _mm256_load_si256(reinterpret_cast<const __m256i*>(cb));
+  const __m256i mask = _mm256_set1_epi32((1 << d) - 1);
+  for (int v = 0; v < 16; ++v) {
+    const __m256i x = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 2 * d * v))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 2 * d * v + d)), 1);
+    const __m256i lo = _mm256_and_si256(_mm256_srlv_epi32(_mm256_shuffle_epi8(x, ma), sha), mask);
+    const __m256i hi = _mm256_and_si256(_mm256_srlv_epi32(_mm256_shuffle_epi8(x, mb), shb), mask);
+    store(a + 16 * v, _mm256_packus_epi32(lo, hi));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Compression.
+//
+// compress: an estimate y of round(2^d x / q) from x * 2^15 / q (a 16-bit
+// high multiplication) is within one of the exact value; the remainder
+// 2^d x + 1664 - y q, exact modulo 2^16 and in [-q, 2q), corrects it.
+
+void poly_compress(int16_t* p, int d) {
+  const __m128i s = _mm_cvtsi32_si128(15 - d), sd = _mm_cvtsi32_si128(d);
+  const __m256i half = set16(int16_t(1 << (14 - d))), q = set16(kQ), qm1 = set16(kQ - 1);
+  const __m256i mask = set16(int16_t((1 << d) - 1)), c = set16(int16_t(40318)), r0 = set16(1664);
+  for (int i = 0; i < 16; ++i) {
+    const __m256i x = load(p + 16 * i);
+    const __m256i t = _mm256_mulhi_epu16(_mm256_slli_epi16(x, 4), c);
+    __m256i y = _mm256_srl_epi16(_mm256_add_epi16(t, half), s);
+    const __m256i r = _mm256_sub_epi16(_mm256_add_epi16(_mm256_sll_epi16(x, sd), r0), _mm256_mullo_epi16(y, q));
+    y = _mm256_sub_epi16(y, _mm256_cmpgt_epi16(r, qm1));
+    y = _mm256_add_epi16(y, _mm256_cmpgt_epi16(_mm256_setzero_si256(), r));
+    store(p + 16 * i, _mm256_and_si256(y, mask));
+  }
+}
+
+// decompress: the 23-bit product y*q from its two 16-bit halves, then the
+// quotient by 2^d rounded with ties to even.
+void poly_decompress(int16_t* p, int d) {
+  const __m128i sd = _mm_cvtsi32_si128(d), su = _mm_cvtsi32_si128(16 - d);
+  const __m256i q = set16(kQ), rmask = set16(int16_t((1 << d) - 1)), half = set16(int16_t(1 << (d - 1)));
+  const __m256i one = set16(1);
+  for (int i = 0; i < 16; ++i) {
+    const __m256i y = load(p + 16 * i);
+    const __m256i lo = _mm256_mullo_epi16(y, q), hi = _mm256_mulhi_epu16(y, q);
+    const __m256i k = _mm256_or_si256(_mm256_sll_epi16(hi, su), _mm256_srl_epi16(lo, sd));
+    const __m256i r = _mm256_and_si256(lo, rmask);
+    const __m256i above = _mm256_cmpgt_epi16(r, half);
+    const __m256i tie = _mm256_and_si256(_mm256_cmpeq_epi16(r, half),
+                                         _mm256_cmpeq_epi16(_mm256_and_si256(k, one), one));
+    store(p + 16 * i, _mm256_sub_epi16(_mm256_sub_epi16(k, above), tie));
+  }
+}
+
+void poly_frommsg(int16_t* p, const uint8_t msg[32]) {
+  const __m256i bits = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192,
+                                         16384, -32768);
+  const __m256i h = set16((kQ + 1) / 2);
+  for (int i = 0; i < 16; ++i) {
+    const __m256i x = set16(int16_t(msg[2 * i] | (msg[2 * i + 1] << 8)));
+    const __m256i m = _mm256_cmpeq_epi16(_mm256_and_si256(x, bits), bits);
+    store(p + 16 * i, _mm256_and_si256(m, h));
+  }
+}
+
+// Bit 1 exactly for 833 <= x <= 2496.
+void poly_tomsg(uint8_t msg[32], const int16_t* p) {
+  const __m256i lo = set16(832), hi = set16(2497);
+  for (int i = 0; i < 16; ++i) {
+    const __m256i x = load(p + 16 * i);
+    const __m256i m = _mm256_and_si256(_mm256_cmpgt_epi16(x, lo), _mm256_cmpgt_epi16(hi, x));
+    const unsigned b = _pext_u32(static_cast<unsigned>(_mm256_movemask_epi8(m)), 0x55555555u);
+    msg[2 * i] = uint8_t(b);
+    msg[2 * i + 1] = uint8_t(b >> 8);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Hex and constant-time helpers.  As in the portable code, characters are
+// classified with comparisons, never looked up.
+
+namespace {
+
+inline uint32_t value_barrier(uint32_t x) {
+  __asm__("" : "+r"(x));
+  return x;
+}
+
+// All ones in the bytes with lo <= c <= hi (unsigned).
+inline __m256i in_range(__m256i c, char lo, char hi) {
+  const __m256i t = _mm256_sub_epi8(c, _mm256_set1_epi8(lo));
+  return _mm256_cmpeq_epi8(_mm256_min_epu8(t, _mm256_set1_epi8(char(hi - lo))), t);
+}
+
+}  // namespace
+
+void hex_encode(char* out, const uint8_t* in, size_t len) {
+  const __m256i m0f = _mm256_set1_epi8(0x0F), nine = _mm256_set1_epi8(9);
+  const __m256i zero = _mm256_set1_epi8('0'), gap = _mm256_set1_epi8('a' - '0' - 10);
+  size_t i = 0;
+  for (; i + 32 <= len; i += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(x, 4), m0f), lo = _mm256_and_si256(x, m0f);
+    __m256i a = _mm256_unpacklo_epi8(hi, lo), b = _mm256_unpackhi_epi8(hi, lo);
+    a = _mm256_add_epi8(_mm256_add_epi8(a, zero), _mm256_and_si256(_mm256_cmpgt_epi8(a, nine), gap));
+    b = _mm256_add_epi8(_mm256_add_epi8(b, zero), _mm256_and_si256(_mm256_cmpgt_epi8(b, nine), gap));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_permute2x128_si256(a, b, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i + 32), _mm256_permute2x128_si256(a, b, 0x31));
+  }
+  for (; i < len; ++i) {
+    for (int h = 0; h < 2; ++h) {
+      const int32_t n = (h == 0) ? (in[i] >> 4) : (in[i] & 0x0F);
+      out[2 * i + h] = char('0' + n + (((9 - n) >> 31) & ('a' - '0' - 10)));
+    }
+  }
+}
+
+bool hex_decode(uint8_t* out, const char* hex, size_t hexlen) {
+  if (hexlen % 2 != 0) return false;
+  const size_t len = hexlen / 2;
+  __m256i bad = _mm256_setzero_si256();
+  const __m256i x20 = _mm256_set1_epi8(0x20), c0 = _mm256_set1_epi8('0'),
+                ca = _mm256_set1_epi8('a' - 10), weights = _mm256_set1_epi16(0x0110);
+  size_t i = 0;
+  for (; i + 16 <= len; i += 16) {
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hex + 2 * i));
+    const __m256i lower = _mm256_or_si256(c, x20);
+    const __m256i is_digit = in_range(c, '0', '9'), is_alpha = in_range(lower, 'a', 'f');
+    const __m256i v = _mm256_or_si256(_mm256_and_si256(is_digit, _mm256_sub_epi8(c, c0)),
+                                      _mm256_and_si256(is_alpha, _mm256_sub_epi8(lower, ca)));
+    bad = _mm256_or_si256(bad, _mm256_andnot_si256(_mm256_or_si256(is_digit, is_alpha), _mm256_set1_epi8(1)));
+    // 16 * first + second in each 16-bit lane, then down to bytes.
+    const __m256i w = _mm256_maddubs_epi16(v, weights);
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(w, w), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(packed));
+  }
+  uint32_t bad_tail = 0;
+  for (; i < len; ++i) {
+    int32_t byte = 0;
+    for (int h = 0; h < 2; ++h) {
+      const int32_t c = static_cast<unsigned char>(hex[2 * i + h]);
+      const int32_t lower = c | 0x20;
+      const int32_t is_digit = ~(((c - '0') | ('9' - c)) >> 31);
+      const int32_t is_alpha = ~(((lower - 'a') | ('f' - lower)) >> 31);
+      const int32_t v = (is_digit & (c - '0')) | (is_alpha & (lower - 'a' + 10));
+      bad_tail |= uint32_t(~(is_digit | is_alpha)) & 1u;
+      byte = (byte << 4) | v;
+    }
+    out[i] = uint8_t(byte);
+  }
+  const uint32_t any = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bad, _mm256_setzero_si256()))) ^ 0xFFFFFFFFu;
+  return value_barrier(any | bad_tail) == 0;
+}
+
+uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len) {
+  __m256i acc = _mm256_setzero_si256();
+  size_t i = 0;
+  for (; i + 32 <= len; i += 32)
+    acc = _mm256_or_si256(acc, _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)),
+                                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i))));
+  uint32_t t = 0;
+  for (; i < len; ++i) t |= uint32_t(a[i] ^ b[i]);
+  // Nonzero bytes of acc become 0xFF under the comparison's complement.
+  const uint32_t m = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(acc, _mm256_setzero_si256()))) ^ 0xFFFFFFFFu;
+  const uint32_t all = value_barrier((m & 0xFFu) | (m >> 8) | t) & 0xFFFFFFu;
+  return uint8_t((all - 1) >> 31);  // all < 2^24: only all == 0 wraps
+}
+
+void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a) {
+  const uint8_t mask = uint8_t(-int32_t(value_barrier(take_a & 1u)));
+  const __m256i vm = _mm256_set1_epi8(char(mask));
+  size_t i = 0;
+  for (; i + 32 <= len; i += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_xor_si256(y, _mm256_and_si256(vm, _mm256_xor_si256(x, y))));
+  }
+  for (; i < len; ++i) out[i] = uint8_t(b[i] ^ (mask & (a[i] ^ b[i])));
+}
+
+}  // namespace avx2
+}  // namespace native
+}  // namespace latkem
+
+#endif  // LATKEM_X86
