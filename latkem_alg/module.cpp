@@ -493,8 +493,14 @@ int set_native(PyObject* self, PyObject* value, void*) {
   return 0;
 }
 
+// Which native core the process runs: "avx2" or "portable".
+PyObject* get_core(PyObject*, void*) {
+  return PyUnicode_FromString(native::using_avx2() ? "avx2" : "portable");
+}
+
 PyGetSetDef function_getset[] = {
     {"_native", get_native, set_native, "whether calls may take the native path", nullptr},
+    {"_core", get_core, nullptr, "the native core in use", nullptr},
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
     {"__defaults__", get_none, nullptr, nullptr, nullptr},
