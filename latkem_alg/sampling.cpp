@@ -4,8 +4,90 @@
 
 namespace latkem {
 
+namespace {
+
+// Keeps the optimiser from turning an accumulated flag back into early exits.
+inline uint32_t settle(uint32_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+  __asm__("" : "+r"(x));
+  return x;
+#else
+  volatile uint32_t v = x;
+  return v;
+#endif
+}
+
+// All ones when lo <= c <= hi, else zero (c, lo, hi in 0..255).
+inline uint32_t in_range(int32_t c, int32_t lo, int32_t hi) {
+  return uint32_t(~(((c - lo) | (hi - c)) >> 31));
+}
+
+// The value of a hex digit of either case; any other character sets `bad`.
+// The noise stream is secret: arithmetic only.
+inline uint32_t hex_digit(char ch, uint32_t& bad) {
+  const int32_t c = static_cast<unsigned char>(ch);
+  const int32_t lower = c | 0x20;
+  const uint32_t digit = in_range(c, '0', '9');
+  const uint32_t alpha = in_range(lower, 'a', 'f');
+  bad |= ~(digit | alpha) & 1u;
+  return (digit & uint32_t(c - '0')) | (alpha & uint32_t(lower - 'a' + 10));
+}
+
+// A new list of the ints in `values`.
+Obj int_list(const int16_t* values, int count) {
+  Obj list(PyList_New(count));
+  for (int i = 0; i < count; ++i) {
+    PyObject* item = PyLong_FromLong(values[i]);
+    if (!item) raise();
+    PyList_SET_ITEM(list.get(), i, item);
+  }
+  return list;
+}
+
+// CBD of hex text: every digit of it must be valid, as the host converts all
+// of it, and it must hold the 64 * eta bytes the sampler reads.  A trailing
+// single digit is a byte of its own, as in `hex_to_bits`.
+bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
+  const char* text;
+  Py_ssize_t size;
+  long eta;
+  if (!fast::text_of(stream, text, size) || !fast::small_int(eta_obj, 0, native::kMaxEta, eta) ||
+      (size + 1) / 2 < 64 * eta || !fast::intact(Fn::CBD))
+    return false;
+  uint8_t buf[64 * native::kMaxEta] = {};
+  const Py_ssize_t keep = 64 * eta;
+  uint32_t bad = 0;
+  for (Py_ssize_t i = 0; 2 * i < size; ++i) {
+    uint32_t value = hex_digit(text[2 * i], bad);
+    if (2 * i + 1 < size) value = (value << 4) | hex_digit(text[2 * i + 1], bad);
+    if (i < keep) buf[i] = uint8_t(value);  // a public bound
+  }
+  if (settle(bad)) return false;
+  native::Poly p{};
+  if (eta > 0) native::cbd(p, buf, int(eta));
+  result = int_list(p.c, native::kN);
+  return true;
+}
+
+// Parse of a bytes object that holds enough accepted candidates; a stream
+// that runs out is left to the host statements, which fail on it.
+bool native_Parse(PyObject* stream, Obj& result) {
+  if (!PyBytes_CheckExact(stream) || !fast::intact(Fn::Parse)) return false;
+  int16_t coeff[native::kN];
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(stream));
+  if (native::rej_uniform(coeff, 0, data, static_cast<size_t>(PyBytes_GET_SIZE(stream))) <
+      native::kN)
+    return false;
+  result = int_list(coeff, native::kN);
+  return true;
+}
+
+}  // namespace
+
 Obj body_CBD(Frame& f, Obj* a) {
   Obj byte_array = a[0], eta = a[1];
+  Obj result;
+  if (f.native && native_CBD(byte_array.get(), eta.get(), result)) return result;
   f.line = 44;
   Obj f_list = repeat_list(num(0), num(256));  // the local `f` of the description
   f.line = 45;
@@ -28,6 +110,8 @@ Obj body_CBD(Frame& f, Obj* a) {
 
 Obj body_Parse(Frame& f, Obj* a) {
   Obj bytes96 = a[0];
+  Obj result;
+  if (f.native && native_Parse(bytes96.get(), result)) return result;
   // Byte position and number of accepted coefficients: always host ints.
   Py_ssize_t ii = 0, jj = 0;
   f.line = 533;
