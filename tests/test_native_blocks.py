@@ -549,6 +549,6 @@ def test_native_path_is_taken(monkeypatch, name, args):
     native = best()
     monkeypatch.setattr(fn, "_native", False)
     host = best()
-    # the host statements take hundreds of host operations per coefficient
-    # or byte; the native path a handful of C instructions
-    assert native * 5 < host, (native, host)
+    # the host statements take several host operations per coefficient or
+    # byte (Parse, the cheapest, is about 8 times slower than its native path)
+    assert native * 3 < host, (native, host)
