@@ -1,5 +1,5 @@
 // Internal: the AVX2 implementations behind the core's functions, defined in
-// the *_avx2.cpp files, which alone are compiled with -mavx2 -mbmi2.  Nothing
+// the *_avx2.cpp files, which alone are compiled with -mavx2 -mbmi2 -mbmi.  Nothing
 // here may be called unless using_avx2() is true.
 //
 // The AVX2 files must not call inline functions or templates shared with the
@@ -46,6 +46,9 @@ constexpr int16_t kZetas[128] = {
 };
 
 namespace avx2 {
+
+// One Keccak-f[1600] state, compiled with BMI1/BMI2.
+void keccak_f1600(uint64_t state[25]);
 
 // Four Keccak-f[1600] states side by side: word w of state j is s[4*w + j].
 void keccakx4_f1600(uint64_t s[100]);

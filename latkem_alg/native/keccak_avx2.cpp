@@ -1,10 +1,11 @@
 // Four Keccak-f[1600] permutations at once, one per 64-bit lane of the AVX2
 // registers, and the sponge steps the samplers need on top of them.
 #include "avx2.h"
+#include "keccak_perm.h"
 
 #if LATKEM_X86
-#ifndef __AVX2__
-#error "this file must be compiled with -mavx2 -mbmi2"
+#if !defined(__AVX2__) || !defined(__BMI2__) || !defined(__BMI__)
+#error "this file must be compiled with -mavx2 -mbmi2 -mbmi"
 #endif
 #include <immintrin.h>
 
@@ -32,6 +33,8 @@ alignas(32) const uint64_t kRoundConstants[24] = {
 #define CHI(a, b, c) XOR((a), _mm256_andnot_si256((b), (c)))
 
 }  // namespace
+
+void keccak_f1600(uint64_t state[25]) { keccak_permute(state); }
 
 void keccakx4_f1600(uint64_t s[100]) {
   const __m256i rot8 = _mm256_setr_epi8(7, 0, 1, 2, 3, 4, 5, 6, 15, 8, 9, 10, 11, 12, 13, 14, 7, 0,

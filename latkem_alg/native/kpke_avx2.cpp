@@ -4,8 +4,8 @@
 #include "avx2.h"
 
 #if LATKEM_X86
-#ifndef __AVX2__
-#error "this file must be compiled with -mavx2 -mbmi2"
+#if !defined(__AVX2__) || !defined(__BMI2__) || !defined(__BMI__)
+#error "this file must be compiled with -mavx2 -mbmi2 -mbmi"
 #endif
 #include <immintrin.h>
 

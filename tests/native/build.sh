@@ -2,7 +2,7 @@
 # Builds and runs the native self-test.  Usage, from anywhere:
 #   bash tests/native/build.sh [extra g++ flags]
 # e.g. bash tests/native/build.sh -fsanitize=address,undefined -g
-# The *_avx2.cpp files alone get -mavx2 -mbmi2, as in the module build.
+# The *_avx2.cpp files alone get -mavx2 -mbmi2 -mbmi, as in the module build.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="${LATKEM_NATIVE_BUILD:-$root/build/native-selftest}"
@@ -14,7 +14,7 @@ pids=()
 for f in "$src"/*.cpp "$root"/tests/native/selftest.cpp; do
   name=$(basename "$f" .cpp)
   extra=()
-  case "$name" in *_avx2) extra=(-mavx2 -mbmi2) ;; esac
+  case "$name" in *_avx2) extra=(-mavx2 -mbmi2 -mbmi) ;; esac
   g++ "${flags[@]}" "${extra[@]}" -c "$f" -o "$out/$name.o" &
   pids+=($!)
   objs+=("$out/$name.o")
