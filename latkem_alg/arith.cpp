@@ -179,7 +179,7 @@ Obj body_barrett_red(Frame& f, Obj* a) {
 Obj body_ntt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
   Obj result;
-  if (f.native && native_ntt3(vvv.get(), result)) return result;
+  if (f.native && native_ntt3(vvv.get(), result)) return f.from_native(result);
   Obj new_v = working_copy(f, vvv, 169);
   long kd = 1;
   long l = 128;
@@ -221,7 +221,7 @@ Obj body_ntt3(Frame& f, Obj* a) {
 Obj body_intt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
   Obj result;
-  if (f.native && native_intt3(vvv.get(), result)) return result;
+  if (f.native && native_intt3(vvv.get(), result)) return f.from_native(result);
   Obj new_v = working_copy(f, vvv, 195);
   long l = 2;
   long l_upper = 128;
@@ -267,7 +267,7 @@ Obj body_intt3(Frame& f, Obj* a) {
 Obj body_ntt3_mul(Frame& f, Obj* a) {
   Obj fff = a[0], ggg = a[1];
   Obj result;
-  if (f.native && native_ntt3_mul(fff.get(), ggg.get(), result)) return result;
+  if (f.native && native_ntt3_mul(fff.get(), ggg.get(), result)) return f.from_native(result);
   f.line = 134;
   Obj new_vv(PyList_New(0));
   Obj r0, r1, r2, r3;

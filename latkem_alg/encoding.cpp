@@ -264,7 +264,7 @@ Obj body_decompress(Frame& f, Obj* a) {
 Obj body_encode(Frame& f, Obj* a) {
   Obj fff = a[0], l = a[1];
   Obj result;
-  if (f.native && native_encode(fff.get(), l.get(), result)) return result;
+  if (f.native && native_encode(fff.get(), l.get(), result)) return f.from_native(result);
   Obj fff_bytes = text("");
   f.line = 558;
   Obj count = len(fff[0]);
@@ -283,7 +283,7 @@ Obj body_encode(Frame& f, Obj* a) {
 Obj body_decode(Frame& f, Obj* a) {
   Obj fff_bits = a[0], l = a[1];
   Obj result;
-  if (f.native && native_decode(f, fff_bits.get(), l.get(), result)) return result;
+  if (f.native && native_decode(f, fff_bits.get(), l.get(), result)) return f.from_native(result);
   f.line = 568;
   Obj size = len(fff_bits);
   Obj ind = to_int(size / (l * num(256)));
@@ -314,7 +314,7 @@ Obj body_decode(Frame& f, Obj* a) {
 Obj body_hex_to_bits(Frame& f, Obj* a) {
   Obj hex_str = a[0];
   Obj result;
-  if (f.native && native_hex_to_bits(hex_str.get(), result)) return result;
+  if (f.native && native_hex_to_bits(hex_str.get(), result)) return f.from_native(result);
   f.line = 584;
   if (PyBytes_Check(hex_str.get())) hex_str = hex_str.method(NAME(decode), text("utf-8"));
   f.line = 585;
@@ -346,7 +346,7 @@ Obj body_hex_to_bits(Frame& f, Obj* a) {
 Obj body_bits_to_bytes(Frame& f, Obj* a) {
   Obj ss = a[0];
   Obj result;
-  if (f.native && native_bits_to_bytes(ss.get(), result)) return result;
+  if (f.native && native_bits_to_bytes(ss.get(), result)) return f.from_native(result);
   f.line = 599;
   Obj ind = to_int(len(ss) / num(8));
   f.line = 600;

@@ -31,7 +31,7 @@ bool native_H(PyObject* data, Obj& result) {
 Obj body_H(Frame& f, Obj* a) {
   Obj data = a[0];
   Obj result;
-  if (f.native && fast::intact(Fn::H) && native_H(data.get(), result)) return result;
+  if (f.native && fast::intact(Fn::H) && native_H(data.get(), result)) return f.from_native(result);
   f.line = 68;
   data = GLOBAL(binascii).method(NAME(unhexlify), data);
   f.line = 70;
@@ -51,7 +51,7 @@ Obj body_G(Frame& f, Obj* a) {
   if (f.native && PyBytes_CheckExact(bytes32.get()) && fast::intact(Fn::G)) {
     uint8_t digest[64];
     native::sha3_512(bytes_data(bytes32.get()), PyBytes_GET_SIZE(bytes32.get()), digest);
-    return tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)});
+    return f.from_native(tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)}));
   }
   f.line = 522;
   Obj output = GLOBAL(sha3_512)(bytes32).method(NAME(digest));
@@ -71,7 +71,7 @@ Obj body_PRF(Frame& f, Obj* a) {
     xof.absorb(bytes_data(bd.get()), PyBytes_GET_SIZE(bd.get()));
     std::vector<uint8_t> out(64 * static_cast<size_t>(eta_value) + 1);
     xof.squeeze(out.data(), 64 * static_cast<size_t>(eta_value));
-    return fast::hex_str(out.data(), 64 * static_cast<size_t>(eta_value));
+    return f.from_native(fast::hex_str(out.data(), 64 * static_cast<size_t>(eta_value)));
   }
   f.line = 57;
   ss = to_bytes(ss);
@@ -97,7 +97,7 @@ Obj body_XOF(Frame& f, Obj* a) {
     seed[33] = static_cast<uint8_t>(j);
     Obj out(PyBytes_FromStringAndSize(nullptr, 768));
     native::shake128(seed, 34, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), 768);
-    return out;
+    return f.from_native(out);
   }
   f.line = 497;
   Obj first = byte_of(int_a);
@@ -127,7 +127,7 @@ Obj body_kdf(Frame& f, Obj* a) {
     Obj out(PyBytes_FromStringAndSize(nullptr, size));
     native::shake256(bytes_data(in_str.get()), PyBytes_GET_SIZE(in_str.get()),
                      reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), size);
-    return out;
+    return f.from_native(out);
   }
   f.line = 614;
   return GLOBAL(shake_256)(in_str).method(NAME(digest), length);

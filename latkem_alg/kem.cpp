@@ -136,6 +136,7 @@ Obj body_CCA_KeyGen(Frame& f, Obj*) {
                                                      pk, sk);
   Obj cca_pk, sk2, H_cca_pk;
   if (made) {
+    f.went_native = true;
     native::sha3_256(pk, native::pk_bytes(p), digest);
     cca_pk = fast::hex_bytes(pk, native::pk_bytes(p));
     sk2 = fast::hex_bytes(sk, native::sk_bytes(p));
@@ -171,7 +172,7 @@ Obj body_CCA_KeyGen(Frame& f, Obj*) {
 Obj body_CCA_Enc(Frame& f, Obj* a) {
   Obj cca_pk = a[0], m_unhex = a[1];
   Obj result;
-  if (f.native && native_CCA_Enc(cca_pk.get(), m_unhex.get(), result)) return result;
+  if (f.native && native_CCA_Enc(cca_pk.get(), m_unhex.get(), result)) return f.from_native(result);
   f.line = 668;
   Obj m_hash;
   {
@@ -207,7 +208,7 @@ Obj body_CCA_Enc(Frame& f, Obj* a) {
 Obj body_CCA_Dec(Frame& f, Obj* a) {
   Obj c_text = a[0], cca_sk = a[1];
   Obj result;
-  if (f.native && native_CCA_Dec(f, c_text.get(), cca_sk.get(), result)) return result;
+  if (f.native && native_CCA_Dec(f, c_text.get(), cca_sk.get(), result)) return f.from_native(result);
   // c * kk * n, evaluated left to right.
   auto times = [](long c) { return num(c) * GLOBAL(kk) * GLOBAL(n); };
   f.line = 683;

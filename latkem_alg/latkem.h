@@ -183,6 +183,11 @@ Obj lookup_global(PyObject* name);
 struct Frame {
   int line;
   bool native;
+  bool went_native = false;  // the result came from the native path
+  Obj from_native(Obj result) {
+    went_native = true;
+    return result;
+  }
 };
 
 // A body receives its bound arguments (owned copies it may rebind).

@@ -228,6 +228,7 @@ struct Function {
   PyObject* annotations;
   PyObject* weakrefs;
   bool native;  // may take the native path (private switch `_native`)
+  Py_ssize_t native_calls;  // calls answered by the native path
 };
 
 PyObject* wrong_count(const FuncSpec& s, Py_ssize_t n, Py_ssize_t given) {
@@ -345,6 +346,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     Obj a[kMaxParams];
     for (size_t i = 0; i < s.params.size(); ++i) a[i] = Obj::borrow(bound[i]);
     result = s.body(f, a).release();
+    if (f.went_native) ++const_cast<Function*>(fo)->native_calls;
   } catch (const HostError&) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
@@ -516,6 +518,8 @@ PyMemberDef function_members[] = {
     {"__doc__", T_OBJECT, offsetof(Function, doc), 0, nullptr},
     {"__code__", T_OBJECT, offsetof(Function, code), READONLY, nullptr},
     {"__globals__", T_OBJECT, offsetof(Function, globals), READONLY, nullptr},
+    {"_native_calls", T_PYSSIZET, offsetof(Function, native_calls), READONLY,
+     "how many calls the native path has answered"},
     {nullptr, 0, 0, 0, nullptr},
 };
 
@@ -599,6 +603,7 @@ Obj new_function(const FuncSpec& s) {
   f->annotations = nullptr;
   f->weakrefs = nullptr;
   f->native = true;
+  f->native_calls = 0;
   Obj r(reinterpret_cast<PyObject*>(f));
   PyObject_GC_Track(r.get());
   if (!f->name || !f->module) raise();

@@ -98,7 +98,7 @@ Obj unhexlify(const Obj& x) {
 Obj body_Genkey(Frame& f, Obj* a) {
   Obj dd = a[0];
   Obj result;
-  if (f.native && native_Genkey(dd.get(), result)) return result;
+  if (f.native && native_Genkey(dd.get(), result)) return f.from_native(result);
   const Obj zero = num(0);
   const Obj one = num(1);
   f.line = 267;
@@ -252,7 +252,7 @@ Obj body_Genkey(Frame& f, Obj* a) {
 Obj body_Enc(Frame& f, Obj* a) {
   Obj pk_cpa = a[0], ran_m = a[1], rand = a[2];
   Obj result;
-  if (f.native && native_Enc(pk_cpa.get(), ran_m.get(), rand.get(), result)) return result;
+  if (f.native && native_Enc(pk_cpa.get(), ran_m.get(), rand.get(), result)) return f.from_native(result);
   const Obj zero = num(0);
   const Obj one = num(1);
   f.line = 334;
@@ -492,7 +492,7 @@ Obj body_Enc(Frame& f, Obj* a) {
 Obj body_Dec(Frame& f, Obj* a) {
   Obj uv_code = a[0], sk_cpa = a[1];
   Obj result;
-  if (f.native && native_Dec(uv_code.get(), sk_cpa.get(), result)) return result;
+  if (f.native && native_Dec(uv_code.get(), sk_cpa.get(), result)) return f.from_native(result);
   const Obj zero = num(0);
   f.line = 442;
   sk_cpa = unhexlify(sk_cpa);

@@ -87,7 +87,7 @@ bool native_Parse(PyObject* stream, Obj& result) {
 Obj body_CBD(Frame& f, Obj* a) {
   Obj byte_array = a[0], eta = a[1];
   Obj result;
-  if (f.native && native_CBD(byte_array.get(), eta.get(), result)) return result;
+  if (f.native && native_CBD(byte_array.get(), eta.get(), result)) return f.from_native(result);
   f.line = 44;
   Obj f_list = repeat_list(num(0), num(256));  // the local `f` of the description
   f.line = 45;
@@ -111,7 +111,7 @@ Obj body_CBD(Frame& f, Obj* a) {
 Obj body_Parse(Frame& f, Obj* a) {
   Obj bytes96 = a[0];
   Obj result;
-  if (f.native && native_Parse(bytes96.get(), result)) return result;
+  if (f.native && native_Parse(bytes96.get(), result)) return f.from_native(result);
   // Byte position and number of accepted coefficients: always host ints.
   Py_ssize_t ii = 0, jj = 0;
   f.line = 533;

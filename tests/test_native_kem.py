@@ -270,3 +270,22 @@ def test_table_changed_in_place(keys, capsys):
         same_both_ways("Genkey", b"seed")
     finally:
         Latkem.zetas[7] = saved
+
+
+def test_native_path_is_taken_for_well_formed_input(keys):
+    pk, sk = keys
+    c, _ = Latkem.CCA_Enc(pk, b"m")
+    calls = [("H", pk), ("G", b"x"), ("PRF", b"s" * 32, b"\x00", 3), ("XOF", b"s" * 32, 0, 1),
+             ("kdf", b"x", 32), ("Genkey", b"d" * 32), ("Enc", pk, b"m" * 32, b"00" * 32),
+             ("Dec", c, sk[:1536]), ("CCA_KeyGen",), ("CCA_Enc", pk, b"m"), ("CCA_Dec", c, sk)]
+    for name, *args in calls:
+        fn = getattr(Latkem, name)
+        before = fn._native_calls
+        fn(*args)
+        assert fn._native_calls == before + 1, name
+    with host_only():
+        for name, *args in calls:
+            fn = getattr(Latkem, name)
+            before = fn._native_calls
+            fn(*args)
+            assert fn._native_calls == before, name
