@@ -1,6 +1,6 @@
 // The encryption scheme on the AVX2 code: the independent XOF streams (matrix
-// entries, noise) are generated four at a time, one per lane of the four-way
-// Keccak, and all polynomial work runs on the vectorised layer.
+// entries, noise) share the lanes of the four-way Keccak, and all polynomial
+// work runs on the vectorised layer.
 #include "avx2.h"
 
 #if LATKEM_X86
@@ -18,77 +18,126 @@ namespace {
 
 constexpr unsigned kRate128 = 168, kRate256 = 136;
 
-// Entries for up to four (row, column) pairs.  suffix holds the XOF input
-// bytes after rho for each entry (column, row).  Returns false if one of
-// them runs out of its 768 bytes.
-bool matrix_x4(Poly* const out[4], const uint8_t rho[32], const uint8_t suffix[8], int n) {
-  if (n == 1) return sample_matrix_entry(out[0]->c, rho, suffix[1], suffix[0]);
-  uint8_t sfx[8];
-  for (int j = 0; j < 4; ++j) {
-    sfx[2 * j] = suffix[2 * (j < n ? j : 0)];
-    sfx[2 * j + 1] = suffix[2 * (j < n ? j : 0) + 1];
-  }
+// One XOF stream to run in a lane of the four-way Keccak: a matrix entry
+// (SHAKE-128(rho || column || row), rejection sampling, eta = 0) or a noise
+// polynomial (SHAKE-256(seed || nonce) into CBD_eta).  The input must fit in
+// one block with its padding.
+struct Stream {
+  Poly* out;
+  const uint8_t* prefix;
+  size_t plen;
+  uint8_t suffix[2];
+  uint8_t sl;
+  uint8_t eta;
+};
+
+inline unsigned stream_rate(const Stream& st) { return st.eta == 0 ? kRate128 : kRate256; }
+
+// Runs the streams through the four lanes, a new one starting in a lane as
+// soon as the lane's previous one is done, so that the permutations are
+// shared out with few idle lanes.  Returns false if a matrix entry runs out
+// of its 768 bytes (public data: the branches here depend on rho only, or on
+// the public stream lengths).
+bool run_streams(const Stream* st, int n) {
   alignas(32) uint64_t s[100];
-  keccakx4_absorb(s, kRate128, rho, kSymBytes, sfx, 2, 0x1F);
-  alignas(32) uint8_t buf[4][3 * kRate128 + 8];
-  uint8_t* outs[4];
-  for (int j = 0; j < 4; ++j) {
-    std::memset(buf[j] + 3 * kRate128, 0, 8);
-    outs[j] = j < n ? buf[j] : nullptr;
-  }
-  keccakx4_squeeze(s, kRate128, outs, 3);
-  int ctr[4] = {kN, kN, kN, kN};
-  bool done = true;
-  for (int j = 0; j < n; ++j) {
-    ctr[j] = rej_padded(out[j]->c, 0, buf[j], 3 * kRate128);
-    done &= ctr[j] == kN;
-  }
-  // Rare: more blocks, up to 768 bytes in all (four blocks and 96 bytes).
-  size_t used = 3 * kRate128;
-  while (!done && used < 768) {
-    for (int j = 0; j < 4; ++j) outs[j] = (j < n && ctr[j] < kN) ? buf[j] : nullptr;
-    keccakx4_squeeze(s, kRate128, outs, 1);
-    const size_t take = (768 - used < kRate128) ? 768 - used : kRate128;
-    done = true;
-    for (int j = 0; j < n; ++j) {
-      if (ctr[j] < kN) ctr[j] = rej_padded(out[j]->c, ctr[j], buf[j], take);
-      done &= ctr[j] == kN;
+  std::memset(s, 0, sizeof s);
+  alignas(32) uint8_t buf[4][2 * kRate256 + 8];
+  std::memset(buf, 0, sizeof buf);
+  int job[4] = {-1, -1, -1, -1};
+  int ctr[4] = {0, 0, 0, 0};
+  size_t used[4] = {0, 0, 0, 0};
+  int next = 0;
+  for (;;) {
+    bool active = false;
+    for (unsigned j = 0; j < 4; ++j) {
+      if (job[j] < 0 && next < n) {
+        const Stream& x = st[next];
+        const unsigned rate = stream_rate(x);
+        for (unsigned w = 0; w < 25; ++w) s[4 * w + j] = 0;
+        uint8_t block[kRate128] = {0};
+        std::memcpy(block, x.prefix, x.plen);
+        std::memcpy(block + x.plen, x.suffix, x.sl);
+        block[x.plen + x.sl] ^= 0x1F;
+        block[rate - 1] ^= 0x80;
+        for (unsigned w = 0; w < rate / 8; ++w) {
+          uint64_t v;
+          std::memcpy(&v, block + 8 * w, 8);
+          s[4 * w + j] = v;
+        }
+        job[j] = next++;
+        ctr[j] = 0;
+        used[j] = 0;
+      }
+      active |= job[j] >= 0;
     }
-    used += take;
+    if (!active) return true;
+    keccakx4_f1600(s);
+    for (unsigned j = 0; j < 4; ++j) {
+      if (job[j] < 0) continue;
+      const Stream& x = st[job[j]];
+      const unsigned rate = stream_rate(x);
+      uint8_t* o = buf[j] + (x.eta == 0 ? 0 : used[j]);
+      for (unsigned w = 0; w < rate / 8; ++w) std::memcpy(o + 8 * w, &s[4 * w + j], 8);
+      if (x.eta == 0) {
+        const size_t take = (768 - used[j] < rate) ? 768 - used[j] : rate;
+        ctr[j] = rej_padded(x.out->c, ctr[j], buf[j], take);
+        used[j] += take;
+        if (ctr[j] == kN) job[j] = -1;
+        else if (used[j] >= 768) return false;
+      } else {
+        used[j] += rate;
+        if (used[j] >= size_t(64) * x.eta) {
+          cbd(x.out->c, buf[j], x.eta);
+          job[j] = -1;
+        }
+      }
+    }
   }
-  return done;
 }
 
-// The kk x kk matrix: m[x*kk + y] = A[x][y] (transpose = false) or A[y][x].
-// Entry A[r][c] is drawn from XOF(rho || c || r).
-bool sample_matrix(Poly* m, const uint8_t rho[32], int kk, bool transpose) {
-  const int total = kk * kk;
-  for (int first = 0; first < total; first += 4) {
-    const int n = (total - first < 4) ? total - first : 4;
-    Poly* outs[4];
-    uint8_t suffix[8];
-    for (int j = 0; j < 4; ++j) {
-      const int e = first + (j < n ? j : 0);
-      const int x = e / kk, y = e % kk;
-      outs[j] = m + e;
-      // A[x][y]: column y, row x; transposed, A[y][x]: column x, row y.
-      suffix[2 * j] = uint8_t(transpose ? x : y);
-      suffix[2 * j + 1] = uint8_t(transpose ? y : x);
+// Streams for the kk x kk matrix: m[x*kk + y] = A[x][y] (transpose = false)
+// or A[y][x].  Entry A[r][c] is drawn from XOF(rho || c || r).
+int matrix_streams(Stream* st, Poly* m, const uint8_t* rho, int kk, bool transpose) {
+  for (int x = 0; x < kk; ++x)
+    for (int y = 0; y < kk; ++y) {
+      Stream& t = st[x * kk + y];
+      t.out = m + x * kk + y;
+      t.prefix = rho;
+      t.plen = kSymBytes;
+      t.suffix[0] = uint8_t(transpose ? x : y);  // column
+      t.suffix[1] = uint8_t(transpose ? y : x);  // row
+      t.sl = 2;
+      t.eta = 0;
     }
-    if (!matrix_x4(outs, rho, suffix, n)) return false;
-  }
-  return true;
+  return kk * kk;
 }
 
-// Noise: polynomial k gets CBD_eta[k](PRF(seed, nonce0 + k)), four at a time.
-void sample_noise_batch(Poly* out, const int* eta, int count, const uint8_t* seed, size_t seedlen,
-                        uint8_t nonce0) {
+// Noise polynomial k gets CBD_eta[k](PRF(seed, nonce0 + k)).  Streams with
+// the larger eta (two blocks) go first.
+int noise_streams(Stream* st, Poly* out, const int* eta, int count, const uint8_t* seed, size_t seedlen,
+                  uint8_t nonce0) {
+  int n = 0;
+  for (int pass = 3; pass >= 2; --pass)
+    for (int k = 0; k < count; ++k) {
+      if (eta[k] != pass) continue;
+      Stream& t = st[n++];
+      t.out = out + k;
+      t.prefix = seed;
+      t.plen = seedlen;
+      t.suffix[0] = uint8_t(nonce0 + k);
+      t.suffix[1] = 0;
+      t.sl = 1;
+      t.eta = uint8_t(eta[k]);
+    }
+  return n;
+}
+
+// Noise for seeds too long for one block: the streams share their prefix
+// blocks, four at a time.
+void sample_noise_long(Poly* out, const int* eta, int count, const uint8_t* seed, size_t seedlen,
+                       uint8_t nonce0) {
   for (int first = 0; first < count; first += 4) {
     const int n = (count - first < 4) ? count - first : 4;
-    if (n == 1) {
-      native::sample_noise(out[first], seed, seedlen, uint8_t(nonce0 + first), eta[first]);
-      return;
-    }
     uint8_t nonces[4];
     int maxeta = 2;
     for (int j = 0; j < 4; ++j) {
@@ -103,6 +152,19 @@ void sample_noise_batch(Poly* out, const int* eta, int count, const uint8_t* see
     keccakx4_squeeze(s, kRate256, outs, maxeta == 2 ? 1 : 2);
     for (int j = 0; j < n; ++j) cbd(out[first + j].c, buf[j], eta[first + j]);
   }
+}
+
+// The matrix and the noise of one operation, all streams sharing the lanes.
+bool sample_all(Poly* m, const uint8_t* rho, int kk, bool transpose, Poly* noise, const int* eta,
+                int count, const uint8_t* seed, size_t seedlen) {
+  Stream st[kMaxRank * kMaxRank + 2 * kMaxRank + 1];
+  int n = matrix_streams(st, m, rho, kk, transpose);
+  if (seedlen + 1 < kRate256) {
+    n += noise_streams(st + n, noise, eta, count, seed, seedlen, 0);
+  } else {
+    sample_noise_long(noise, eta, count, seed, seedlen, 0);
+  }
+  return run_streams(st, n);
 }
 
 void decode12_freeze(Poly& p, const uint8_t* in) {
@@ -120,16 +182,13 @@ bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* 
   const uint8_t* sigma = rho_sigma + 32;
 
   // s[0..kk) then e[0..kk), nonces 0 .. 2kk-1.
-  Poly se[2 * kMaxRank];
+  Poly se[2 * kMaxRank], a[kMaxRank * kMaxRank];
   int eta[2 * kMaxRank] = {};
   for (int i = 0; i < 2 * kk; ++i) eta[i] = p.eta1;
-  sample_noise_batch(se, eta, 2 * kk, sigma, 32, 0);
+  if (!sample_all(a, rho, kk, false, se, eta, 2 * kk, sigma, 32)) return false;
   for (int i = 0; i < 2 * kk; ++i) poly_ntt(se[i].c);
   const Poly* s = se;
   const Poly* e = se + kk;
-
-  Poly a[kMaxRank * kMaxRank];
-  if (!sample_matrix(a, rho, kk, false)) return false;
   for (int i = 0; i < kk; ++i) {
     Poly t;
     polyvec_basemul_acc_montgomery(t.c, a + kk * i, s, kk);
@@ -152,14 +211,11 @@ bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const u
   const int kk = p.kk;
   const uint8_t* rho = pk + kPolyBytes * kk;
 
-  Poly at[kMaxRank * kMaxRank];
-  if (!sample_matrix(at, rho, kk, true)) return false;
-
   // r[0..kk) (eta1), e1[0..kk) (eta2), e2 (eta2), nonces 0 .. 2kk.
-  Poly noise[2 * kMaxRank + 1];
+  Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
   int eta[2 * kMaxRank + 1] = {};
   for (int i = 0; i < 2 * kk + 1; ++i) eta[i] = i < kk ? p.eta1 : p.eta2;
-  sample_noise_batch(noise, eta, 2 * kk + 1, coins, coinslen, 0);
+  if (!sample_all(at, rho, kk, true, noise, eta, 2 * kk + 1, coins, coinslen)) return false;
   Poly* r = noise;
   const Poly* e1 = noise + kk;
   const Poly& e2 = noise[2 * kk];

@@ -321,16 +321,21 @@ void cbd(int16_t* p, const uint8_t* buf, int eta) {
 
 namespace {
 
-// 16 candidates from the 24 bytes at buf (32 bytes readable), the accepted
-// ones appended at p + ctr (room for 16 needed).  Returns the new count.
-inline int rej24(int16_t* p, int ctr, const uint8_t* buf) {
+// The 16 candidates from the 24 bytes at buf (32 bytes readable) and the
+// mask of the accepted ones.
+inline __m256i rej_candidates(const uint8_t* buf, unsigned& mask) {
   const __m256i spread = _mm256_setr_epi8(0, 1, 1, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11, 4, 5,
                                           5, 6, 7, 8, 8, 9, 10, 11, 11, 12, 13, 14, 14, 15);
   __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf));
   x = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(x, 0x94), spread);
   const __m256i v = _mm256_blend_epi16(_mm256_and_si256(x, set16(0xFFF)), _mm256_srli_epi16(x, 4), 0xAA);
   const __m256i good = _mm256_cmpgt_epi16(set16(kQ), v);
-  const unsigned mask = static_cast<unsigned>(_pext_u32(static_cast<unsigned>(_mm256_movemask_epi8(good)), 0x55555555u));
+  mask = _pext_u32(static_cast<unsigned>(_mm256_movemask_epi8(good)), 0x55555555u);
+  return v;
+}
+
+// Appends the accepted candidates at p + ctr (room for 16 needed).
+inline int rej_store(int16_t* p, int ctr, __m256i v, unsigned mask) {
   const unsigned m0 = mask & 0xFF, m1 = mask >> 8;
   const __m128i lo = _mm_shuffle_epi8(_mm256_castsi256_si128(v),
                                       _mm_load_si128(reinterpret_cast<const __m128i*>(kRej.idx[m0])));
@@ -352,12 +357,22 @@ int rej_scalar(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
   return ctr;
 }
 
-// As rej_uniform(), but with `slack` readable bytes after buf + len.
+// As rej_uniform(), but with `slack` readable bytes after buf + len.  The
+// candidates of up to eight groups are prepared before any of them is
+// stored: a store's address depends on the count so far, and loads queued
+// behind such stores would otherwise wait for the whole chain.
 int rej_core(int16_t* p, int ctr, const uint8_t* buf, size_t len, size_t slack) {
   size_t pos = 0;
-  while (ctr <= kN - 16 && pos + 24 <= len && pos + 32 <= len + slack) {
-    ctr = rej24(p, ctr, buf + pos);
-    pos += 24;
+  while (ctr <= kN - 16) {
+    int groups = 0;
+    while (groups < 8 && pos + 24 * (groups + 1) <= len && pos + 24 * groups + 32 <= len + slack) ++groups;
+    if (groups == 0) break;
+    __m256i v[8];
+    unsigned mask[8];
+    for (int g = 0; g < groups; ++g) v[g] = rej_candidates(buf + pos + 24 * g, mask[g]);
+    int g = 0;
+    for (; g < groups && ctr <= kN - 16; ++g) ctr = rej_store(p, ctr, v[g], mask[g]);
+    pos += size_t(24) * g;
   }
   if (ctr >= kN) return ctr;
   return rej_scalar(p, ctr, buf + pos, len - pos);
