@@ -43,9 +43,13 @@ FUNCTION_NAMES = (
 # the host path; a slower one (a full operation on the host path, a failure
 # found deep in a computation) as often as fits in --count * SLOW_BUDGET
 # seconds, at least MIN_CALLS times.
+# A phase also stops (at a multiple of 100 calls) once it has run for more
+# than --count * PHASE_CAP seconds (at least half a second): warm-up timings
+# on a busy machine misjudge a case now and then.
 FAST_CALL = 5e-4
-SLOW_BUDGET = 2e-5
+SLOW_BUDGET = 5e-5
 MIN_CALLS = 3
+PHASE_CAP = 3e-4
 
 # Growth allowed in one phase (after its warm-up): pymalloc arenas, allocator
 # caches and the like move by a few pages without any leak.
@@ -230,9 +234,10 @@ def calls_for(per_call, fast_calls, budget):
     return max(MIN_CALLS, min(fast_calls, int(budget / per_call)))
 
 
-def run_phase(case, calls, sink):
-    """One call to settle, then `calls` calls between two readings of memory and
-    reference counts. Returns the figures and the problems found."""
+def run_phase(case, calls, time_cap, sink):
+    """One call to settle, then `calls` calls (fewer if they take more than
+    `time_cap` seconds) between two readings of memory and reference counts.
+    Returns the figures and the problems found."""
     func = case.function()
     args, kwargs, raises = case.args, case.kwargs, case.raises
     problems = []
@@ -251,18 +256,25 @@ def run_phase(case, calls, sink):
     rss_before = rss_bytes()
     start = time.perf_counter()
 
-    if raises is None:
-        for _ in range(calls):
-            result = func(*args, **kwargs)
-    else:
-        for _ in range(calls):
-            try:
-                func(*args, **kwargs)
-            except raises:
-                pass
-            else:
-                problems.append("a call did not raise %s" % raises.__name__)
-                break
+    done = 0
+    while done < calls:
+        chunk = min(100, calls - done)
+        if raises is None:
+            for _ in range(chunk):
+                result = func(*args, **kwargs)
+        else:
+            for _ in range(chunk):
+                try:
+                    func(*args, **kwargs)
+                except raises:
+                    pass
+                else:
+                    problems.append("a call did not raise %s" % raises.__name__)
+                    break
+        done += chunk
+        if problems or time.perf_counter() - start > time_cap:
+            break
+    calls = done
 
     seconds = time.perf_counter() - start
     if result is not None and case.check is not None and not case.check(result):
@@ -427,13 +439,14 @@ def main(argv=None):
                         help="calls of each fast case on the native path (default 100000: "
                              "so 100000 key-exchange round trips); the host path makes "
                              "count/10 calls of a fast case; a slow case gets the calls "
-                             "that fit in count * %g seconds, at least %d" % (
-                                 SLOW_BUDGET, MIN_CALLS))
+                             "that fit in count * %g seconds, at least %d; a phase stops "
+                             "after count * %g seconds" % (SLOW_BUDGET, MIN_CALLS, PHASE_CAP))
     parser.add_argument("--quiet", action="store_true",
                         help="no line for each phase, only the summary and the problems")
     args = parser.parse_args(argv)
     count = max(1, args.count)
     budget = count * SLOW_BUDGET
+    time_cap = max(0.5, count * PHASE_CAP)
     paths = [("native", count, NoSwitch), ("host", max(10, count // 10), HostPath)]
 
     out = sys.stdout
@@ -469,7 +482,7 @@ def main(argv=None):
                 for case_path, case, calls in plan:
                     if case_path != path:
                         continue
-                    figures, problems = run_phase(case, calls, sink)
+                    figures, problems = run_phase(case, calls, time_cap, sink)
                     rows.append((path, case.label, figures))
                     failures.extend("%s path, %s: %s" % (path, case.label, p) for p in problems)
                     if problems or not args.quiet:
@@ -515,6 +528,8 @@ def main(argv=None):
     print("  reference counts: %d module objects (globals, module, its dictionary) %s over "
           "the run; these, the arguments of every case and the last result checked in every "
           "phase too" % (len(globals_), "unchanged" if not changed else "CHANGED"))
+    trips = [r[2]["calls"] for r in rows if r[0] == "native" and r[1].startswith("round trip")]
+    print("  key-exchange round trips on the native path: %d" % sum(trips))
     print("  rejection lines printed by forged ciphertexts: %d" % sink.lines)
     print("  tolerances: traced %s and rss %s a phase, rss %s over the run" % (
         fmt_bytes(TRACED_TOLERANCE), fmt_bytes(RSS_TOLERANCE), fmt_bytes(RSS_TOTAL_TOLERANCE)))
