@@ -72,9 +72,14 @@ void poly_sub(int16_t* r, const int16_t* a, const int16_t* b);
 
 // eta = 2 or 3 only.
 void cbd(int16_t* p, const uint8_t* buf, int eta);
+// The same on the input as 64-bit words (little-endian byte order).
+void cbd_words(int16_t* p, const uint64_t* w, int eta);
 int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len);
 // The same, for buffers with 8 readable bytes after buf + len.
 int rej_padded(int16_t* p, int ctr, const uint8_t* buf, size_t len);
+// The same over the first take bytes (a multiple of 24) of the current block
+// of lane `lane` of a four-way Keccak state.
+int rej_lane(int16_t* p, int ctr, const uint64_t* s, unsigned lane, size_t take);
 bool sample_matrix_entry(int16_t* p, const uint8_t rho[32], uint8_t i, uint8_t j);
 
 void byte_encode(uint8_t* out, const int16_t* a, int d);

@@ -25,12 +25,76 @@ alignas(32) const uint64_t kRoundConstants[24] = {
     0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
 };
 
+#define XOR(a, b) _mm256_xor_si256((a), (b))
 #define ROL(x, n) _mm256_or_si256(_mm256_slli_epi64((x), (n)), _mm256_srli_epi64((x), 64 - (n)))
 // Rotations by whole bytes are a single byte shuffle.
 #define ROL8(x) _mm256_shuffle_epi8((x), rot8)
 #define ROL56(x) _mm256_shuffle_epi8((x), rot56)
-#define XOR(a, b) _mm256_xor_si256((a), (b))
 #define CHI(a, b, c) XOR((a), _mm256_andnot_si256((b), (c)))
+
+// One round from A00..A24 into E00..E24, in the order of the single-state
+// code (keccak_perm.h): theta, then per output plane rho, pi, chi.
+#define ROUND4(A, E, rc)                                                                        \
+  {                                                                                             \
+    const __m256i c0 = XOR(XOR(XOR(A##00, A##05), XOR(A##10, A##15)), A##20);                  \
+    const __m256i c1 = XOR(XOR(XOR(A##01, A##06), XOR(A##11, A##16)), A##21);                  \
+    const __m256i c2 = XOR(XOR(XOR(A##02, A##07), XOR(A##12, A##17)), A##22);                  \
+    const __m256i c3 = XOR(XOR(XOR(A##03, A##08), XOR(A##13, A##18)), A##23);                  \
+    const __m256i c4 = XOR(XOR(XOR(A##04, A##09), XOR(A##14, A##19)), A##24);                  \
+    const __m256i d0 = XOR(c4, ROL(c1, 1)), d1 = XOR(c0, ROL(c2, 1)), d2 = XOR(c1, ROL(c3, 1)); \
+    const __m256i d3 = XOR(c2, ROL(c4, 1)), d4 = XOR(c3, ROL(c0, 1));                           \
+    __m256i b0, b1, b2, b3, b4;                                                                 \
+    b0 = XOR(A##00, d0);                                                                        \
+    b1 = ROL(XOR(A##06, d1), 44);                                                               \
+    b2 = ROL(XOR(A##12, d2), 43);                                                               \
+    b3 = ROL(XOR(A##18, d3), 21);                                                               \
+    b4 = ROL(XOR(A##24, d4), 14);                                                               \
+    E##00 = XOR(CHI(b0, b1, b2), _mm256_set1_epi64x(static_cast<long long>(rc)));               \
+    E##01 = CHI(b1, b2, b3);                                                                    \
+    E##02 = CHI(b2, b3, b4);                                                                    \
+    E##03 = CHI(b3, b4, b0);                                                                    \
+    E##04 = CHI(b4, b0, b1);                                                                    \
+    b0 = ROL(XOR(A##03, d3), 28);                                                               \
+    b1 = ROL(XOR(A##09, d4), 20);                                                               \
+    b2 = ROL(XOR(A##10, d0), 3);                                                                \
+    b3 = ROL(XOR(A##16, d1), 45);                                                               \
+    b4 = ROL(XOR(A##22, d2), 61);                                                               \
+    E##05 = CHI(b0, b1, b2);                                                                    \
+    E##06 = CHI(b1, b2, b3);                                                                    \
+    E##07 = CHI(b2, b3, b4);                                                                    \
+    E##08 = CHI(b3, b4, b0);                                                                    \
+    E##09 = CHI(b4, b0, b1);                                                                    \
+    b0 = ROL(XOR(A##01, d1), 1);                                                                \
+    b1 = ROL(XOR(A##07, d2), 6);                                                                \
+    b2 = ROL(XOR(A##13, d3), 25);                                                               \
+    b3 = ROL8(XOR(A##19, d4));                                                                  \
+    b4 = ROL(XOR(A##20, d0), 18);                                                               \
+    E##10 = CHI(b0, b1, b2);                                                                    \
+    E##11 = CHI(b1, b2, b3);                                                                    \
+    E##12 = CHI(b2, b3, b4);                                                                    \
+    E##13 = CHI(b3, b4, b0);                                                                    \
+    E##14 = CHI(b4, b0, b1);                                                                    \
+    b0 = ROL(XOR(A##04, d4), 27);                                                               \
+    b1 = ROL(XOR(A##05, d0), 36);                                                               \
+    b2 = ROL(XOR(A##11, d1), 10);                                                               \
+    b3 = ROL(XOR(A##17, d2), 15);                                                               \
+    b4 = ROL56(XOR(A##23, d3));                                                                 \
+    E##15 = CHI(b0, b1, b2);                                                                    \
+    E##16 = CHI(b1, b2, b3);                                                                    \
+    E##17 = CHI(b2, b3, b4);                                                                    \
+    E##18 = CHI(b3, b4, b0);                                                                    \
+    E##19 = CHI(b4, b0, b1);                                                                    \
+    b0 = ROL(XOR(A##02, d2), 62);                                                               \
+    b1 = ROL(XOR(A##08, d3), 55);                                                               \
+    b2 = ROL(XOR(A##14, d4), 39);                                                               \
+    b3 = ROL(XOR(A##15, d0), 41);                                                               \
+    b4 = ROL(XOR(A##21, d1), 2);                                                                \
+    E##20 = CHI(b0, b1, b2);                                                                    \
+    E##21 = CHI(b1, b2, b3);                                                                    \
+    E##22 = CHI(b2, b3, b4);                                                                    \
+    E##23 = CHI(b3, b4, b0);                                                                    \
+    E##24 = CHI(b4, b0, b1);                                                                    \
+  }
 
 }  // namespace
 
@@ -55,67 +119,11 @@ void keccakx4_f1600(uint64_t s[100]) {
           a20 = _mm256_loadu_si256(v + 20), a21 = _mm256_loadu_si256(v + 21),
           a22 = _mm256_loadu_si256(v + 22), a23 = _mm256_loadu_si256(v + 23),
           a24 = _mm256_loadu_si256(v + 24);
-  for (int round = 0; round < 24; ++round) {
-    const __m256i c0 = XOR(XOR(XOR(a00, a05), XOR(a10, a15)), a20);
-    const __m256i c1 = XOR(XOR(XOR(a01, a06), XOR(a11, a16)), a21);
-    const __m256i c2 = XOR(XOR(XOR(a02, a07), XOR(a12, a17)), a22);
-    const __m256i c3 = XOR(XOR(XOR(a03, a08), XOR(a13, a18)), a23);
-    const __m256i c4 = XOR(XOR(XOR(a04, a09), XOR(a14, a19)), a24);
-    const __m256i d0 = XOR(c4, ROL(c1, 1));
-    const __m256i d1 = XOR(c0, ROL(c2, 1));
-    const __m256i d2 = XOR(c1, ROL(c3, 1));
-    const __m256i d3 = XOR(c2, ROL(c4, 1));
-    const __m256i d4 = XOR(c3, ROL(c0, 1));
-    const __m256i b00 = XOR(a00, d0);
-    const __m256i b01 = ROL(XOR(a06, d1), 44);
-    const __m256i b02 = ROL(XOR(a12, d2), 43);
-    const __m256i b03 = ROL(XOR(a18, d3), 21);
-    const __m256i b04 = ROL(XOR(a24, d4), 14);
-    const __m256i b05 = ROL(XOR(a03, d3), 28);
-    const __m256i b06 = ROL(XOR(a09, d4), 20);
-    const __m256i b07 = ROL(XOR(a10, d0), 3);
-    const __m256i b08 = ROL(XOR(a16, d1), 45);
-    const __m256i b09 = ROL(XOR(a22, d2), 61);
-    const __m256i b10 = ROL(XOR(a01, d1), 1);
-    const __m256i b11 = ROL(XOR(a07, d2), 6);
-    const __m256i b12 = ROL(XOR(a13, d3), 25);
-    const __m256i b13 = ROL8(XOR(a19, d4));
-    const __m256i b14 = ROL(XOR(a20, d0), 18);
-    const __m256i b15 = ROL(XOR(a04, d4), 27);
-    const __m256i b16 = ROL(XOR(a05, d0), 36);
-    const __m256i b17 = ROL(XOR(a11, d1), 10);
-    const __m256i b18 = ROL(XOR(a17, d2), 15);
-    const __m256i b19 = ROL56(XOR(a23, d3));
-    const __m256i b20 = ROL(XOR(a02, d2), 62);
-    const __m256i b21 = ROL(XOR(a08, d3), 55);
-    const __m256i b22 = ROL(XOR(a14, d4), 39);
-    const __m256i b23 = ROL(XOR(a15, d0), 41);
-    const __m256i b24 = ROL(XOR(a21, d1), 2);
-    a00 = XOR(CHI(b00, b01, b02), _mm256_set1_epi64x(static_cast<long long>(kRoundConstants[round])));
-    a01 = CHI(b01, b02, b03);
-    a02 = CHI(b02, b03, b04);
-    a03 = CHI(b03, b04, b00);
-    a04 = CHI(b04, b00, b01);
-    a05 = CHI(b05, b06, b07);
-    a06 = CHI(b06, b07, b08);
-    a07 = CHI(b07, b08, b09);
-    a08 = CHI(b08, b09, b05);
-    a09 = CHI(b09, b05, b06);
-    a10 = CHI(b10, b11, b12);
-    a11 = CHI(b11, b12, b13);
-    a12 = CHI(b12, b13, b14);
-    a13 = CHI(b13, b14, b10);
-    a14 = CHI(b14, b10, b11);
-    a15 = CHI(b15, b16, b17);
-    a16 = CHI(b16, b17, b18);
-    a17 = CHI(b17, b18, b19);
-    a18 = CHI(b18, b19, b15);
-    a19 = CHI(b19, b15, b16);
-    a20 = CHI(b20, b21, b22);
-    a21 = CHI(b21, b22, b23);
-    a22 = CHI(b22, b23, b24);
-    a23 = CHI(b23, b24, b20);
-    a24 = CHI(b24, b20, b21);
+  __m256i e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
+  __m256i e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
+  for (int round = 0; round < 24; round += 2) {
+    ROUND4(a, e, kRoundConstants[round])
+    ROUND4(e, a, kRoundConstants[round + 1])
   }
   _mm256_storeu_si256(v + 0, a00); _mm256_storeu_si256(v + 1, a01);
   _mm256_storeu_si256(v + 2, a02); _mm256_storeu_si256(v + 3, a03);
@@ -132,6 +140,7 @@ void keccakx4_f1600(uint64_t s[100]) {
   _mm256_storeu_si256(v + 24, a24);
 }
 
+#undef ROUND4
 #undef ROL
 #undef ROL8
 #undef ROL56

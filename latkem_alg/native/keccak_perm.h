@@ -19,78 +19,86 @@ constexpr uint64_t kKeccakRC[24] = {
     0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
 };
 
-inline uint64_t rotl64(uint64_t x, unsigned n) { return (x << n) | (x >> (64 - n)); }
+inline uint64_t rotl64(uint64_t x, unsigned n) { return (x << n) | (x >> ((64 - n) & 63)); }
 
-// Each round is written out on local variables: theta, then rho and pi fused
-// into b, then chi and iota.
+// One round from the state in variables A00..A24 into E00..E24: theta, then
+// for each output plane rho and pi into b0..b4 followed at once by chi (and
+// iota on lane 0), which keeps few values live at a time.
+#define LATKEM_KECCAK_ROUND(A, E, rc)                                                       \
+  {                                                                                         \
+    const uint64_t c0 = A##00 ^ A##05 ^ A##10 ^ A##15 ^ A##20;                              \
+    const uint64_t c1 = A##01 ^ A##06 ^ A##11 ^ A##16 ^ A##21;                              \
+    const uint64_t c2 = A##02 ^ A##07 ^ A##12 ^ A##17 ^ A##22;                              \
+    const uint64_t c3 = A##03 ^ A##08 ^ A##13 ^ A##18 ^ A##23;                              \
+    const uint64_t c4 = A##04 ^ A##09 ^ A##14 ^ A##19 ^ A##24;                              \
+    const uint64_t d0 = c4 ^ rotl64(c1, 1), d1 = c0 ^ rotl64(c2, 1), d2 = c1 ^ rotl64(c3, 1); \
+    const uint64_t d3 = c2 ^ rotl64(c4, 1), d4 = c3 ^ rotl64(c0, 1);                        \
+    uint64_t b0, b1, b2, b3, b4;                                                            \
+    b0 = A##00 ^ d0;                                                                        \
+    b1 = rotl64(A##06 ^ d1, 44);                                                            \
+    b2 = rotl64(A##12 ^ d2, 43);                                                            \
+    b3 = rotl64(A##18 ^ d3, 21);                                                            \
+    b4 = rotl64(A##24 ^ d4, 14);                                                            \
+    E##00 = b0 ^ (~b1 & b2) ^ (rc);                                                         \
+    E##01 = b1 ^ (~b2 & b3);                                                                \
+    E##02 = b2 ^ (~b3 & b4);                                                                \
+    E##03 = b3 ^ (~b4 & b0);                                                                \
+    E##04 = b4 ^ (~b0 & b1);                                                                \
+    b0 = rotl64(A##03 ^ d3, 28);                                                            \
+    b1 = rotl64(A##09 ^ d4, 20);                                                            \
+    b2 = rotl64(A##10 ^ d0, 3);                                                             \
+    b3 = rotl64(A##16 ^ d1, 45);                                                            \
+    b4 = rotl64(A##22 ^ d2, 61);                                                            \
+    E##05 = b0 ^ (~b1 & b2);                                                                \
+    E##06 = b1 ^ (~b2 & b3);                                                                \
+    E##07 = b2 ^ (~b3 & b4);                                                                \
+    E##08 = b3 ^ (~b4 & b0);                                                                \
+    E##09 = b4 ^ (~b0 & b1);                                                                \
+    b0 = rotl64(A##01 ^ d1, 1);                                                             \
+    b1 = rotl64(A##07 ^ d2, 6);                                                             \
+    b2 = rotl64(A##13 ^ d3, 25);                                                            \
+    b3 = rotl64(A##19 ^ d4, 8);                                                             \
+    b4 = rotl64(A##20 ^ d0, 18);                                                            \
+    E##10 = b0 ^ (~b1 & b2);                                                                \
+    E##11 = b1 ^ (~b2 & b3);                                                                \
+    E##12 = b2 ^ (~b3 & b4);                                                                \
+    E##13 = b3 ^ (~b4 & b0);                                                                \
+    E##14 = b4 ^ (~b0 & b1);                                                                \
+    b0 = rotl64(A##04 ^ d4, 27);                                                            \
+    b1 = rotl64(A##05 ^ d0, 36);                                                            \
+    b2 = rotl64(A##11 ^ d1, 10);                                                            \
+    b3 = rotl64(A##17 ^ d2, 15);                                                            \
+    b4 = rotl64(A##23 ^ d3, 56);                                                            \
+    E##15 = b0 ^ (~b1 & b2);                                                                \
+    E##16 = b1 ^ (~b2 & b3);                                                                \
+    E##17 = b2 ^ (~b3 & b4);                                                                \
+    E##18 = b3 ^ (~b4 & b0);                                                                \
+    E##19 = b4 ^ (~b0 & b1);                                                                \
+    b0 = rotl64(A##02 ^ d2, 62);                                                            \
+    b1 = rotl64(A##08 ^ d3, 55);                                                            \
+    b2 = rotl64(A##14 ^ d4, 39);                                                            \
+    b3 = rotl64(A##15 ^ d0, 41);                                                            \
+    b4 = rotl64(A##21 ^ d1, 2);                                                             \
+    E##20 = b0 ^ (~b1 & b2);                                                                \
+    E##21 = b1 ^ (~b2 & b3);                                                                \
+    E##22 = b2 ^ (~b3 & b4);                                                                \
+    E##23 = b3 ^ (~b4 & b0);                                                                \
+    E##24 = b4 ^ (~b0 & b1);                                                                \
+  }
+
+// Lane (x, y) lives in state[x + 5*y].  Two rounds per iteration, from the
+// a variables into the e variables and back.
 inline void keccak_permute(uint64_t state[25]) {
   uint64_t a00 = state[0], a01 = state[1], a02 = state[2], a03 = state[3], a04 = state[4];
   uint64_t a05 = state[5], a06 = state[6], a07 = state[7], a08 = state[8], a09 = state[9];
   uint64_t a10 = state[10], a11 = state[11], a12 = state[12], a13 = state[13], a14 = state[14];
   uint64_t a15 = state[15], a16 = state[16], a17 = state[17], a18 = state[18], a19 = state[19];
   uint64_t a20 = state[20], a21 = state[21], a22 = state[22], a23 = state[23], a24 = state[24];
-  for (int round = 0; round < 24; ++round) {
-    const uint64_t c0 = a00 ^ a05 ^ a10 ^ a15 ^ a20;
-    const uint64_t c1 = a01 ^ a06 ^ a11 ^ a16 ^ a21;
-    const uint64_t c2 = a02 ^ a07 ^ a12 ^ a17 ^ a22;
-    const uint64_t c3 = a03 ^ a08 ^ a13 ^ a18 ^ a23;
-    const uint64_t c4 = a04 ^ a09 ^ a14 ^ a19 ^ a24;
-    const uint64_t d0 = c4 ^ rotl64(c1, 1);
-    const uint64_t d1 = c0 ^ rotl64(c2, 1);
-    const uint64_t d2 = c1 ^ rotl64(c3, 1);
-    const uint64_t d3 = c2 ^ rotl64(c4, 1);
-    const uint64_t d4 = c3 ^ rotl64(c0, 1);
-    const uint64_t b00 = (a00 ^ d0);
-    const uint64_t b01 = rotl64(a06 ^ d1, 44);
-    const uint64_t b02 = rotl64(a12 ^ d2, 43);
-    const uint64_t b03 = rotl64(a18 ^ d3, 21);
-    const uint64_t b04 = rotl64(a24 ^ d4, 14);
-    const uint64_t b05 = rotl64(a03 ^ d3, 28);
-    const uint64_t b06 = rotl64(a09 ^ d4, 20);
-    const uint64_t b07 = rotl64(a10 ^ d0, 3);
-    const uint64_t b08 = rotl64(a16 ^ d1, 45);
-    const uint64_t b09 = rotl64(a22 ^ d2, 61);
-    const uint64_t b10 = rotl64(a01 ^ d1, 1);
-    const uint64_t b11 = rotl64(a07 ^ d2, 6);
-    const uint64_t b12 = rotl64(a13 ^ d3, 25);
-    const uint64_t b13 = rotl64(a19 ^ d4, 8);
-    const uint64_t b14 = rotl64(a20 ^ d0, 18);
-    const uint64_t b15 = rotl64(a04 ^ d4, 27);
-    const uint64_t b16 = rotl64(a05 ^ d0, 36);
-    const uint64_t b17 = rotl64(a11 ^ d1, 10);
-    const uint64_t b18 = rotl64(a17 ^ d2, 15);
-    const uint64_t b19 = rotl64(a23 ^ d3, 56);
-    const uint64_t b20 = rotl64(a02 ^ d2, 62);
-    const uint64_t b21 = rotl64(a08 ^ d3, 55);
-    const uint64_t b22 = rotl64(a14 ^ d4, 39);
-    const uint64_t b23 = rotl64(a15 ^ d0, 41);
-    const uint64_t b24 = rotl64(a21 ^ d1, 2);
-    a00 = b00 ^ (~b01 & b02);
-    a01 = b01 ^ (~b02 & b03);
-    a02 = b02 ^ (~b03 & b04);
-    a03 = b03 ^ (~b04 & b00);
-    a04 = b04 ^ (~b00 & b01);
-    a05 = b05 ^ (~b06 & b07);
-    a06 = b06 ^ (~b07 & b08);
-    a07 = b07 ^ (~b08 & b09);
-    a08 = b08 ^ (~b09 & b05);
-    a09 = b09 ^ (~b05 & b06);
-    a10 = b10 ^ (~b11 & b12);
-    a11 = b11 ^ (~b12 & b13);
-    a12 = b12 ^ (~b13 & b14);
-    a13 = b13 ^ (~b14 & b10);
-    a14 = b14 ^ (~b10 & b11);
-    a15 = b15 ^ (~b16 & b17);
-    a16 = b16 ^ (~b17 & b18);
-    a17 = b17 ^ (~b18 & b19);
-    a18 = b18 ^ (~b19 & b15);
-    a19 = b19 ^ (~b15 & b16);
-    a20 = b20 ^ (~b21 & b22);
-    a21 = b21 ^ (~b22 & b23);
-    a22 = b22 ^ (~b23 & b24);
-    a23 = b23 ^ (~b24 & b20);
-    a24 = b24 ^ (~b20 & b21);
-    a00 ^= kKeccakRC[round];
+  uint64_t e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
+  uint64_t e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
+  for (int round = 0; round < 24; round += 2) {
+    LATKEM_KECCAK_ROUND(a, e, kKeccakRC[round])
+    LATKEM_KECCAK_ROUND(e, a, kKeccakRC[round + 1])
   }
   state[0] = a00; state[1] = a01; state[2] = a02; state[3] = a03; state[4] = a04;
   state[5] = a05; state[6] = a06; state[7] = a07; state[8] = a08; state[9] = a09;
@@ -98,6 +106,8 @@ inline void keccak_permute(uint64_t state[25]) {
   state[15] = a15; state[16] = a16; state[17] = a17; state[18] = a18; state[19] = a19;
   state[20] = a20; state[21] = a21; state[22] = a22; state[23] = a23; state[24] = a24;
 }
+
+#undef LATKEM_KECCAK_ROUND
 
 }  // namespace
 }  // namespace native

@@ -41,8 +41,7 @@ inline unsigned stream_rate(const Stream& st) { return st.eta == 0 ? kRate128 : 
 bool run_streams(const Stream* st, int n) {
   alignas(32) uint64_t s[100];
   std::memset(s, 0, sizeof s);
-  alignas(32) uint8_t buf[4][2 * kRate256 + 8];
-  std::memset(buf, 0, sizeof buf);
+  uint64_t buf[4][2 * kRate256 / 8];
   int job[4] = {-1, -1, -1, -1};
   int ctr[4] = {0, 0, 0, 0};
   size_t used[4] = {0, 0, 0, 0};
@@ -76,18 +75,18 @@ bool run_streams(const Stream* st, int n) {
       if (job[j] < 0) continue;
       const Stream& x = st[job[j]];
       const unsigned rate = stream_rate(x);
-      uint8_t* o = buf[j] + (x.eta == 0 ? 0 : used[j]);
-      for (unsigned w = 0; w < rate / 8; ++w) std::memcpy(o + 8 * w, &s[4 * w + j], 8);
       if (x.eta == 0) {
         const size_t take = (768 - used[j] < rate) ? 768 - used[j] : rate;
-        ctr[j] = rej_padded(x.out->c, ctr[j], buf[j], take);
+        ctr[j] = rej_lane(x.out->c, ctr[j], s, j, take);
         used[j] += take;
         if (ctr[j] == kN) job[j] = -1;
         else if (used[j] >= 768) return false;
       } else {
+        uint64_t* o = buf[j] + used[j] / 8;
+        for (unsigned w = 0; w < rate / 8; ++w) o[w] = s[4 * w + j];
         used[j] += rate;
         if (used[j] >= size_t(64) * x.eta) {
-          cbd(x.out->c, buf[j], x.eta);
+          cbd_words(x.out->c, buf[j], x.eta);
           job[j] = -1;
         }
       }

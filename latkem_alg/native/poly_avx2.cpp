@@ -268,70 +268,93 @@ void poly_sub(int16_t* r, const int16_t* a, const int16_t* b) {
 // ---------------------------------------------------------------------------
 // Sampling.
 
+namespace {
+
 // eta = 2: each byte holds two coefficients, each the difference of two
-// 2-bit popcounts.  eta = 3: each 3 bytes hold four, from 6-bit fields.
-void cbd(int16_t* p, const uint8_t* buf, int eta) {
-  if (eta == 2) {
-    const __m256i m55 = _mm256_set1_epi8(0x55), m3 = _mm256_set1_epi8(3);
-    for (int c = 0; c < 4; ++c) {
-      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + 32 * c));
-      const __m256i d = _mm256_add_epi8(_mm256_and_si256(x, m55),
-                                        _mm256_and_si256(_mm256_srli_epi16(x, 1), m55));
-      const __m256i lo = _mm256_sub_epi8(_mm256_and_si256(d, m3),
-                                         _mm256_and_si256(_mm256_srli_epi16(d, 2), m3));
-      const __m256i hi = _mm256_sub_epi8(_mm256_and_si256(_mm256_srli_epi16(d, 4), m3),
-                                         _mm256_and_si256(_mm256_srli_epi16(d, 6), m3));
-      const __m256i e0 = _mm256_unpacklo_epi8(lo, hi), e1 = _mm256_unpackhi_epi8(lo, hi);
-      int16_t* o = p + 64 * c;
-      store(o, _mm256_cvtepi8_epi16(_mm256_castsi256_si128(e0)));
-      store(o + 16, _mm256_cvtepi8_epi16(_mm256_castsi256_si128(e1)));
-      store(o + 32, _mm256_cvtepi8_epi16(_mm256_extracti128_si256(e0, 1)));
-      store(o + 48, _mm256_cvtepi8_epi16(_mm256_extracti128_si256(e1, 1)));
-    }
-    return;
-  }
-  // eta == 3: 24 bytes make 32 coefficients.
-  alignas(32) uint8_t tmp[192 + 8];
-  std::memcpy(tmp, buf, 192);
-  std::memset(tmp + 192, 0, 8);
+// 2-bit popcounts; 32 bytes make 64 coefficients.
+inline void cbd2_chunk(int16_t* o, __m256i x) {
+  const __m256i m55 = _mm256_set1_epi8(0x55), m3 = _mm256_set1_epi8(3);
+  const __m256i d = _mm256_add_epi8(_mm256_and_si256(x, m55), _mm256_and_si256(_mm256_srli_epi16(x, 1), m55));
+  const __m256i lo = _mm256_sub_epi8(_mm256_and_si256(d, m3), _mm256_and_si256(_mm256_srli_epi16(d, 2), m3));
+  const __m256i hi = _mm256_sub_epi8(_mm256_and_si256(_mm256_srli_epi16(d, 4), m3),
+                                     _mm256_and_si256(_mm256_srli_epi16(d, 6), m3));
+  const __m256i e0 = _mm256_unpacklo_epi8(lo, hi), e1 = _mm256_unpackhi_epi8(lo, hi);
+  store(o, _mm256_cvtepi8_epi16(_mm256_castsi256_si128(e0)));
+  store(o + 16, _mm256_cvtepi8_epi16(_mm256_castsi256_si128(e1)));
+  store(o + 32, _mm256_cvtepi8_epi16(_mm256_extracti128_si256(e0, 1)));
+  store(o + 48, _mm256_cvtepi8_epi16(_mm256_extracti128_si256(e1, 1)));
+}
+
+// eta = 3: each 3 bytes hold four coefficients from 6-bit fields; 24 bytes,
+// given as 64-bit words (w0, w1, w1, w2), make 32 coefficients.
+inline void cbd3_chunk(int16_t* o, __m256i x) {
   const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 4, 5,
                                           6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
   const __m256i m249 = _mm256_set1_epi32(0x249249), m3f = _mm256_set1_epi32(0x3F),
                 m3f16 = _mm256_set1_epi32(0x3F0000), m7 = set16(7);
-  for (int g = 0; g < 8; ++g) {
-    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tmp + 24 * g));
-    x = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(x, 0x94), spread);
-    const __m256i d = _mm256_add_epi32(
-        _mm256_add_epi32(_mm256_and_si256(x, m249), _mm256_and_si256(_mm256_srli_epi32(x, 1), m249)),
-        _mm256_and_si256(_mm256_srli_epi32(x, 2), m249));
-    // Fields 0 and 1 into the two halves of e, fields 2 and 3 into f.
-    const __m256i e = _mm256_or_si256(_mm256_and_si256(d, m3f),
-                                      _mm256_and_si256(_mm256_slli_epi32(d, 10), m3f16));
-    const __m256i f = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(d, 12), m3f),
-                                      _mm256_and_si256(_mm256_srli_epi32(d, 2), m3f16));
-    const __m256i ce = _mm256_sub_epi16(_mm256_and_si256(e, m7),
-                                        _mm256_and_si256(_mm256_srli_epi16(e, 3), m7));
-    const __m256i cf = _mm256_sub_epi16(_mm256_and_si256(f, m7),
-                                        _mm256_and_si256(_mm256_srli_epi16(f, 3), m7));
-    const __m256i lo = _mm256_unpacklo_epi32(ce, cf), hi = _mm256_unpackhi_epi32(ce, cf);
-    store(p + 32 * g, _mm256_permute2x128_si256(lo, hi, 0x20));
-    store(p + 32 * g + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
+  x = _mm256_shuffle_epi8(x, spread);
+  const __m256i d = _mm256_add_epi32(
+      _mm256_add_epi32(_mm256_and_si256(x, m249), _mm256_and_si256(_mm256_srli_epi32(x, 1), m249)),
+      _mm256_and_si256(_mm256_srli_epi32(x, 2), m249));
+  // Fields 0 and 1 into the two halves of e, fields 2 and 3 into f.
+  const __m256i e = _mm256_or_si256(_mm256_and_si256(d, m3f), _mm256_and_si256(_mm256_slli_epi32(d, 10), m3f16));
+  const __m256i f = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(d, 12), m3f),
+                                    _mm256_and_si256(_mm256_srli_epi32(d, 2), m3f16));
+  const __m256i ce = _mm256_sub_epi16(_mm256_and_si256(e, m7), _mm256_and_si256(_mm256_srli_epi16(e, 3), m7));
+  const __m256i cf = _mm256_sub_epi16(_mm256_and_si256(f, m7), _mm256_and_si256(_mm256_srli_epi16(f, 3), m7));
+  const __m256i lo = _mm256_unpacklo_epi32(ce, cf), hi = _mm256_unpackhi_epi32(ce, cf);
+  store(o, _mm256_permute2x128_si256(lo, hi, 0x20));
+  store(o + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+inline __m256i words(uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
+  return _mm256_set_epi64x(static_cast<long long>(d), static_cast<long long>(c), static_cast<long long>(b),
+                           static_cast<long long>(a));
+}
+
+}  // namespace
+
+void cbd(int16_t* p, const uint8_t* buf, int eta) {
+  if (eta == 2) {
+    for (int c = 0; c < 4; ++c)
+      cbd2_chunk(p + 64 * c, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + 32 * c)));
+    return;
   }
+  // The last group's 32-byte load would run 8 bytes past the input.
+  for (int g = 0; g < 7; ++g) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + 24 * g));
+    cbd3_chunk(p + 32 * g, _mm256_permute4x64_epi64(x, 0x94));
+  }
+  const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + 160));
+  cbd3_chunk(p + 224, _mm256_permute4x64_epi64(x, 0xE9));
+}
+
+void cbd_words(int16_t* p, const uint64_t* w, int eta) {
+  if (eta == 2) {
+    for (int c = 0; c < 4; ++c) cbd2_chunk(p + 64 * c, words(w[4 * c], w[4 * c + 1], w[4 * c + 2], w[4 * c + 3]));
+    return;
+  }
+  for (int g = 0; g < 8; ++g) cbd3_chunk(p + 32 * g, words(w[3 * g], w[3 * g + 1], w[3 * g + 1], w[3 * g + 2]));
 }
 
 namespace {
 
-// The 16 candidates from the 24 bytes at buf (32 bytes readable) and the
-// mask of the accepted ones.
-inline __m256i rej_candidates(const uint8_t* buf, unsigned& mask) {
+// The 16 candidates from 24 bytes, given as 64-bit words (w0, w1, w1, w2),
+// and the mask of the accepted ones.
+inline __m256i rej_candidates(__m256i x, unsigned& mask) {
   const __m256i spread = _mm256_setr_epi8(0, 1, 1, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11, 4, 5,
                                           5, 6, 7, 8, 8, 9, 10, 11, 11, 12, 13, 14, 14, 15);
-  __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf));
-  x = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(x, 0x94), spread);
+  x = _mm256_shuffle_epi8(x, spread);
   const __m256i v = _mm256_blend_epi16(_mm256_and_si256(x, set16(0xFFF)), _mm256_srli_epi16(x, 4), 0xAA);
   const __m256i good = _mm256_cmpgt_epi16(set16(kQ), v);
   mask = _pext_u32(static_cast<unsigned>(_mm256_movemask_epi8(good)), 0x55555555u);
   return v;
+}
+
+// The same from the 24 bytes at buf (32 bytes readable).
+inline __m256i rej_candidates(const uint8_t* buf, unsigned& mask) {
+  const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf));
+  return rej_candidates(_mm256_permute4x64_epi64(x, 0x94), mask);
 }
 
 // Appends the accepted candidates at p + ctr (room for 16 needed).
@@ -388,6 +411,33 @@ int rej_padded(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
   return rej_core(p, ctr, buf, len, 8);
 }
 
+// Each 24-byte group is three whole 64-bit words of the lane.
+int rej_lane(int16_t* p, int ctr, const uint64_t* s, unsigned lane, size_t take) {
+  const int groups = int(take / 24);
+  int g = 0;
+  while (g < groups && ctr <= kN - 16) {
+    const int ng = (groups - g < 8) ? groups - g : 8;
+    __m256i v[8];
+    unsigned mask[8];
+    for (int k = 0; k < ng; ++k) {
+      const uint64_t* w = s + 4 * 3 * (g + k) + lane;
+      const __m256i x = _mm256_set_epi64x(static_cast<long long>(w[8]), static_cast<long long>(w[4]),
+                                          static_cast<long long>(w[4]), static_cast<long long>(w[0]));
+      v[k] = rej_candidates(x, mask[k]);
+    }
+    int k = 0;
+    for (; k < ng && ctr <= kN - 16; ++k) ctr = rej_store(p, ctr, v[k], mask[k]);
+    g += k;
+  }
+  if (ctr < kN && g < groups) {
+    uint8_t tail[kN];
+    const size_t words = (take - size_t(24) * g) / 8;
+    for (size_t w = 0; w < words; ++w) std::memcpy(tail + 8 * w, s + 4 * (3 * size_t(g) + w) + lane, 8);
+    ctr = rej_scalar(p, ctr, tail, 8 * words);
+  }
+  return ctr;
+}
+
 // Same stream as the portable sampler: 504 bytes (three blocks) almost always
 // suffice; otherwise the stream is squeezed again to its 768-byte limit.
 bool sample_matrix_entry(int16_t* p, const uint8_t rho[32], uint8_t i, uint8_t j) {
@@ -434,27 +484,50 @@ void byte_encode(uint8_t* out, const int16_t* a, int d) {
 
 // Coefficient j of a group starts at bit j*d: its (up to 19) bits are
 // gathered into a 32-bit lane, shifted down and masked; four lanes per
-// gather, two gathers packed back to 16 bits.
+// gather, two gathers packed back to 16 bits.  Per d: the byte gathers for
+// coefficients 0-3 (sa) and 4-7 (sb) of each half and their shifts.
+namespace {
+
+struct DecodeTable {
+  alignas(32) uint8_t sa[32];
+  alignas(32) uint8_t sb[32];
+  alignas(32) int32_t ca[8];
+  alignas(32) int32_t cb[8];
+};
+
+struct DecodeTables {
+  DecodeTable t[13];
+};
+
+constexpr DecodeTables make_decode_tables() {
+  DecodeTables r{};
+  for (int d = 1; d <= 12; ++d)
+    for (int h = 0; h < 2; ++h)
+      for (int j = 0; j < 4; ++j) {
+        const int ba = (j * d) / 8, bb = ((j + 4) * d) / 8;
+        for (int k = 0; k < 4; ++k) {
+          r.t[d].sa[16 * h + 4 * j + k] = uint8_t(ba + k);
+          r.t[d].sb[16 * h + 4 * j + k] = uint8_t(bb + k);
+        }
+        r.t[d].ca[4 * h + j] = (j * d) % 8;
+        r.t[d].cb[4 * h + j] = ((j + 4) * d) % 8;
+      }
+  return r;
+}
+
+constexpr DecodeTables kDecode = make_decode_tables();
+
+}  // namespace
+
 void byte_decode(int16_t* a, const uint8_t* in, int d) {
   alignas(32) uint8_t buf[32 * 12 + 16];
   std::memcpy(buf, in, size_t(32) * d);
   std::memset(buf + 32 * d, 0, 16);
-  alignas(32) uint8_t sa[32], sb[32];
-  alignas(32) int32_t ca[8], cb[8];
-  for (int h = 0; h < 2; ++h)
-    for (int j = 0; j < 4; ++j) {
-      const int ba = (j * d) / 8, bb = ((j + 4) * d) / 8;
-      for (int k = 0; k < 4; ++k) {
-        sa[16 * h + 4 * j + k] = uint8_t(ba + k);
-        sb[16 * h + 4 * j + k] = uint8_t(bb + k);
-      }
-      ca[4 * h + j] = (j * d) % 8;
-      cb[4 * h + j] = ((j + 4) * d) % 8;
-    }
-  const __m256i ma = _mm256_load_si256(reinterpret_cast<const __m256i*>(sa));
-  const __m256i mb = _mm256_load_si256(reinterpret_cast<const __m256i*>(sb));
-  const __m256i sha = _mm256_load_si256(reinterpret_cast<const __m256i*>(ca));
-  const __m256i shb = _mm256_load_si256(reinterpret_cast<const __m256i*>(cb));
+  const DecodeTable& t = kDecode.t[d];
+  const __m256i ma = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.sa));
+  const __m256i mb = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.sb));
+  const __m256i sha = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.ca));
+  const __m256i shb = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.cb));
   const __m256i mask = _mm256_set1_epi32((1 << d) - 1);
   for (int v = 0; v < 16; ++v) {
     const __m256i x = _mm256_inserti128_si256(
