@@ -33,6 +33,33 @@ struct Stream {
 
 inline unsigned stream_rate(const Stream& st) { return st.eta == 0 ? kRate128 : kRate256; }
 
+// Loads lane j with the padded input of x, a word at a time: the tail of the
+// prefix, the suffix and the padding are assembled in registers (bytes
+// stored one by one and read back as words would stall the loads).
+void start_lane(uint64_t* s, unsigned j, const Stream& x) {
+  const unsigned rate = stream_rate(x);
+  const size_t whole = x.plen / 8;
+  for (size_t w = 0; w < whole; ++w) {
+    uint64_t v;
+    std::memcpy(&v, x.prefix + 8 * w, 8);
+    s[4 * w + j] = v;
+  }
+  uint64_t lo = 0, hi = 0;  // at most 7 + 2 + 1 bytes
+  unsigned n = 0;
+  auto put = [&](uint8_t b) {
+    if (n < 8) lo |= uint64_t(b) << (8 * n);
+    else hi |= uint64_t(b) << (8 * (n - 8));
+    ++n;
+  };
+  for (size_t k = 8 * whole; k < x.plen; ++k) put(x.prefix[k]);
+  for (unsigned k = 0; k < x.sl; ++k) put(x.suffix[k]);
+  put(0x1F);
+  s[4 * whole + j] = lo;
+  for (size_t w = whole + 1; w < 25; ++w) s[4 * w + j] = 0;
+  if (n > 8) s[4 * (whole + 1) + j] = hi;
+  s[4 * (rate / 8 - 1) + j] ^= uint64_t(0x80) << 56;
+}
+
 // Runs the streams through the four lanes, a new one starting in a lane as
 // soon as the lane's previous one is done, so that the permutations are
 // shared out with few idle lanes.  Returns false if a matrix entry runs out
@@ -51,18 +78,7 @@ bool run_streams(const Stream* st, int n) {
     for (unsigned j = 0; j < 4; ++j) {
       if (job[j] < 0 && next < n) {
         const Stream& x = st[next];
-        const unsigned rate = stream_rate(x);
-        for (unsigned w = 0; w < 25; ++w) s[4 * w + j] = 0;
-        uint8_t block[kRate128] = {0};
-        std::memcpy(block, x.prefix, x.plen);
-        std::memcpy(block + x.plen, x.suffix, x.sl);
-        block[x.plen + x.sl] ^= 0x1F;
-        block[rate - 1] ^= 0x80;
-        for (unsigned w = 0; w < rate / 8; ++w) {
-          uint64_t v;
-          std::memcpy(&v, block + 8 * w, 8);
-          s[4 * w + j] = v;
-        }
+        start_lane(s, j, x);
         job[j] = next++;
         ctr[j] = 0;
         used[j] = 0;

@@ -307,9 +307,15 @@ inline void cbd3_chunk(int16_t* o, __m256i x) {
   store(o + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
 }
 
-inline __m256i words(uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
-  return _mm256_set_epi64x(static_cast<long long>(d), static_cast<long long>(c), static_cast<long long>(b),
-                           static_cast<long long>(a));
+// (*a, *b, *c, *d) from 64-bit loads.  Written out because the compiler
+// builds a set of four words on the stack and reloads it whole, which stalls
+// on the four fresh stores.
+inline __m256i words(const uint64_t* a, const uint64_t* b, const uint64_t* c, const uint64_t* d) {
+  const __m128i lo = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
+  const __m128i hi = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c)),
+                                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d)));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
 }  // namespace
@@ -331,10 +337,10 @@ void cbd(int16_t* p, const uint8_t* buf, int eta) {
 
 void cbd_words(int16_t* p, const uint64_t* w, int eta) {
   if (eta == 2) {
-    for (int c = 0; c < 4; ++c) cbd2_chunk(p + 64 * c, words(w[4 * c], w[4 * c + 1], w[4 * c + 2], w[4 * c + 3]));
+    for (int c = 0; c < 4; ++c) cbd2_chunk(p + 64 * c, words(w + 4 * c, w + 4 * c + 1, w + 4 * c + 2, w + 4 * c + 3));
     return;
   }
-  for (int g = 0; g < 8; ++g) cbd3_chunk(p + 32 * g, words(w[3 * g], w[3 * g + 1], w[3 * g + 1], w[3 * g + 2]));
+  for (int g = 0; g < 8; ++g) cbd3_chunk(p + 32 * g, words(w + 3 * g, w + 3 * g + 1, w + 3 * g + 1, w + 3 * g + 2));
 }
 
 namespace {
@@ -421,9 +427,7 @@ int rej_lane(int16_t* p, int ctr, const uint64_t* s, unsigned lane, size_t take)
     unsigned mask[8];
     for (int k = 0; k < ng; ++k) {
       const uint64_t* w = s + 4 * 3 * (g + k) + lane;
-      const __m256i x = _mm256_set_epi64x(static_cast<long long>(w[8]), static_cast<long long>(w[4]),
-                                          static_cast<long long>(w[4]), static_cast<long long>(w[0]));
-      v[k] = rej_candidates(x, mask[k]);
+      v[k] = rej_candidates(words(w, w + 4, w + 4, w + 8), mask[k]);
     }
     int k = 0;
     for (; k < ng && ctr <= kN - 16; ++k) ctr = rej_store(p, ctr, v[k], mask[k]);
