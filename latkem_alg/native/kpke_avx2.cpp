@@ -33,14 +33,18 @@ struct Stream {
 
 inline unsigned stream_rate(const Stream& st) { return st.eta == 0 ? kRate128 : kRate256; }
 
-// Loads lane j with the padded input of x.  The words are assembled in
-// registers and blended into the state a whole register at a time: words or
-// bytes stored singly and then read back in 32-byte loads (by the
-// permutation) would stall on store forwarding.
+// Loads lane j with the padded input of x, a word at a time: the tail of the
+// prefix, the suffix and the padding are assembled in registers (bytes
+// stored one by one and read back as words would stall the loads).
 void start_lane(uint64_t* s, unsigned j, const Stream& x) {
   const unsigned rate = stream_rate(x);
   const size_t whole = x.plen / 8;
-  uint64_t lo = 0, hi = 0;  // prefix tail, suffix, pad: at most 7 + 2 + 1 bytes
+  for (size_t w = 0; w < whole; ++w) {
+    uint64_t v;
+    std::memcpy(&v, x.prefix + 8 * w, 8);
+    s[4 * w + j] = v;
+  }
+  uint64_t lo = 0, hi = 0;  // at most 7 + 2 + 1 bytes
   unsigned n = 0;
   auto put = [&](uint8_t b) {
     if (n < 8) lo |= uint64_t(b) << (8 * n);
@@ -50,17 +54,10 @@ void start_lane(uint64_t* s, unsigned j, const Stream& x) {
   for (size_t k = 8 * whole; k < x.plen; ++k) put(x.prefix[k]);
   for (unsigned k = 0; k < x.sl; ++k) put(x.suffix[k]);
   put(0x1F);
-  const __m256i lane = _mm256_cmpeq_epi64(_mm256_setr_epi64x(0, 1, 2, 3), _mm256_set1_epi64x(j));
-  __m256i* v = reinterpret_cast<__m256i*>(s);
-  for (size_t w = 0; w < 25; ++w) {
-    uint64_t word = 0;
-    if (w < whole) std::memcpy(&word, x.prefix + 8 * w, 8);
-    else if (w == whole) word = lo;
-    else if (w == whole + 1) word = hi;
-    if (w == rate / 8 - 1) word ^= uint64_t(0x80) << 56;
-    const __m256i old = _mm256_load_si256(v + w);
-    _mm256_store_si256(v + w, _mm256_blendv_epi8(old, _mm256_set1_epi64x(static_cast<long long>(word)), lane));
-  }
+  s[4 * whole + j] = lo;
+  for (size_t w = whole + 1; w < 25; ++w) s[4 * w + j] = 0;
+  if (n > 8) s[4 * (whole + 1) + j] = hi;
+  s[4 * (rate / 8 - 1) + j] ^= uint64_t(0x80) << 56;
 }
 
 // Runs the streams through the four lanes, a new one starting in a lane as
@@ -70,7 +67,7 @@ void start_lane(uint64_t* s, unsigned j, const Stream& x) {
 // the public stream lengths).
 bool run_streams(const Stream* st, int n) {
   alignas(32) uint64_t s[100];
-  for (int w = 0; w < 25; ++w) _mm256_store_si256(reinterpret_cast<__m256i*>(s) + w, _mm256_setzero_si256());
+  std::memset(s, 0, sizeof s);
   uint64_t buf[4][2 * kRate256 / 8];
   int job[4] = {-1, -1, -1, -1};
   int ctr[4] = {0, 0, 0, 0};
