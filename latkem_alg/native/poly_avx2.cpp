@@ -160,57 +160,86 @@ inline __m256i zetaq(int k) { return set16(mul16(kZetas[k], kQInv)); }
 // ---------------------------------------------------------------------------
 // NTT.
 
+// Two passes over memory, each keeping four registers' worth of work in
+// registers: the two outer layers on registers i, i+4, i+8, i+12; then, per
+// block of four consecutive registers, the remaining five layers.
 void poly_ntt(int16_t* p) {
-  __m256i v[16];
-  for (int i = 0; i < 16; ++i) v[i] = load(p + 16 * i);
-  // Layers with butterflies between registers: 128, 64, 32, 16 apart.
-  for (int i = 0; i < 8; ++i) ct(v[i], v[i + 8], zeta(1), zetaq(1));
-  for (int b = 0; b < 2; ++b)
-    for (int i = 0; i < 4; ++i) ct(v[8 * b + i], v[8 * b + i + 4], zeta(2 + b), zetaq(2 + b));
-  for (int b = 0; b < 4; ++b)
-    for (int i = 0; i < 2; ++i) ct(v[4 * b + i], v[4 * b + i + 2], zeta(4 + b), zetaq(4 + b));
-  for (int b = 0; b < 8; ++b) ct(v[2 * b], v[2 * b + 1], zeta(8 + b), zetaq(8 + b));
-  // 8, 4 and 2 apart, inside each register pair.
-  for (int w = 0; w < 8; ++w) {
-    __m256i a = v[2 * w], b = v[2 * w + 1];
-    swap128(a, b);
-    ct(a, b, loadt(kT.fwd8[w]), loadt(kT.fwd8q[w]));
-    swap64(a, b);
-    ct(a, b, loadt(kT.fwd4[w]), loadt(kT.fwd4q[w]));
-    swap32(a, b);
-    ct(a, b, loadt(kT.fwd2[w]), loadt(kT.fwd2q[w]));
-    swap32(a, b);
-    swap64(a, b);
-    swap128(a, b);
-    store(p + 32 * w, barrett(a));
-    store(p + 32 * w + 16, barrett(b));
+  for (int i = 0; i < 4; ++i) {
+    __m256i a = load(p + 16 * i), b = load(p + 16 * (i + 4));
+    __m256i c = load(p + 16 * (i + 8)), d = load(p + 16 * (i + 12));
+    ct(a, c, zeta(1), zetaq(1));
+    ct(b, d, zeta(1), zetaq(1));
+    ct(a, b, zeta(2), zetaq(2));
+    ct(c, d, zeta(3), zetaq(3));
+    store(p + 16 * i, a);
+    store(p + 16 * (i + 4), b);
+    store(p + 16 * (i + 8), c);
+    store(p + 16 * (i + 12), d);
+  }
+  for (int blk = 0; blk < 4; ++blk) {
+    int16_t* q = p + 64 * blk;
+    __m256i r[4] = {load(q), load(q + 16), load(q + 32), load(q + 48)};
+    ct(r[0], r[2], zeta(4 + blk), zetaq(4 + blk));
+    ct(r[1], r[3], zeta(4 + blk), zetaq(4 + blk));
+    ct(r[0], r[1], zeta(8 + 2 * blk), zetaq(8 + 2 * blk));
+    ct(r[2], r[3], zeta(9 + 2 * blk), zetaq(9 + 2 * blk));
+    // 8, 4 and 2 apart, inside each register pair.
+    for (int h = 0; h < 2; ++h) {
+      const int w = 2 * blk + h;
+      __m256i a = r[2 * h], b = r[2 * h + 1];
+      swap128(a, b);
+      ct(a, b, loadt(kT.fwd8[w]), loadt(kT.fwd8q[w]));
+      swap64(a, b);
+      ct(a, b, loadt(kT.fwd4[w]), loadt(kT.fwd4q[w]));
+      swap32(a, b);
+      ct(a, b, loadt(kT.fwd2[w]), loadt(kT.fwd2q[w]));
+      swap32(a, b);
+      swap64(a, b);
+      swap128(a, b);
+      store(q + 32 * h, barrett(a));
+      store(q + 32 * h + 16, barrett(b));
+    }
   }
 }
 
+// The same passes in reverse order.
 void poly_invntt_tomont(int16_t* p) {
-  __m256i v[16];
-  for (int w = 0; w < 8; ++w) {
-    __m256i a = load(p + 32 * w), b = load(p + 32 * w + 16);
-    swap128(a, b);
-    swap64(a, b);
-    swap32(a, b);
-    gs(a, b, loadt(kT.inv2[w]), loadt(kT.inv2q[w]));
-    swap32(a, b);
-    gs(a, b, loadt(kT.inv4[w]), loadt(kT.inv4q[w]));
-    swap64(a, b);
-    gs(a, b, loadt(kT.inv8[w]), loadt(kT.inv8q[w]));
-    swap128(a, b);
-    v[2 * w] = a;
-    v[2 * w + 1] = b;
+  for (int blk = 0; blk < 4; ++blk) {
+    int16_t* q = p + 64 * blk;
+    __m256i r[4];
+    for (int h = 0; h < 2; ++h) {
+      const int w = 2 * blk + h;
+      __m256i a = load(q + 32 * h), b = load(q + 32 * h + 16);
+      swap128(a, b);
+      swap64(a, b);
+      swap32(a, b);
+      gs(a, b, loadt(kT.inv2[w]), loadt(kT.inv2q[w]));
+      swap32(a, b);
+      gs(a, b, loadt(kT.inv4[w]), loadt(kT.inv4q[w]));
+      swap64(a, b);
+      gs(a, b, loadt(kT.inv8[w]), loadt(kT.inv8q[w]));
+      swap128(a, b);
+      gs(a, b, zeta(15 - w), zetaq(15 - w));
+      r[2 * h] = a;
+      r[2 * h + 1] = b;
+    }
+    gs(r[0], r[2], zeta(7 - blk), zetaq(7 - blk));
+    gs(r[1], r[3], zeta(7 - blk), zetaq(7 - blk));
+    for (int k = 0; k < 4; ++k) store(q + 16 * k, r[k]);
   }
-  for (int b = 0; b < 8; ++b) gs(v[2 * b], v[2 * b + 1], zeta(15 - b), zetaq(15 - b));
-  for (int b = 0; b < 4; ++b)
-    for (int i = 0; i < 2; ++i) gs(v[4 * b + i], v[4 * b + i + 2], zeta(7 - b), zetaq(7 - b));
-  for (int b = 0; b < 2; ++b)
-    for (int i = 0; i < 4; ++i) gs(v[8 * b + i], v[8 * b + i + 4], zeta(3 - b), zetaq(3 - b));
-  for (int i = 0; i < 8; ++i) gs(v[i], v[i + 8], zeta(1), zetaq(1));
   const __m256i s = set16(kInvNttScale), sq = set16(mul16(kInvNttScale, kQInv));
-  for (int i = 0; i < 16; ++i) store(p + 16 * i, fqmul(v[i], s, sq));
+  for (int i = 0; i < 4; ++i) {
+    __m256i a = load(p + 16 * i), b = load(p + 16 * (i + 4));
+    __m256i c = load(p + 16 * (i + 8)), d = load(p + 16 * (i + 12));
+    gs(a, b, zeta(3), zetaq(3));
+    gs(c, d, zeta(2), zetaq(2));
+    gs(a, c, zeta(1), zetaq(1));
+    gs(b, d, zeta(1), zetaq(1));
+    store(p + 16 * i, fqmul(a, s, sq));
+    store(p + 16 * (i + 4), fqmul(b, s, sq));
+    store(p + 16 * (i + 8), fqmul(c, s, sq));
+    store(p + 16 * (i + 12), fqmul(d, s, sq));
+  }
 }
 
 // Base multiplication on pairs held in 32-bit lanes.  With f = fqmul(a1, b1),
