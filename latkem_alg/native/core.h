@@ -6,7 +6,14 @@
 // Constant-time policy: nothing here branches on, indexes memory by, or
 // divides by a value derived from a secret (seeds, secret keys, messages,
 // coins).  The only data-dependent control flow is the rejection sampling of
-// the public matrix from the public seed rho.
+// the public matrix from the public seed rho (whose AVX2 version also indexes
+// a shuffle table by the acceptance mask of that public data).  The AVX2 code
+// keeps the same rules: secrets meet only arithmetic, comparisons producing
+// masks, blends and fixed shuffles.
+//
+// Each function below runs either portable C++ or, on processors with AVX2
+// and BMI2, vectorised code from the *_avx2.cpp files (avx2.h); see
+// set_portable().  The results are identical bit for bit.
 //
 // Polynomials are int16_t[256].  Coefficient conventions are stated per
 // function; "[0,q)" means fully reduced, "|x| < q" means signed and bounded.
