@@ -34,25 +34,30 @@ Sponge::Sponge(unsigned rate_bytes, uint8_t domain_pad)
   std::memset(s_, 0, sizeof s_);
 }
 
+// Bytes up to a word boundary go in one at a time, whole words at once.
 void Sponge::absorb(const uint8_t* in, size_t len) {
   if (squeezing_) return;
-  // Finish a partial block byte by byte.
-  while (len > 0 && pos_ != 0) {
-    s_[pos_ / 8] ^= uint64_t(*in++) << (8 * (pos_ % 8));
-    --len;
-    if (++pos_ == rate_) {
+  while (len > 0) {
+    if (pos_ % 8 == 0 && len >= 8 && pos_ + 8 <= rate_) {
+      // Whole words up to the end of the block or of the input.
+      unsigned w = pos_ / 8;
+      const unsigned end = rate_ / 8;
+      while (w < end && len >= 8) {
+        s_[w++] ^= load64(in);
+        in += 8;
+        len -= 8;
+      }
+      pos_ = 8 * w;
+    } else {
+      s_[pos_ / 8] ^= uint64_t(*in++) << (8 * (pos_ % 8));
+      --len;
+      ++pos_;
+    }
+    if (pos_ == rate_) {
       keccak_f1600(s_);
       pos_ = 0;
     }
   }
-  // Whole blocks a lane at a time.
-  while (len >= rate_) {
-    for (unsigned i = 0; i < rate_ / 8; ++i) s_[i] ^= load64(in + 8 * i);
-    keccak_f1600(s_);
-    in += rate_;
-    len -= rate_;
-  }
-  for (size_t i = 0; i < len; ++i, ++pos_) s_[pos_ / 8] ^= uint64_t(in[i]) << (8 * (pos_ % 8));
 }
 
 void Sponge::finalize() {
@@ -70,11 +75,15 @@ void Sponge::squeeze(uint8_t* out, size_t len) {
       keccak_f1600(s_);
       pos_ = 0;
     }
-    if (pos_ == 0 && len >= rate_) {
-      for (unsigned i = 0; i < rate_ / 8; ++i) store64(out + 8 * i, s_[i]);
-      out += rate_;
-      len -= rate_;
-      pos_ = rate_;
+    if (pos_ % 8 == 0 && len >= 8 && pos_ + 8 <= rate_) {
+      unsigned w = pos_ / 8;
+      const unsigned end = rate_ / 8;
+      while (w < end && len >= 8) {
+        store64(out, s_[w++]);
+        out += 8;
+        len -= 8;
+      }
+      pos_ = 8 * w;
       continue;
     }
     *out++ = uint8_t(s_[pos_ / 8] >> (8 * (pos_ % 8)));
