@@ -172,7 +172,7 @@ void sample_noise_long(Poly* out, const int* eta, int count, const uint8_t* seed
 // The matrix and the noise of one operation, all streams sharing the lanes.
 bool sample_all(Poly* m, const uint8_t* rho, int kk, bool transpose, Poly* noise, const int* eta,
                 int count, const uint8_t* seed, size_t seedlen) {
-  Stream st[kMaxRank * kMaxRank + 2 * kMaxRank + 1];
+  Stream st[kMaxRank * kMaxRank + 2 * kMaxRank + 1] = {};
   int n = matrix_streams(st, m, rho, kk, transpose);
   if (seedlen + 1 < kRate256) {
     n += noise_streams(st + n, noise, eta, count, seed, seedlen, 0);
