@@ -72,8 +72,9 @@ void poly_sub(int16_t* r, const int16_t* a, const int16_t* b);
 
 // eta = 2 or 3 only.
 void cbd(int16_t* p, const uint8_t* buf, int eta);
-// The same on the input as 64-bit words (little-endian byte order).
-void cbd_words(int16_t* p, const uint64_t* w, int eta);
+// The same on the input as 64-bit words (little-endian byte order), word k
+// at w[k * stride].
+void cbd_words(int16_t* p, const uint64_t* w, size_t stride, int eta);
 int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len);
 // The same, for buffers with 8 readable bytes after buf + len.
 int rej_padded(int16_t* p, int ctr, const uint8_t* buf, size_t len);

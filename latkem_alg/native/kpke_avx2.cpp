@@ -98,11 +98,20 @@ bool run_streams(const Stream* st, int n) {
         if (ctr[j] == kN) job[j] = -1;
         else if (used[j] >= 768) return false;
       } else {
+        // eta = 2 takes 16 words of one block, read in place; eta = 3 takes
+        // all 17 words of the first block and 7 of the second.
+        const size_t need = size_t(8) * x.eta;
+        if (used[j] == 0 && need <= rate / 8) {
+          cbd_words(x.out->c, s + j, 4, x.eta);
+          job[j] = -1;
+          continue;
+        }
         uint64_t* o = buf[j] + used[j] / 8;
-        for (unsigned w = 0; w < rate / 8; ++w) o[w] = s[4 * w + j];
+        const size_t take = (need - used[j] / 8 < rate / 8) ? need - used[j] / 8 : rate / 8;
+        for (size_t w = 0; w < take; ++w) o[w] = s[4 * w + j];
         used[j] += rate;
-        if (used[j] >= size_t(64) * x.eta) {
-          cbd_words(x.out->c, buf[j], x.eta);
+        if (used[j] / 8 >= need) {
+          cbd_words(x.out->c, buf[j], 1, x.eta);
           job[j] = -1;
         }
       }

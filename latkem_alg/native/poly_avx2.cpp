@@ -364,12 +364,19 @@ void cbd(int16_t* p, const uint8_t* buf, int eta) {
   cbd3_chunk(p + 224, _mm256_permute4x64_epi64(x, 0xE9));
 }
 
-void cbd_words(int16_t* p, const uint64_t* w, int eta) {
+void cbd_words(int16_t* p, const uint64_t* w, size_t stride, int eta) {
+  const size_t t = stride;
   if (eta == 2) {
-    for (int c = 0; c < 4; ++c) cbd2_chunk(p + 64 * c, words(w + 4 * c, w + 4 * c + 1, w + 4 * c + 2, w + 4 * c + 3));
+    for (size_t c = 0; c < 4; ++c) {
+      const uint64_t* x = w + 4 * c * t;
+      cbd2_chunk(p + 64 * c, words(x, x + t, x + 2 * t, x + 3 * t));
+    }
     return;
   }
-  for (int g = 0; g < 8; ++g) cbd3_chunk(p + 32 * g, words(w + 3 * g, w + 3 * g + 1, w + 3 * g + 1, w + 3 * g + 2));
+  for (size_t g = 0; g < 8; ++g) {
+    const uint64_t* x = w + 3 * g * t;
+    cbd3_chunk(p + 32 * g, words(x, x + t, x + t, x + 2 * t));
+  }
 }
 
 namespace {
