@@ -23,6 +23,23 @@ def latkem():
     return Latkem
 
 
+@pytest.fixture(autouse=True)
+def globals_restored():
+    """Every test leaves the shared module dictionary as it found it; a test
+    that removed and put back a global only changes the key order, which is
+    put back here."""
+    d = vars(Latkem)
+    before = list(d.items())
+    yield
+    after = list(d.items())
+    if [(k, id(v)) for k, v in after] == [(k, id(v)) for k, v in before]:
+        return
+    assert {k: id(v) for k, v in after} == {k: id(v) for k, v in before}, \
+        "a module global was not restored"
+    d.clear()
+    d.update(before)
+
+
 @pytest.fixture
 def module_globals():
     """The module dictionary, put back afterwards with its values and key order."""

@@ -1,59 +1,11 @@
 """Tests of the modular reductions, the NTT and the transform-domain multiplication."""
-import contextlib
-
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-Q = 3329
-N = 256
-TB_FILE = "latkem_alg\\Latkem"
-DELETE = object()
-
-
-def snapshot():
-    return [(name, id(value)) for name, value in vars(Latkem).items()]
-
-
-@pytest.fixture(autouse=True)
-def globals_restored():
-    """Every test leaves the shared module dictionary as it found it, key order included."""
-    before = snapshot()
-    yield
-    assert snapshot() == before, "a module global was not restored"
-
-
-@contextlib.contextmanager
-def rebound(**values):
-    """Rebinds (or, with DELETE, removes) module globals; on exit puts the module
-    dictionary back as it was, with its values and its key order."""
-    d = vars(Latkem)
-    saved = list(d.items())
-    try:
-        for name, value in values.items():
-            if value is DELETE:
-                d.pop(name, None)
-            else:
-                d[name] = value
-        yield
-    finally:
-        if [(k, id(v)) for k, v in d.items()] != [(k, id(v)) for k, v in saved]:
-            d.clear()
-            d.update(saved)
-
-
-def module_entries(exc):
-    """(function, line) of every traceback entry the module added, outermost first."""
-    entries = []
-    tb = exc.__traceback__
-    while tb is not None:
-        code = tb.tb_frame.f_code
-        if code.co_filename == TB_FILE:
-            entries.append((code.co_name, tb.tb_lineno))
-        tb = tb.tb_next
-    return entries
+from helpers import DELETE, N, Q, TB_FILE, module_entries, rebound
 
 
 # ---------------------------------------------------------------------------

@@ -7,21 +7,7 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-Q = 3329
-N = 256
-TB_FILE = "latkem_alg\\Latkem"
-
-
-def module_entries(exc):
-    """(function, line) of every traceback entry the module added, outermost first."""
-    entries = []
-    tb = exc.__traceback__
-    while tb is not None:
-        code = tb.tb_frame.f_code
-        if code.co_filename == TB_FILE:
-            entries.append((code.co_name, tb.tb_lineno))
-        tb = tb.tb_next
-    return entries
+from helpers import N, Q, TB_FILE, module_entries
 
 
 def round_half_even(num, den):

@@ -10,6 +10,7 @@ import sys
 import pytest
 
 import Latkem
+from helpers import module_entries
 
 VECTORS = os.path.join(os.path.dirname(__file__), "vectors")
 
@@ -29,17 +30,6 @@ class Draws:
         value = self.values.pop(0)
         assert len(value) == count
         return value
-
-
-def entries(exc):
-    out = []
-    tb = exc.__traceback__
-    while tb is not None:
-        code = tb.tb_frame.f_code
-        if code.co_filename == "latkem_alg\\Latkem":
-            out.append((code.co_name, tb.tb_lineno))
-        tb = tb.tb_next
-    return out
 
 
 @pytest.fixture(scope="module")
@@ -300,7 +290,7 @@ def test_parameter_checks(rebind, params, message, line):
     with pytest.raises(ValueError) as info:
         Latkem.CCA_KeyGen()
     assert str(info.value) == message
-    assert entries(info.value) == [("Latkem.CCA_KeyGen", 654), ("Latkem.Genkey", line)]
+    assert module_entries(info.value) == [("Latkem.CCA_KeyGen", 654), ("Latkem.Genkey", line)]
 
 
 @pytest.mark.parametrize(
@@ -320,7 +310,7 @@ def test_failures_and_their_lines(keypair, call, exc, line):
     with pytest.raises(exc) as info:
         call(*keypair)
     name, number = line
-    assert entries(info.value)[0] == ("Latkem." + name, number)
+    assert module_entries(info.value)[0] == ("Latkem." + name, number)
 
 
 def test_unsliceable_secret_key():

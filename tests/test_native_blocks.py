@@ -12,8 +12,7 @@ from hypothesis import strategies as st
 
 import Latkem
 
-Q = 3329
-N = 256
+from helpers import N, Q, outcome as call_outcome
 
 CHECK = settings(max_examples=50, deadline=None, suppress_health_check=list(HealthCheck))
 
@@ -22,47 +21,14 @@ CHECK = settings(max_examples=50, deadline=None, suppress_health_check=list(Heal
 # Running one call both ways
 
 
-def module_entries(exc):
-    entries = []
-    tb = exc.__traceback__
-    while tb is not None:
-        code = tb.tb_frame.f_code
-        if code.co_filename == "latkem_alg\\Latkem":
-            entries.append((code.co_name, tb.tb_lineno))
-        tb = tb.tb_next
-    return entries
-
-
-def same_nan(x):
-    return "nan" if isinstance(x, float) and x != x else x
-
-
-def describe(value):
-    """A comparable picture of a result, element types included."""
-    if isinstance(value, np.ndarray):
-        return (type(value), value.dtype.str, value.shape, value.flags.c_contiguous,
-                [same_nan(x) for x in value.ravel().tolist()])
-    if isinstance(value, list):
-        return (list, [(type(x), same_nan(x)) for x in value])
-    return (type(value), value)
-
-
-def outcome(fn, args):
-    try:
-        result = fn(*args)
-    except Exception as exc:  # compared field by field with the host's
-        return ("raised", type(exc), str(exc), module_entries(exc))
-    return ("returned", describe(result))
-
-
 def same_both_ways(name, *args):
     """Calls Latkem.<name> as it is, then with its native path switched off,
     and requires the same outcome; returns the result of the first call."""
     fn = getattr(Latkem, name)
-    native = outcome(fn, args)
+    native = call_outcome(fn, *args)
     with pytest.MonkeyPatch.context() as mp:
         mp.setattr(fn, "_native", False)
-        host = outcome(fn, args)
+        host = call_outcome(fn, *args)
     assert native == host
     return native
 
