@@ -25,32 +25,6 @@ Obj reversed(const Obj& s) { return s.slice(Obj(), Obj(), num(-1)); }
 // material: characters are checked and mapped with arithmetic, the flags of
 // malformed input are accumulated and tested once at the end.
 
-// Keeps the optimiser from turning an accumulated flag back into early exits.
-inline uint32_t settle(uint32_t x) {
-#if defined(__GNUC__) || defined(__clang__)
-  __asm__("" : "+r"(x));
-  return x;
-#else
-  volatile uint32_t v = x;
-  return v;
-#endif
-}
-
-// All ones when lo <= c <= hi, else zero (c, lo, hi in 0..255).
-inline uint32_t in_range(int32_t c, int32_t lo, int32_t hi) {
-  return uint32_t(~(((c - lo) | (hi - c)) >> 31));
-}
-
-// The value of a hex digit of either case; any other character sets `bad`.
-inline uint32_t hex_digit(char ch, uint32_t& bad) {
-  const int32_t c = static_cast<unsigned char>(ch);
-  const int32_t lower = c | 0x20;
-  const uint32_t digit = in_range(c, '0', '9');
-  const uint32_t alpha = in_range(lower, 'a', 'f');
-  bad |= ~(digit | alpha) & 1u;
-  return (digit & uint32_t(c - '0')) | (alpha & uint32_t(lower - 'a' + 10));
-}
-
 // The bit a character '0' or '1' stands for; any other character sets `bad`.
 inline uint32_t bit_of(char ch, uint32_t& bad) {
   const uint32_t d = uint32_t(static_cast<unsigned char>(ch)) ^ '0';
@@ -105,11 +79,11 @@ bool native_hex_to_bits(PyObject* hex, Obj& result) {
   char* bits = static_cast<char*>(PyUnicode_DATA(out.get()));
   uint32_t bad = 0;
   for (Py_ssize_t i = 0; i < pieces; ++i) {
-    uint32_t value = hex_digit(text[2 * i], bad);
-    if (2 * i + 1 < size) value = (value << 4) | hex_digit(text[2 * i + 1], bad);
+    uint32_t value = fast::hex_digit(text[2 * i], bad);
+    if (2 * i + 1 < size) value = (value << 4) | fast::hex_digit(text[2 * i + 1], bad);
     put_bits(bits + 8 * i, value, 8);
   }
-  if (settle(bad)) return false;
+  if (fast::settle(bad)) return false;
   result = out;
   return true;
 }
@@ -127,7 +101,7 @@ bool native_bits_to_bytes(PyObject* ss, Obj& result) {
     for (int b = 0; b < 8; ++b) value |= bit_of(text[8 * i + b], bad) << b;
     bytes[i] = uint8_t(value);
   }
-  if (settle(bad)) return false;
+  if (fast::settle(bad)) return false;
   result = out;
   return true;
 }
@@ -161,7 +135,7 @@ bool encode_array(PyObject* array, int l, Obj& result) {
       put_bits(bits + (r * native::kN + j) * l, uint32_t(value), l);
     }
   }
-  if (settle(bad)) return false;
+  if (fast::settle(bad)) return false;
   result = out;
   return true;
 }
@@ -193,7 +167,7 @@ bool encode_lists(PyObject* polys, int l, Obj& result) {
       put_bits(bits + (r * native::kN + j) * l, uint32_t(static_cast<unsigned long>(value)), l);
     }
   }
-  if (settle(bad)) return false;
+  if (fast::settle(bad)) return false;
   result = out;
   return true;
 }
@@ -221,7 +195,7 @@ bool native_decode(Frame& f, PyObject* bits_obj, PyObject* l_obj, Obj& result) {
   const Py_ssize_t ind = PyUnicode_GET_LENGTH(bits_obj) / per_poly;  // the rest is ignored
   uint32_t bad = 0;
   for (Py_ssize_t i = 0; i < ind * per_poly; ++i) bit_of(text[i], bad);
-  if (settle(bad)) return false;
+  if (fast::settle(bad)) return false;
   f.line = 572;
   Obj zeros = GLOBAL(np).attr(NAME(zeros));
   Obj coeff = zeros(list_of({Obj(PyLong_FromSsize_t(ind)), GLOBAL(n)}));

@@ -6,33 +6,6 @@ namespace latkem {
 
 namespace {
 
-// Keeps the optimiser from turning an accumulated flag back into early exits.
-inline uint32_t settle(uint32_t x) {
-#if defined(__GNUC__) || defined(__clang__)
-  __asm__("" : "+r"(x));
-  return x;
-#else
-  volatile uint32_t v = x;
-  return v;
-#endif
-}
-
-// All ones when lo <= c <= hi, else zero (c, lo, hi in 0..255).
-inline uint32_t in_range(int32_t c, int32_t lo, int32_t hi) {
-  return uint32_t(~(((c - lo) | (hi - c)) >> 31));
-}
-
-// The value of a hex digit of either case; any other character sets `bad`.
-// The noise stream is secret: arithmetic only.
-inline uint32_t hex_digit(char ch, uint32_t& bad) {
-  const int32_t c = static_cast<unsigned char>(ch);
-  const int32_t lower = c | 0x20;
-  const uint32_t digit = in_range(c, '0', '9');
-  const uint32_t alpha = in_range(lower, 'a', 'f');
-  bad |= ~(digit | alpha) & 1u;
-  return (digit & uint32_t(c - '0')) | (alpha & uint32_t(lower - 'a' + 10));
-}
-
 // A new list of the ints in `values`.
 Obj int_list(const int16_t* values, int count) {
   Obj list(PyList_New(count));
@@ -58,11 +31,11 @@ bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
   const Py_ssize_t keep = 64 * eta;
   uint32_t bad = 0;
   for (Py_ssize_t i = 0; 2 * i < size; ++i) {
-    uint32_t value = hex_digit(text[2 * i], bad);
-    if (2 * i + 1 < size) value = (value << 4) | hex_digit(text[2 * i + 1], bad);
+    uint32_t value = fast::hex_digit(text[2 * i], bad);
+    if (2 * i + 1 < size) value = (value << 4) | fast::hex_digit(text[2 * i + 1], bad);
     if (i < keep) buf[i] = uint8_t(value);  // a public bound
   }
-  if (settle(bad)) return false;
+  if (fast::settle(bad)) return false;
   native::Poly p{};
   if (eta > 0) native::cbd(p, buf, int(eta));
   result = int_list(p.c, native::kN);
