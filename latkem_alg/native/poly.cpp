@@ -52,17 +52,35 @@ int16_t freeze(int16_t a) {
 
 namespace {
 
+// fqmul() and barrett_reduce() as products of 16-bit values keeping the high
+// or the low half, the shape compilers map onto vector multiply-high and
+// multiply-low instructions when they vectorise the loops below.  The values
+// are the same: the low halves of a*b and t*q agree by the choice of t, so
+// (a*b - t*q) >> 16 is the difference of the high halves.
+inline int16_t mulhi16(int16_t a, int16_t b) { return int16_t((int32_t(a) * b) >> 16); }
+inline int16_t mullo16(int16_t a, int16_t b) { return int16_t(uint16_t(uint32_t(uint16_t(a)) * uint16_t(b))); }
+
+inline int16_t fqmul_q(int16_t a, int16_t b, int16_t b_qinv) {
+  return int16_t(mulhi16(a, b) - mulhi16(mullo16(a, b_qinv), kQ));
+}
+
+inline int16_t barrett16(int16_t a) {
+  // ((v*a >> 16) + 2^9) >> 10 = (v*a + 2^25) >> 26.
+  const int16_t t = int16_t((mulhi16(a, kBarrettV) + (1 << 9)) >> 10);
+  return int16_t(a - mullo16(t, kQ));
+}
+
 // Layers are instantiated per butterfly distance so that every inner loop has
 // a constant trip count and visibly disjoint halves; compilers can then
 // unroll or vectorise them without runtime checks.
 template <int Len>
 inline void ntt_layer(int16_t* r, int& k) {
   for (int start = 0; start < kN; start += 2 * Len) {
-    const int16_t zeta = kZetas[k++];
+    const int16_t zeta = kZetas[k++], zq = mullo16(zeta, kQInv);
     int16_t* lo = r + start;
     int16_t* hi = r + start + Len;
     for (int j = 0; j < Len; ++j) {
-      const int16_t t = fqmul(zeta, hi[j]);
+      const int16_t t = fqmul_q(hi[j], zeta, zq);
       hi[j] = int16_t(lo[j] - t);
       lo[j] = int16_t(lo[j] + t);
     }
@@ -72,13 +90,13 @@ inline void ntt_layer(int16_t* r, int& k) {
 template <int Len>
 inline void invntt_layer(int16_t* r, int& k) {
   for (int start = 0; start < kN; start += 2 * Len) {
-    const int16_t zeta = kZetas[k--];
+    const int16_t zeta = kZetas[k--], zq = mullo16(zeta, kQInv);
     int16_t* lo = r + start;
     int16_t* hi = r + start + Len;
     for (int j = 0; j < Len; ++j) {
       const int16_t t = lo[j];
-      lo[j] = barrett_reduce(int16_t(t + hi[j]));
-      hi[j] = fqmul(zeta, int16_t(hi[j] - t));
+      lo[j] = barrett16(int16_t(t + hi[j]));
+      hi[j] = fqmul_q(int16_t(hi[j] - t), zeta, zq);
     }
   }
 }
@@ -108,7 +126,8 @@ void poly_invntt_tomont(Poly& p) {
   invntt_layer<32>(p.c, k);
   invntt_layer<64>(p.c, k);
   invntt_layer<128>(p.c, k);
-  for (int j = 0; j < kN; ++j) p.c[j] = fqmul(p.c[j], kInvNttScale);
+  const int16_t sq = mullo16(kInvNttScale, kQInv);
+  for (int j = 0; j < kN; ++j) p.c[j] = fqmul_q(p.c[j], kInvNttScale, sq);
 }
 
 void poly_basemul_montgomery(Poly& r, const Poly& a, const Poly& b) {
