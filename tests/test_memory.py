@@ -15,7 +15,7 @@ SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))
 
 def test_memory_and_reference_counts_stay_flat(tmp_path):
     proc = subprocess.run(
-        [sys.executable, SCRIPT, "--count", "2000", "--quiet"],
+        [sys.executable, SCRIPT, "--count", "300", "--quiet"],
         cwd=str(tmp_path),
         env=dict(os.environ),
         stdin=subprocess.DEVNULL,
