@@ -9,6 +9,17 @@ namespace latkem {
 namespace native {
 namespace {
 
+// Little-endian words; a plain copy where that is the machine's order (the
+// byte loops are not always recognised as one load).
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t r;
+  std::memcpy(&r, p, 8);
+  return r;
+}
+
+inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+#else
 inline uint64_t load64(const uint8_t* p) {
   uint64_t r = 0;
   for (int i = 7; i >= 0; --i) r = (r << 8) | p[i];
@@ -18,6 +29,7 @@ inline uint64_t load64(const uint8_t* p) {
 inline void store64(uint8_t* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
 }
+#endif
 
 }  // namespace
 
