@@ -188,7 +188,7 @@ void poly_tomsg(uint8_t msg[32], const Poly& p);
 // 2*len lower-case hex characters (no terminator).
 void hex_encode(char* out, const uint8_t* in, size_t len);
 // Decodes hexlen characters (either case) into hexlen/2 bytes.  Returns false
-// on odd length or any non-hex character; out is then unspecified.  Time
+// on odd length or any non-hex character; out then holds no meaningful value.  Time
 // depends on hexlen only.
 bool hex_decode(uint8_t* out, const char* hex, size_t hexlen);
 

@@ -791,7 +791,7 @@ void test_paths_agree() {
     SAME([&] {
       Bytes o(len + 1, 0xAA);
       const bool ok = hex_decode(o.data(), h.data(), hl);
-      if (!ok) o.assign(1, 0);  // contents unspecified on failure
+      if (!ok) o.assign(1, 0);  // contents not meaningful on failure
       o.push_back(ok);
       return o;
     }, "hex_decode %zu", len);
