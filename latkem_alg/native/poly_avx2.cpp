@@ -422,6 +422,18 @@ int rej_scalar(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
   return ctr;
 }
 
+// As rej_store(), for any count: near the end the candidates go through a
+// scratch buffer and only those that still fit are kept.
+inline int rej_store_bounded(int16_t* p, int ctr, __m256i v, unsigned mask) {
+  if (ctr <= kN - 16) return rej_store(p, ctr, v, mask);
+  int16_t tmp[16];
+  const int n = rej_store(tmp, 0, v, mask);
+  const int room = kN - ctr;
+  const int m = n < room ? n : room;
+  std::memcpy(p + ctr, tmp, sizeof(int16_t) * size_t(m));
+  return ctr + m;
+}
+
 // As rej_uniform(), but with `slack` readable bytes after buf + len.  The
 // candidates of up to eight groups are prepared before any of them is
 // stored: a store's address depends on the count so far, and loads queued
@@ -454,27 +466,31 @@ int rej_padded(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
 }
 
 // Each 24-byte group is three whole 64-bit words of the lane.
+namespace {
+
+// NG groups of 24 bytes from the lane, with the candidates and masks of all
+// groups in registers before the first store (a constant trip count lets the
+// loops unroll; arrays in memory would be reloaded behind the stores).
+template <int NG>
+inline int rej_groups(int16_t* p, int ctr, const uint64_t* s, unsigned lane) {
+  __m256i v[NG];
+  unsigned mask[NG];
+#pragma GCC unroll 8
+  for (int k = 0; k < NG; ++k) {
+    const uint64_t* w = s + 4 * 3 * k + lane;
+    v[k] = rej_candidates(words(w, w + 4, w + 4, w + 8), mask[k]);
+  }
+#pragma GCC unroll 8
+  for (int k = 0; k < NG; ++k) ctr = rej_store_bounded(p, ctr, v[k], mask[k]);
+  return ctr;
+}
+
+}  // namespace
+
 int rej_lane(int16_t* p, int ctr, const uint64_t* s, unsigned lane, size_t take) {
-  const int groups = int(take / 24);
-  int g = 0;
-  while (g < groups && ctr <= kN - 16) {
-    const int ng = (groups - g < 8) ? groups - g : 8;
-    __m256i v[8];
-    unsigned mask[8];
-    for (int k = 0; k < ng; ++k) {
-      const uint64_t* w = s + 4 * 3 * (g + k) + lane;
-      v[k] = rej_candidates(words(w, w + 4, w + 4, w + 8), mask[k]);
-    }
-    int k = 0;
-    for (; k < ng && ctr <= kN - 16; ++k) ctr = rej_store(p, ctr, v[k], mask[k]);
-    g += k;
-  }
-  if (ctr < kN && g < groups) {
-    uint8_t tail[kN];
-    const size_t words = (take - size_t(24) * g) / 8;
-    for (size_t w = 0; w < words; ++w) std::memcpy(tail + 8 * w, s + 4 * (3 * size_t(g) + w) + lane, 8);
-    ctr = rej_scalar(p, ctr, tail, 8 * words);
-  }
+  if (take == 168) return rej_groups<7>(p, ctr, s, lane);  // a whole block
+  if (take == 96) return rej_groups<4>(p, ctr, s, lane);   // the last 96 of 768 bytes
+  for (size_t g = 0; g + 24 <= take && ctr < kN; g += 24) ctr = rej_groups<1>(p, ctr, s + 4 * (g / 8), lane);
   return ctr;
 }
 
