@@ -76,8 +76,6 @@ void cbd(int16_t* p, const uint8_t* buf, int eta);
 // at w[k * stride].
 void cbd_words(int16_t* p, const uint64_t* w, size_t stride, int eta);
 int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len);
-// The same, for buffers with 8 readable bytes after buf + len.
-int rej_padded(int16_t* p, int ctr, const uint8_t* buf, size_t len);
 // The same over the first take bytes (a multiple of 24) of the current block
 // of lane `lane` of a four-way Keccak state.
 int rej_lane(int16_t* p, int ctr, const uint64_t* s, unsigned lane, size_t take);

@@ -461,10 +461,6 @@ int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
   return rej_core(p, ctr, buf, len, 0);
 }
 
-int rej_padded(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
-  return rej_core(p, ctr, buf, len, 8);
-}
-
 // Each 24-byte group is three whole 64-bit words of the lane.
 namespace {
 
