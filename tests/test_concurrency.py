@@ -1,0 +1,249 @@
+"""Key exchanges from many threads at once, on both paths, and the refusal of
+a second interpreter."""
+import binascii
+import hashlib
+import json
+import os
+import random
+import sys
+import threading
+
+import pytest
+
+import Latkem
+
+FUNCTIONS = [value for value in vars(Latkem).values() if hasattr(value, "_native")]
+THREADS = 8
+
+
+@pytest.fixture
+def busy_switching():
+    """Threads switch as often as the host allows."""
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    yield
+    sys.setswitchinterval(saved)
+
+
+@pytest.fixture
+def path(monkeypatch):
+    def choose(which):
+        for fn in FUNCTIONS:
+            monkeypatch.setattr(fn, "_native", which == "native")
+
+    return choose
+
+
+def rejection_key(sk, text):
+    z = binascii.unhexlify(sk[-64:])
+    return hashlib.shake_256(z + hashlib.sha3_256(binascii.unhexlify(text)).digest()).digest(32)
+
+
+def forge(c, i):
+    i %= len(c)
+    return c[:i] + (b"1" if c[i:i + 1] != b"1" else b"2") + c[i + 1:]
+
+
+def run_threads(work, count=THREADS):
+    """Runs work(index) in `count` threads started together; re-raises the
+    first failure."""
+    start = threading.Barrier(count)
+    errors = []
+
+    def body(index):
+        try:
+            start.wait()
+            work(index)
+        except BaseException as exc:  # handed to the main thread
+            errors.append(exc)
+
+    threads = [threading.Thread(target=body, args=(i,)) for i in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    if errors:
+        raise errors[0]
+
+
+@pytest.fixture(scope="module")
+def reference():
+    """Key pairs, ciphertexts and keys computed one at a time."""
+    state = random.getstate()
+    random.seed(4242)
+    try:
+        cases = []
+        for i in range(THREADS):
+            pk, sk = Latkem.CCA_KeyGen()
+            m = bytes([i]) * 32
+            c, key = Latkem.CCA_Enc(pk, m)
+            cases.append(dict(pk=pk, sk=sk, m=m, c=c, key=key, forged=forge(c, 97 * i)))
+        return cases
+    finally:
+        random.setstate(state)
+
+
+@pytest.mark.parametrize("which, rounds", [("native", 25), ("host", 1)])
+def test_key_exchanges_in_parallel(reference, path, busy_switching, capsys, which, rounds):
+    path(which)
+    rejected = []
+
+    def work(index):
+        for r in range(rounds):
+            case = reference[(index + r) % THREADS]
+            # The same exchange as computed alone.
+            assert Latkem.CCA_Enc(case["pk"], case["m"]) == (case["c"], case["key"])
+            assert Latkem.CCA_Dec(case["c"], case["sk"]) == case["key"]
+            got = Latkem.CCA_Dec(case["forged"], case["sk"])
+            assert got == rejection_key(case["sk"], case["forged"]) != case["key"]
+            rejected.append(1)
+            # A fresh key pair of this thread's own.
+            pk, sk = Latkem.CCA_KeyGen()
+            c, key = Latkem.CCA_Enc(pk, os.urandom(32))
+            assert Latkem.CCA_Dec(c, sk) == key
+
+    run_threads(work)
+    # One line per rejection (print may interleave the line ends of threads).
+    out = capsys.readouterr().out
+    assert out.replace("\n", "") == "错了" * len(rejected) and out.count("\n") == len(rejected)
+    assert len(rejected) == THREADS * rounds
+
+
+def test_paths_switched_while_threads_run(reference, path, busy_switching, capsys):
+    """Switching functions between the paths during the calls of other
+    threads changes no result."""
+    stop = threading.Event()
+
+    def switcher():
+        rng = random.Random(1)
+        while not stop.is_set():
+            rng.choice(FUNCTIONS)._native = rng.random() < 0.5
+
+    def work(index):
+        case = reference[index]
+        for _ in range(3):
+            assert Latkem.CCA_Enc(case["pk"], case["m"]) == (case["c"], case["key"])
+            assert Latkem.CCA_Dec(case["c"], case["sk"]) == case["key"]
+
+    path("native")
+    t = threading.Thread(target=switcher)
+    t.start()
+    try:
+        run_threads(work, 4)
+    finally:
+        stop.set()
+        t.join()
+    assert capsys.readouterr().out == ""
+
+
+def test_failures_in_parallel_keep_their_own_traceback_entries(reference, busy_switching):
+    """Exceptions raised at once in many threads each carry the entries of the
+    call that raised them."""
+
+    def work(index):
+        sk = reference[index]["sk"]
+        for _ in range(30):
+            with pytest.raises(TypeError) as info:
+                Latkem.CCA_Dec(b"00", 5)
+            names = [tb.tb_frame.f_code.co_name for tb in walk(info.value.__traceback__)]
+            assert names[-1] == "Latkem.CCA_Dec"
+            with pytest.raises(binascii.Error) as info:
+                Latkem.CCA_Dec(b"0", sk)
+            names = [tb.tb_frame.f_code.co_name for tb in walk(info.value.__traceback__)]
+            assert names[-2:] == ["Latkem.CCA_Dec", "Latkem.Dec"]
+
+    run_threads(work)
+
+
+def walk(tb):
+    while tb is not None:
+        yield tb
+        tb = tb.tb_next
+
+
+# ---------------------------------------------------------------------------
+# A second interpreter in the same process.
+
+SUBINTERPRETER = r"""
+import json, re, sys
+sys.path[:0] = {path!r}
+import Latkem
+
+code = "import sys; sys.path[:0] = %r\nimport Latkem\n" % (sys.path,)
+outcomes = {{}}
+
+
+def failure(run, interp):
+    # The exception of the script as "Type: message", or None.
+    try:
+        result = run(interp, code)
+    except Exception as exc:  # RunFailedError of the older modules
+        return re.sub(r"^<class '(\w+)'>", r"\1", str(exc))
+    if result is None:
+        return None
+    return "%s: %s" % (result.type.__name__, result.msg)
+
+
+try:
+    import _interpreters as low
+except ImportError:
+    try:
+        import _xxsubinterpreters as low
+    except ImportError:
+        low = None
+
+if low is not None and hasattr(low, "new_config"):
+    for kind in ("legacy", "isolated"):
+        interp = low.create(low.new_config(kind))
+        outcomes[kind] = failure(low.exec, interp)
+        low.destroy(interp)
+elif low is not None and sys.version_info >= (3, 12):
+    for kind, isolated in (("legacy", False), ("isolated", True)):
+        interp = low.create(isolated=isolated)
+        outcomes[kind] = failure(low.run_string, interp)
+        low.destroy(interp)
+elif low is not None:
+    interp = low.create()
+    outcomes["legacy"] = failure(low.run_string, interp)
+    low.destroy(interp)
+else:
+    try:
+        from test.support import interpreters
+    except ImportError:
+        interpreters = None
+    if interpreters is not None:
+        interp = interpreters.create()
+        try:
+            (getattr(interp, "exec", None) or interp.run)(code)
+            outcomes["isolated"] = None
+        except Exception as exc:
+            info = getattr(exc, "excinfo", None)
+            outcomes["isolated"] = ("%s: %s" % (info.type.__name__, info.msg) if info
+                                    else str(exc))
+
+# The first interpreter's module goes on working.
+pk, sk = Latkem.CCA_KeyGen()
+c, key = Latkem.CCA_Enc(pk, b"after")
+outcomes["still works"] = Latkem.CCA_Dec(c, sk) == key
+print(json.dumps(outcomes))
+"""
+
+REFUSAL = ("ImportError: Interpreter change detected - this module can only be loaded "
+           "into one interpreter per process.")
+
+
+def test_second_interpreter_is_refused(run_python):
+    proc = run_python(SUBINTERPRETER.format(path=sys.path))
+    assert proc.returncode == 0, proc.stderr
+    outcomes = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert outcomes.pop("still works") is True
+    if not outcomes:
+        pytest.skip("this host has no way to create a second interpreter")
+    # One that shares the first interpreter's lock reaches the module, which
+    # refuses it.
+    if "legacy" in outcomes:
+        assert outcomes["legacy"] == REFUSAL
+    # One with a lock of its own may be refused by the host first.
+    if "isolated" in outcomes:
+        assert outcomes["isolated"] is not None
+        assert outcomes["isolated"].startswith("ImportError: ")
