@@ -93,6 +93,63 @@ Obj unhexlify(const Obj& x) {
   return fn(x);
 }
 
+
+// for ic in range(kk):                              # line `loop`
+//     input_bytes = PRF(seed, bytes([N]), eta)      # loop + 1
+//     rows[ic, :] = CBD(input_bytes, eta)           # loop + 2
+//     N = N + 1                                     # loop + 3
+void noise_rows(Frame& f, const Obj& rows, const Obj& seed, Obj& N, PyObject* eta, int loop) {
+  f.line = loop;
+  for_range(num(0), GLOBAL(kk), [&](Obj ic) {
+    f.line = loop + 1;
+    Obj prf = GLOBAL(PRF);
+    Obj input_bytes = prf(seed, byte_of(N), lookup_global(eta));
+    f.line = loop + 2;
+    Obj cbd = GLOBAL(CBD);
+    rows.set(tuple_of({ic, whole()}), cbd(input_bytes, lookup_global(eta)));
+    f.line = loop + 3;
+    N = N + num(1);
+    f.line = loop;
+  });
+}
+
+// for ic in range(kk):                                   # line `loop`
+//     rows[ic, :] = CBD(PRF(seed, bytes([N]), eta), eta)  # loop + 1
+//     N = N + 1                                          # loop + 2
+void noise_rows_nested(Frame& f, const Obj& rows, const Obj& seed, Obj& N, PyObject* eta,
+                       int loop) {
+  f.line = loop;
+  for_range(num(0), GLOBAL(kk), [&](Obj ic) {
+    f.line = loop + 1;
+    Obj cbd = GLOBAL(CBD);
+    Obj prf = GLOBAL(PRF);
+    Obj input_bytes = prf(seed, byte_of(N), lookup_global(eta));
+    rows.set(tuple_of({ic, whole()}), cbd(input_bytes, lookup_global(eta)));
+    f.line = loop + 2;
+    N = N + num(1);
+    f.line = loop;
+  });
+}
+
+// for i in range(kk):                                           # line `outer`
+//     for j in range(kk):                                       # outer + 1
+//         vec[i, j, :] = ntt3_mul(mat[i, j, :], rows[j, :])     # outer + 2
+void products(Frame& f, const Obj& vec, const Obj& mat, const Obj& rows, int outer) {
+  const Obj zero = num(0);
+  f.line = outer;
+  for_range(zero, GLOBAL(kk), [&](Obj i) {
+    f.line = outer + 1;
+    for_range(zero, GLOBAL(kk), [&](Obj j) {
+      f.line = outer + 2;
+      Obj mul = GLOBAL(ntt3_mul);
+      vec.set(tuple_of({i, j, whole()}),
+              mul(mat[tuple_of({i, j, whole()})], rows[tuple_of({j, whole()})]));
+      f.line = outer + 1;
+    });
+    f.line = outer;
+  });
+}
+
 }  // namespace
 
 Obj body_Genkey(Frame& f, Obj* a) {
@@ -150,29 +207,8 @@ Obj body_Genkey(Frame& f, Obj* a) {
     mat = gen(rho, GLOBAL(kk));
   }
   Obj N = zero;
-  f.line = 287;
-  for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 288;
-    Obj prf = GLOBAL(PRF);
-    Obj input_bytes = prf(sigma, byte_of(N), GLOBAL(eta1));
-    f.line = 289;
-    Obj cbd = GLOBAL(CBD);
-    s.set(tuple_of({ic, whole()}), cbd(input_bytes, GLOBAL(eta1)));
-    f.line = 290;
-    N = N + one;
-    f.line = 287;
-  });
-  f.line = 292;
-  for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 293;
-    Obj cbd = GLOBAL(CBD);
-    Obj prf = GLOBAL(PRF);
-    Obj input_bytes = prf(sigma, byte_of(N), GLOBAL(eta1));
-    e.set(tuple_of({ic, whole()}), cbd(input_bytes, GLOBAL(eta1)));
-    f.line = 294;
-    N = N + one;
-    f.line = 292;
-  });
+  noise_rows(f, s, sigma, N, NAME(eta1), 287);
+  noise_rows_nested(f, e, sigma, N, NAME(eta1), 292);
   f.line = 297;
   Obj new_s = zeros({GLOBAL(kk), GLOBAL(n)});
   f.line = 298;
@@ -191,18 +227,7 @@ Obj body_Genkey(Frame& f, Obj* a) {
   });
   f.line = 306;
   Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
-  f.line = 307;
-  for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 308;
-    for_range(zero, GLOBAL(kk), [&](Obj j) {
-      f.line = 309;
-      Obj mul = GLOBAL(ntt3_mul);
-      vec.set(tuple_of({ic, j, whole()}),
-              mul(mat[tuple_of({ic, j, whole()})], new_s[tuple_of({j, whole()})]));
-      f.line = 308;
-    });
-    f.line = 307;
-  });
+  products(f, vec, mat, new_s, 307);
   f.line = 311;
   Obj tem = zeros({GLOBAL(kk), GLOBAL(n)});
   f.line = 312;
@@ -324,29 +349,8 @@ Obj body_Enc(Frame& f, Obj* a) {
   Obj rr = zeros({GLOBAL(kk), GLOBAL(n)});
   f.line = 368;
   Obj e1 = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 369;
-  for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 370;
-    Obj prf = GLOBAL(PRF);
-    Obj input_bytes = prf(rand, byte_of(N), GLOBAL(eta1));
-    f.line = 371;
-    Obj cbd = GLOBAL(CBD);
-    rr.set(tuple_of({i, whole()}), cbd(input_bytes, GLOBAL(eta1)));
-    f.line = 372;
-    N = N + one;
-    f.line = 369;
-  });
-  f.line = 373;
-  for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 374;
-    Obj cbd = GLOBAL(CBD);
-    Obj prf = GLOBAL(PRF);
-    Obj input_bytes = prf(rand, byte_of(N), GLOBAL(eta2));
-    e1.set(tuple_of({i, whole()}), cbd(input_bytes, GLOBAL(eta2)));
-    f.line = 375;
-    N = N + one;
-    f.line = 373;
-  });
+  noise_rows(f, rr, rand, N, NAME(eta1), 369);
+  noise_rows_nested(f, e1, rand, N, NAME(eta2), 373);
   f.line = 377;
   Obj e2;
   {
@@ -368,18 +372,7 @@ Obj body_Enc(Frame& f, Obj* a) {
   Obj newu = zeros({GLOBAL(kk), GLOBAL(n)});
   f.line = 386;
   Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
-  f.line = 388;
-  for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 389;
-    for_range(zero, GLOBAL(kk), [&](Obj j) {
-      f.line = 390;
-      Obj mul = GLOBAL(ntt3_mul);
-      vec.set(tuple_of({i, j, whole()}),
-              mul(newa[tuple_of({i, j, whole()})], new_r[tuple_of({j, whole()})]));
-      f.line = 389;
-    });
-    f.line = 388;
-  });
+  products(f, vec, newa, new_r, 388);
   f.line = 392;
   for_range(zero, GLOBAL(kk), [&](Obj i) {
     f.line = 393;
