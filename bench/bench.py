@@ -31,12 +31,8 @@ import time
 import timeit
 
 import Latkem
+from paths import FUNCTION_NAMES, HostPath
 
-FUNCTION_NAMES = (
-    "compress decompress CBD PRF H mont_red mont_mul barrett_red ntt3_mul ntt3_mul0 "
-    "ntt3 intt3 Genkey Enc Dec XOF generate_mat_a G Parse encode decode hex_to_bits "
-    "bits_to_bytes kdf CCA_KeyGen CCA_Enc CCA_Dec"
-).split()
 
 OPERATIONS = ("CCA_KeyGen", "CCA_Enc", "CCA_Dec", "Genkey", "Enc", "Dec", "round trip")
 KEM_OPERATIONS = ("CCA_KeyGen", "CCA_Enc", "CCA_Dec")
@@ -52,22 +48,7 @@ PUBLISHED_CYCLES = {
 PEER_NAME = "the `cryptography` package's ML-KEM-768"
 
 
-# --- path switching --------------------------------------------------------------------
-
-
-class HostPath:
-    """Switches every function to its host path; puts the previous switches back."""
-
-    def __enter__(self):
-        self.saved = {name: getattr(Latkem, name)._native for name in FUNCTION_NAMES}
-        for name in FUNCTION_NAMES:
-            getattr(Latkem, name)._native = False
-        return self
-
-    def __exit__(self, *exc):
-        for name, value in self.saved.items():
-            getattr(Latkem, name)._native = value
-        return False
+# --- parameter sets ---------------------------------------------------------------------
 
 
 class Parameters:

@@ -31,12 +31,8 @@ import time
 import tracemalloc
 
 import Latkem
+from paths import FUNCTION_NAMES, HostPath
 
-FUNCTION_NAMES = (
-    "compress decompress CBD PRF H mont_red mont_mul barrett_red ntt3_mul ntt3_mul0 "
-    "ntt3 intt3 Genkey Enc Dec XOF generate_mat_a G Parse encode decode hex_to_bits "
-    "bits_to_bytes kdf CCA_KeyGen CCA_Enc CCA_Dec"
-).split()
 
 # A case whose calls take less than this (seconds, measured in the warm-up,
 # under tracemalloc) is made --count times on the native path, --count/10 on
@@ -65,21 +61,6 @@ REJECTION_LINE = "错了"
 def rss_bytes():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * PAGE
-
-
-class HostPath:
-    """Switches every function to its host path; puts the previous switches back."""
-
-    def __enter__(self):
-        self.saved = {name: getattr(Latkem, name)._native for name in FUNCTION_NAMES}
-        for name in FUNCTION_NAMES:
-            getattr(Latkem, name)._native = False
-        return self
-
-    def __exit__(self, *exc):
-        for name, value in self.saved.items():
-            getattr(Latkem, name)._native = value
-        return False
 
 
 class NoSwitch:

@@ -10,26 +10,13 @@ import random
 import pytest
 
 import Latkem
-
-FUNCTIONS = [value for value in vars(Latkem).values() if hasattr(value, "_native")]
+from helpers import host_only
 
 RANKS = {
     2: dict(kk=2, eta1=3, eta2=2, du=10, dv=4),
     3: dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
     4: dict(kk=4, eta1=2, eta2=2, du=11, dv=5),
 }
-
-
-@contextlib.contextmanager
-def host_only():
-    saved = [fn._native for fn in FUNCTIONS]
-    for fn in FUNCTIONS:
-        fn._native = False
-    try:
-        yield
-    finally:
-        for fn, value in zip(FUNCTIONS, saved):
-            fn._native = value
 
 
 def outcome(fn, *args):
