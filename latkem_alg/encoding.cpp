@@ -83,7 +83,7 @@ bool native_hex_to_bits(PyObject* hex, Obj& result) {
     if (2 * i + 1 < size) value = (value << 4) | fast::hex_digit(text[2 * i + 1], bad);
     put_bits(bits + 8 * i, value, 8);
   }
-  if (fast::settle(bad)) return false;
+  if (fast::value_barrier(bad)) return false;
   result = out;
   return true;
 }
@@ -101,7 +101,7 @@ bool native_bits_to_bytes(PyObject* ss, Obj& result) {
     for (int b = 0; b < 8; ++b) value |= bit_of(text[8 * i + b], bad) << b;
     bytes[i] = uint8_t(value);
   }
-  if (fast::settle(bad)) return false;
+  if (fast::value_barrier(bad)) return false;
   result = out;
   return true;
 }
@@ -135,7 +135,7 @@ bool encode_array(PyObject* array, int l, Obj& result) {
       put_bits(bits + (r * native::kN + j) * l, uint32_t(value), l);
     }
   }
-  if (fast::settle(bad)) return false;
+  if (fast::value_barrier(bad)) return false;
   result = out;
   return true;
 }
@@ -167,7 +167,7 @@ bool encode_lists(PyObject* polys, int l, Obj& result) {
       put_bits(bits + (r * native::kN + j) * l, uint32_t(static_cast<unsigned long>(value)), l);
     }
   }
-  if (fast::settle(bad)) return false;
+  if (fast::value_barrier(bad)) return false;
   result = out;
   return true;
 }
@@ -195,7 +195,7 @@ bool native_decode(Frame& f, PyObject* bits_obj, PyObject* l_obj, Obj& result) {
   const Py_ssize_t ind = PyUnicode_GET_LENGTH(bits_obj) / per_poly;  // the rest is ignored
   uint32_t bad = 0;
   for (Py_ssize_t i = 0; i < ind * per_poly; ++i) bit_of(text[i], bad);
-  if (fast::settle(bad)) return false;
+  if (fast::value_barrier(bad)) return false;
   f.line = 572;
   Obj zeros = GLOBAL(np).attr(NAME(zeros));
   Obj coeff = zeros(list_of({Obj(PyLong_FromSsize_t(ind)), GLOBAL(n)}));

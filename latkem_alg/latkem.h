@@ -279,32 +279,9 @@ inline Obj hex_str(const uint8_t* data, size_t size) {
   return r;
 }
 
-// Keeps the optimiser from turning an accumulated flag back into early exits.
-inline uint32_t settle(uint32_t x) {
-#if defined(__GNUC__) || defined(__clang__)
-  __asm__("" : "+r"(x));
-  return x;
-#else
-  volatile uint32_t v = x;
-  return v;
-#endif
-}
-
-// All ones when lo <= c <= hi, else zero (c, lo, hi in 0..255).
-inline uint32_t in_range(int32_t c, int32_t lo, int32_t hi) {
-  return uint32_t(~(((c - lo) | (hi - c)) >> 31));
-}
-
-// The value of a hex digit of either case; any other character sets `bad`.
-// Text may carry key material: arithmetic only, no branch or table.
-inline uint32_t hex_digit(char ch, uint32_t& bad) {
-  const int32_t c = static_cast<unsigned char>(ch);
-  const int32_t lower = c | 0x20;
-  const uint32_t digit = in_range(c, '0', '9');
-  const uint32_t alpha = in_range(lower, 'a', 'f');
-  bad |= ~(digit | alpha) & 1u;
-  return (digit & uint32_t(c - '0')) | (alpha & uint32_t(lower - 'a' + 10));
-}
+using native::hex_digit;
+using native::in_range_mask;
+using native::value_barrier;
 
 inline Obj raw_bytes(const uint8_t* data, size_t size) {
   return Obj(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),

@@ -35,7 +35,7 @@ bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
     if (2 * i + 1 < size) value = (value << 4) | fast::hex_digit(text[2 * i + 1], bad);
     if (i < keep) buf[i] = uint8_t(value);  // a public bound
   }
-  if (fast::settle(bad)) return false;
+  if (fast::value_barrier(bad)) return false;
   native::Poly p{};
   if (eta > 0) native::cbd(p, buf, int(eta));
   result = int_list(p.c, native::kN);

@@ -6,26 +6,6 @@
 
 namespace latkem {
 namespace native {
-namespace {
-
-// Hide a value from the optimiser so that mask arithmetic on it is not turned
-// back into a branch.
-inline uint32_t value_barrier(uint32_t x) {
-#if defined(__GNUC__) || defined(__clang__)
-  __asm__("" : "+r"(x));
-  return x;
-#else
-  volatile uint32_t v = x;
-  return v;
-#endif
-}
-
-// All ones if lo <= c <= hi, else zero (c, lo, hi in 0..255).
-inline int32_t in_range_mask(int32_t c, int32_t lo, int32_t hi) {
-  return ~(((c - lo) | (hi - c)) >> 31);
-}
-
-}  // namespace
 
 void hex_encode(char* out, const uint8_t* in, size_t len) {
   LATKEM_DISPATCH(hex_encode(out, in, len));
@@ -42,19 +22,8 @@ bool hex_decode(uint8_t* out, const char* hex, size_t hexlen) {
   LATKEM_DISPATCH(hex_decode(out, hex, hexlen));
   if (hexlen % 2 != 0) return false;
   uint32_t bad = 0;
-  for (size_t i = 0; i < hexlen / 2; ++i) {
-    int32_t byte = 0;
-    for (int h = 0; h < 2; ++h) {
-      const int32_t c = static_cast<unsigned char>(hex[2 * i + h]);
-      const int32_t lower = c | 0x20;
-      const int32_t is_digit = in_range_mask(c, '0', '9');
-      const int32_t is_alpha = in_range_mask(lower, 'a', 'f');
-      const int32_t v = (is_digit & (c - '0')) | (is_alpha & (lower - 'a' + 10));
-      bad |= uint32_t(~(is_digit | is_alpha)) & 1u;
-      byte = (byte << 4) | v;
-    }
-    out[i] = uint8_t(byte);
-  }
+  for (size_t i = 0; i < hexlen / 2; ++i)
+    out[i] = uint8_t((hex_digit(hex[2 * i], bad) << 4) | hex_digit(hex[2 * i + 1], bad));
   return value_barrier(bad) == 0;
 }
 

@@ -185,6 +185,34 @@ void poly_tomsg(uint8_t msg[32], const Poly& p);
 // ---------------------------------------------------------------------------
 // Hex.
 
+// Hides a value from the optimiser, so that mask arithmetic on it is not
+// turned back into a branch.
+inline uint32_t value_barrier(uint32_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+  __asm__("" : "+r"(x));
+  return x;
+#else
+  volatile uint32_t v = x;
+  return v;
+#endif
+}
+
+// All ones when lo <= c <= hi, else zero (c, lo, hi in 0..255).
+inline uint32_t in_range_mask(int32_t c, int32_t lo, int32_t hi) {
+  return uint32_t(~(((c - lo) | (hi - c)) >> 31));
+}
+
+// The value of a hex digit of either case; any other character sets bit 0
+// of `bad`.  Arithmetic only: hex text may carry key material.
+inline uint32_t hex_digit(char ch, uint32_t& bad) {
+  const int32_t c = static_cast<unsigned char>(ch);
+  const int32_t lower = c | 0x20;
+  const uint32_t digit = in_range_mask(c, '0', '9');
+  const uint32_t alpha = in_range_mask(lower, 'a', 'f');
+  bad |= ~(digit | alpha) & 1u;
+  return (digit & uint32_t(c - '0')) | (alpha & uint32_t(lower - 'a' + 10));
+}
+
 // 2*len lower-case hex characters (no terminator).
 void hex_encode(char* out, const uint8_t* in, size_t len);
 // Decodes hexlen characters (either case) into hexlen/2 bytes.  Returns false

@@ -663,11 +663,6 @@ void poly_tomsg(uint8_t msg[32], const int16_t* p) {
 
 namespace {
 
-inline uint32_t value_barrier(uint32_t x) {
-  __asm__("" : "+r"(x));
-  return x;
-}
-
 // All ones in the bytes with lo <= c <= hi (unsigned).
 inline __m256i in_range(__m256i c, char lo, char hi) {
   const __m256i t = _mm256_sub_epi8(c, _mm256_set1_epi8(lo));
