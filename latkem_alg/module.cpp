@@ -324,8 +324,12 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
                               PyObject* kwnames) {
   const Function* fo = reinterpret_cast<Function*>(self);
   const FuncSpec& s = *fo->spec;
-  char tbname[64];
-  std::snprintf(tbname, sizeof tbname, "%s.%s", kModuleName, s.name);
+  // The traceback entry "Latkem.<name>", made only when something failed.
+  auto add_entry = [&s](int line) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s.%s", kModuleName, s.name);
+    add_traceback(name, line);
+  };
   struct Globals {
     PyObject* const caller = running_globals;
     explicit Globals(PyObject* own) { running_globals = own; }
@@ -333,11 +337,11 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   } globals(fo->globals);
   PyObject* bound[kMaxParams] = {nullptr};
   if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
-    add_traceback(tbname, s.first_line);
+    add_entry(s.first_line);
     return nullptr;
   }
   if (Py_EnterRecursiveCall(" while calling a Latkem function")) {
-    add_traceback(tbname, s.first_line);
+    add_entry(s.first_line);
     return nullptr;
   }
   Frame f{s.first_line, fo->native};
@@ -357,7 +361,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   if (!result) {
     if (!PyErr_Occurred())
       PyErr_SetString(PyExc_SystemError, "Latkem function failed without an exception");
-    add_traceback(tbname, f.line);
+    add_entry(f.line);
   }
   return result;
 }
