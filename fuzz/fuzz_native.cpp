@@ -67,7 +67,6 @@ const Params kSets[] = {{2, 3, 2, 10, 4}, {3, 2, 2, 10, 4}, {4, 2, 2, 11, 5}, {2
 // requires the same output bytes.
 template <class Op>
 std::vector<uint8_t> both_paths(Op op) {
-#ifdef LATKEM_HAVE_SET_PORTABLE
   set_portable(true);
   std::vector<uint8_t> portable = op();
   if (avx2_available()) {
@@ -77,9 +76,6 @@ std::vector<uint8_t> both_paths(Op op) {
     REQUIRE(portable == vector);
   }
   return portable;
-#else
-  return op();
-#endif
 }
 
 int hex_value(uint8_t c) {

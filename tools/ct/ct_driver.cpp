@@ -40,11 +40,7 @@ void secret(const void* p, size_t n) { VALGRIND_MAKE_MEM_UNDEFINED(p, n); }
 void declassify(const void* p, size_t n) { VALGRIND_MAKE_MEM_DEFINED(p, n); }
 
 const char* path_name() {
-#ifdef LATKEM_HAVE_SET_PORTABLE
   return using_avx2() ? "AVX2" : "portable";
-#else
-  return "portable";
-#endif
 }
 
 int failures = 0;
@@ -245,14 +241,9 @@ int canary() {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "canary") == 0) return canary();
   const Params sets[] = {{2, 3, 2, 10, 4}, {3, 2, 2, 10, 4}, {4, 2, 2, 11, 5}};
-  int paths = 1;
-#ifdef LATKEM_HAVE_SET_PORTABLE
-  paths = avx2_available() ? 2 : 1;
-#endif
+  const int paths = avx2_available() ? 2 : 1;
   for (int path = 0; path < paths; ++path) {
-#ifdef LATKEM_HAVE_SET_PORTABLE
     set_portable(path == 0);
-#endif
     for (const Params& p : sets)
       for (uint32_t salt = 0; salt < 2; ++salt) run(p, salt + 17 * uint32_t(p.kk));
     std::printf("ct: %s code, %d parameter sets checked\n", path_name(), 3);

@@ -12,22 +12,9 @@ rm -f "$out"/*.o
 
 # The core is built as the module builds it (Release: -O3), with debug
 # information for memcheck's stack traces.
-flags=(-std=c++17 -O3 -g -fno-strict-aliasing -I"$root/latkem_alg/native" "$@")
-if grep -q 'void set_portable' "$root/latkem_alg/native/core.h"; then
-  flags+=(-DLATKEM_HAVE_SET_PORTABLE)
-fi
-# The *_avx2.cpp files get the flags the module build gives them.
-read -r -a vector_flags <<<"$(grep -o 'COMPILE_OPTIONS "[^"]*"' "$root/CMakeLists.txt" |
-  head -n 1 | sed 's/^COMPILE_OPTIONS "//; s/"$//; s/;/ /g')"
-[ "${#vector_flags[@]}" -gt 0 ] || vector_flags=(-mavx2 -mbmi2 -mbmi)
-objs=()
-for src in "$root"/latkem_alg/native/*.cpp "$root/tools/ct/ct_driver.cpp"; do
-  extra=()
-  case "$src" in *_avx2.cpp) extra=("${vector_flags[@]}") ;; esac
-  obj="$out/$(basename "${src%.cpp}").o"
-  "$cxx" "${flags[@]}" "${extra[@]}" -c "$src" -o "$obj"
-  objs+=("$obj")
-done
+flags=(-std=c++17 -O3 -g -fno-strict-aliasing "$@")
+source "$root/tools/core_objects.sh"
+core_objects "$out" "$cxx" "$root/tools/ct/ct_driver.cpp" "${flags[@]}"
 # Calls of G (SHA3-512) from the other files go through the driver's wrapper,
 # which makes rho defined once it is derived.
 "$cxx" "${flags[@]}" "${objs[@]}" -Wl,--wrap=_ZN6latkem6native8sha3_512EPKhmPh \
