@@ -180,7 +180,8 @@ def array_of(values, layout):
     if layout == "F":
         return np.asfortranarray(a)
     if layout == "float32":
-        return a.astype(np.float32)
+        with np.errstate(over="ignore"):
+            return a.astype(np.float32)
     if layout == "int64":
         with np.errstate(invalid="ignore"):
             return a.astype(np.int64)
