@@ -150,6 +150,19 @@ void products(Frame& f, const Obj& vec, const Obj& mat, const Obj& rows, int out
   });
 }
 
+// for i in range(kk):                                        # line `loop`
+//     vec[i, :] = ntt3_mul(left[i, :], right[i, :])          # loop + 1
+void row_products(Frame& f, const Obj& vec, const Obj& left, const Obj& right, int loop) {
+  f.line = loop;
+  for_range(num(0), GLOBAL(kk), [&](Obj i) {
+    f.line = loop + 1;
+    Obj mul = GLOBAL(ntt3_mul);
+    vec.set(tuple_of({i, whole()}),
+            mul(left[tuple_of({i, whole()})], right[tuple_of({i, whole()})]));
+    f.line = loop;
+  });
+}
+
 }  // namespace
 
 Obj body_Genkey(Frame& f, Obj* a) {
@@ -412,14 +425,7 @@ Obj body_Enc(Frame& f, Obj* a) {
   Obj newv = repeat_list(zero, GLOBAL(n));
   f.line = 407;
   vec = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 408;
-  for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 409;
-    Obj mul = GLOBAL(ntt3_mul);
-    vec.set(tuple_of({i, whole()}),
-            mul(newt[tuple_of({i, whole()})], new_r[tuple_of({i, whole()})]));
-    f.line = 408;
-  });
+  row_products(f, vec, newt, new_r, 408);
   f.line = 411;
   for_range(zero, GLOBAL(n), [&](Obj c) {
     f.line = 412;
@@ -559,14 +565,7 @@ Obj body_Dec(Frame& f, Obj* a) {
   });
   f.line = 474;
   Obj vec = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 475;
-  for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 476;
-    Obj mul = GLOBAL(ntt3_mul);
-    vec.set(tuple_of({ic, whole()}),
-            mul(sk_cpa[tuple_of({ic, whole()})], newu[tuple_of({ic, whole()})]));
-    f.line = 475;
-  });
+  row_products(f, vec, sk_cpa, newu, 475);
   f.line = 478;
   for_range(zero, GLOBAL(n), [&](Obj ic) {
     f.line = 479;
