@@ -1,24 +1,21 @@
 #!/usr/bin/env bash
-# Builds the secret-independence driver against the native core and runs it
-# under valgrind's memcheck; fails on any memcheck report.  Usage, from
-# anywhere:  bash tools/ct/run.sh [extra compiler flags]
+# Builds the secret-independence driver against the native core (CMake,
+# LATKEM_BUILD_CT=ON) and runs it under valgrind's memcheck; fails on any
+# memcheck report.  Usage, from anywhere:
+#   bash tools/ct/run.sh [extra compiler flags]
 # CXX picks the compiler (default g++), LATKEM_CT_BUILD the build directory.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="${LATKEM_CT_BUILD:-$root/build/ct}"
-cxx="${CXX:-g++}"
-mkdir -p "$out"
-rm -f "$out"/*.o
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 
 # The core is built as the module builds it (Release: -O3), with debug
 # information for memcheck's stack traces.
-flags=(-std=c++17 -O3 -g -fno-strict-aliasing "$@")
-source "$root/tools/core_objects.sh"
-core_objects "$out" "$cxx" "$root/tools/ct/ct_driver.cpp" "${flags[@]}"
-# Calls of G (SHA3-512) from the other files go through the driver's wrapper,
-# which makes rho defined once it is derived.
-"$cxx" "${flags[@]}" "${objs[@]}" -Wl,--wrap=_ZN6latkem6native8sha3_512EPKhmPh \
-  -o "$out/ct_driver"
+CXX="${CXX:-g++}" cmake -S "$root" -B "$out" "${generator[@]}" \
+  -DLATKEM_BUILD_MODULE=OFF -DLATKEM_BUILD_CT=ON -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS="-g $*" >/dev/null
+cmake --build "$out" --target ct_driver -j 2 >/dev/null
 
 # First the canary: a secret-dependent branch and table index must be reported.
 canary=$(valgrind --tool=memcheck --error-exitcode=99 "$out/ct_driver" canary 2>&1) && {
