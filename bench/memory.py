@@ -10,7 +10,8 @@ warmed up on both paths; then, around every phase, after a garbage
 collection, the script reads
 
 * the memory traced by tracemalloc (allocations of the host's allocators),
-* the resident set size from /proc/self/statm (everything, C++ included),
+* the resident set size (everything, C++ included): from /proc/self/statm,
+  the working set on Windows, the peak from getrusage elsewhere,
 * sys.getrefcount of every module global, of the module and its dictionary,
   and of every argument object of the case,
 
@@ -54,13 +55,61 @@ RSS_TOLERANCE = 512 * 1024
 # Growth allowed over the whole run, from after the first warm-up to the end.
 RSS_TOTAL_TOLERANCE = 2 * 1024 * 1024
 
-PAGE = os.sysconf("SC_PAGE_SIZE")
 REJECTION_LINE = "错了"
 
 
-def rss_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * PAGE
+def _rss_reader():
+    """(function giving a size in bytes, what it measures) for the memory the
+    process holds: the resident set from /proc where there is one, the working
+    set on Windows, else the peak resident set from getrusage (it grows with a
+    leak once the leak passes the earlier peak).  Where none is available the
+    function gives 0 and only tracemalloc and the reference counts are checked."""
+    try:
+        page = os.sysconf("SC_PAGE_SIZE")
+        with open("/proc/self/statm") as f:
+            int(f.read().split()[1])
+
+        def statm():
+            with open("/proc/self/statm") as f:
+                return int(f.read().split()[1]) * page
+        return statm, "resident set"
+    except (AttributeError, OSError, ValueError, IndexError):
+        pass
+    if sys.platform == "win32":
+        import ctypes
+        from ctypes import wintypes
+
+        class Counters(ctypes.Structure):
+            _fields_ = [("cb", wintypes.DWORD), ("PageFaultCount", wintypes.DWORD)] + [
+                (name, ctypes.c_size_t) for name in (
+                    "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
+                    "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage",
+                    "QuotaNonPagedPoolUsage", "PagefileUsage", "PeakPagefileUsage")]
+
+        kernel32 = ctypes.WinDLL("kernel32")
+        psapi = ctypes.WinDLL("psapi")
+        kernel32.GetCurrentProcess.restype = wintypes.HANDLE
+        psapi.GetProcessMemoryInfo.argtypes = [wintypes.HANDLE, ctypes.POINTER(Counters),
+                                               wintypes.DWORD]
+        psapi.GetProcessMemoryInfo.restype = wintypes.BOOL
+
+        def working_set():
+            c = Counters()
+            c.cb = ctypes.sizeof(c)
+            if not psapi.GetProcessMemoryInfo(kernel32.GetCurrentProcess(), ctypes.byref(c), c.cb):
+                raise OSError("GetProcessMemoryInfo failed")
+            return c.WorkingSetSize
+        return working_set, "working set"
+    try:
+        import resource
+    except ImportError:
+        return (lambda: 0), "not measured here"
+    scale = 1 if sys.platform == "darwin" else 1024  # bytes on macOS, KiB elsewhere
+    return (lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * scale), \
+        "peak resident set"
+
+
+rss_bytes, RSS_MEASURE = _rss_reader()
 
 
 class NoSwitch:
@@ -501,6 +550,7 @@ def main(argv=None):
                   path, len(phases), calls,
                   fmt_bytes(worst_traced[2].get("traced", 0)), worst_traced[1],
                   fmt_bytes(worst_rss[2].get("rss", 0)), worst_rss[1]))
+    print("  rss: %s" % RSS_MEASURE)
     print("  over the run (after the warm-up; traced includes this script's own records): "
           "rss %.2f MiB -> %.2f MiB (%s); traced %.1f KiB -> %.1f KiB (%s), peak %.1f KiB" % (
               rss_start / 1048576.0, rss_end / 1048576.0, fmt_bytes(rss_end - rss_start),
