@@ -4,7 +4,7 @@
 // types follow the input (ints stay ints, numpy float64 scalars stay floats).
 // Indices and counters (`kd`, `l`, `ind`, `j`, the group counter of
 // `ntt3_mul`) are host ints whatever the input, so they are kept as C integers.
-#include "latkem.h"
+#include "guard.h"
 
 namespace latkem {
 
@@ -98,7 +98,7 @@ void put_ints(PyObject* list, const int16_t values[native::kN]) {
 // ntt3: entries from 256 on come back reduced, as the final pass does.
 bool native_ntt3(PyObject* vvv, Obj& result) {
   int16_t in[native::kN], out[native::kN];
-  if (!residues(vvv, in) || !fast::intact(Fn::ntt3)) return false;
+  if (!residues(vvv, in)) return false;
   native::ntt_reduced(in, out);
   const Py_ssize_t size = PyList_GET_SIZE(vvv);
   Obj list(PyList_New(size));
@@ -117,7 +117,7 @@ bool native_ntt3(PyObject* vvv, Obj& result) {
 // intt3: entries from 256 on are the argument's own objects.
 bool native_intt3(PyObject* vvv, Obj& result) {
   int16_t in[native::kN], out[native::kN];
-  if (!residues(vvv, in) || !fast::intact(Fn::intt3)) return false;
+  if (!residues(vvv, in)) return false;
   native::invntt_reduced(in, out);
   const Py_ssize_t size = PyList_GET_SIZE(vvv);
   Obj list(PyList_New(size));
@@ -133,7 +133,7 @@ bool native_intt3(PyObject* vvv, Obj& result) {
 
 bool native_ntt3_mul(PyObject* fff, PyObject* ggg, Obj& result) {
   int16_t a[native::kN], b[native::kN], out[native::kN];
-  if (!residues(fff, a) || !residues(ggg, b) || !fast::intact(Fn::ntt3_mul)) return false;
+  if (!residues(fff, a) || !residues(ggg, b)) return false;
   native::basemul_reduced(a, b, out);
   Obj list(PyList_New(native::kN));
   put_ints(list.get(), out);
@@ -178,8 +178,7 @@ Obj body_barrett_red(Frame& f, Obj* a) {
 
 Obj body_ntt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
-  Obj result;
-  if (f.native && native_ntt3(vvv.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_ntt3, vvv.get())) return r;
   Obj new_v = working_copy(f, vvv, 169);
   long kd = 1;
   long l = 128;
@@ -220,8 +219,7 @@ Obj body_ntt3(Frame& f, Obj* a) {
 
 Obj body_intt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
-  Obj result;
-  if (f.native && native_intt3(vvv.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_intt3, vvv.get())) return r;
   Obj new_v = working_copy(f, vvv, 195);
   long l = 2;
   long l_upper = 128;
@@ -266,8 +264,7 @@ Obj body_intt3(Frame& f, Obj* a) {
 
 Obj body_ntt3_mul(Frame& f, Obj* a) {
   Obj fff = a[0], ggg = a[1];
-  Obj result;
-  if (f.native && native_ntt3_mul(fff.get(), ggg.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_ntt3_mul, fff.get(), ggg.get())) return r;
   f.line = 134;
   Obj new_vv(PyList_New(0));
   Obj r0, r1, r2, r3;

@@ -1,11 +1,12 @@
-// Shared types of the Latkem module.
+// The handle through which the host paths work on host objects.
 //
 // Every function of the module has a host path: its body written statement by
 // statement on host objects through `Obj`, a small owning handle over a
 // PyObject* whose operators are the host's own.  A failing host operation
 // throws `HostError`, which carries nothing: the host's error indicator already
-// holds the exception.  The function's entry (module.cpp) catches it, adds the
-// traceback entry for the line that was running and returns NULL to the host.
+// holds the exception.  The function's entry (function.cpp) catches it, adds
+// the traceback entry for the line that was running and returns NULL to the
+// host.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -14,8 +15,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <utility>
-
-#include "native/core.h"
 
 #if PY_VERSION_HEX < 0x03090000
 #define PyObject_Vectorcall _PyObject_Vectorcall
@@ -115,7 +114,7 @@ class Obj {
   PyObject* p_;
 };
 
-Obj num(long v);           // a host int
+Obj num(long long v);      // a host int
 Obj text(const char* s);   // a host str (UTF-8 source text)
 Obj none();
 
@@ -151,152 +150,6 @@ struct Builtins {
   PyObject* format = nullptr;
 };
 extern Builtins builtins;
-
-// Interned names: every global and attribute the bodies use.
-#define LATKEM_NAMES(X)                                                                   \
-  X(math) X(random) X(binascii) X(np) X(numpy) X(hashlib) X(sha3_256) X(sha3_512)          \
-  X(shake_128) X(shake_256) X(q) X(n) X(k) X(eta1) X(eta2) X(kk) X(bar_k) X(bar_r) X(ted) \
-  X(du) X(dv) X(tree) X(mont) X(mont_inv) X(zetas) X(zetas_inv) X(compress)               \
-  X(decompress) X(CBD) X(PRF) X(H) X(mont_red) X(mont_mul) X(barrett_red) X(ntt3_mul)      \
-  X(ntt3_mul0) X(ntt3) X(intt3) X(Genkey) X(Enc) X(Dec) X(XOF) X(generate_mat_a) X(G)      \
-  X(Parse) X(encode) X(decode) X(hex_to_bits) X(bits_to_bytes) X(kdf) X(CCA_KeyGen)       \
-  X(CCA_Enc) X(CCA_Dec) X(randbytes) X(getrandbits) X(to_bytes) X(hexlify) X(unhexlify)   \
-  X(update) X(hexdigest) X(digest) X(fromhex) X(hex) X(zeros) X(sqrt) X(gcd) X(sys)       \
-  X(join) X(extend) X(cca_pk1) X(cca_sk1) X(new_m) X(Cipher) X(scr_key) X(new_k)          \
-  X(__name__) X(__main__) X(__builtins__) X(little) X(modules) X(Latkem)
-
-struct Names {
-#define LATKEM_NAME_FIELD(nm) PyObject* nm = nullptr;
-  LATKEM_NAMES(LATKEM_NAME_FIELD)
-#undef LATKEM_NAME_FIELD
-};
-extern Names names;
-
-// Looks a global up at the time of use: module dictionary, then builtins;
-// NameError "name '%U' is not defined" when both lack it.
-Obj lookup_global(PyObject* name);
-#define GLOBAL(nm) ::latkem::lookup_global(::latkem::names.nm)
-#define NAME(nm) (::latkem::names.nm)
-
-// The running statement of a body, for the traceback entry, and whether the
-// function may take its native path (see `fast` below).
-struct Frame {
-  int line;
-  bool native;
-  bool went_native = false;  // the result came from the native path
-  Obj from_native(Obj result) {
-    went_native = true;
-    return result;
-  }
-};
-
-// A body receives its bound arguments (owned copies it may rebind).
-using Body = Obj (*)(Frame& f, Obj* args);
-
-struct FuncSpec {
-  const char* name;
-  int first_line;
-  std::initializer_list<const char*> params;
-  std::initializer_list<const char*> locals;
-  Body body;
-};
-
-// The 27 module functions, in the order the module binds them.
-#define LATKEM_FUNCTIONS(X)                                                          \
-  X(compress) X(decompress) X(CBD) X(PRF) X(H) X(mont_red) X(mont_mul) X(barrett_red) \
-  X(ntt3_mul) X(ntt3_mul0) X(ntt3) X(intt3) X(Genkey) X(Enc) X(Dec) X(XOF)            \
-  X(generate_mat_a) X(G) X(Parse) X(encode) X(decode) X(hex_to_bits) X(bits_to_bytes) \
-  X(kdf) X(CCA_KeyGen) X(CCA_Enc) X(CCA_Dec)
-
-// Module dictionary and the module object, set at initialisation.
-PyObject* module_dict();
-
-#define LATKEM_FN_ID(nm) nm,
-enum class Fn : int { LATKEM_FUNCTIONS(LATKEM_FN_ID) count };
-#undef LATKEM_FN_ID
-
-// The native path.  A body may compute its result with the typed core in
-// native/ instead of statement by statement on host objects only when the
-// result is provably the same: every global the function relies on, directly
-// or through the functions it calls, still holds its initial object or value,
-// the builtins it calls are the host's own, and its inputs are well formed.
-// Anything else runs the host path, which raises the exact errors.
-namespace fast {
-// The globals behind `fn` are as the module bound them.  Cheap: the answer
-// is cached against the watched dictionaries and revalidated on change.
-bool intact(Fn fn);
-// The current kk, eta1, eta2, du and dv, when the native core supports them.
-bool params(native::Params& p);
-// Records the initial globals; run once the module body has bound them.
-void snapshot();
-
-// Hex text held by an exact bytes object or an exact ASCII str.
-inline bool text_of(PyObject* o, const char*& data, Py_ssize_t& size) {
-  if (PyBytes_CheckExact(o)) {
-    data = PyBytes_AS_STRING(o);
-    size = PyBytes_GET_SIZE(o);
-    return true;
-  }
-  if (PyUnicode_CheckExact(o) && PyUnicode_IS_ASCII(o)) {
-    data = static_cast<const char*>(PyUnicode_DATA(o));
-    size = PyUnicode_GET_LENGTH(o);
-    return true;
-  }
-  return false;
-}
-
-// The bytes that hex text of exactly `size` bytes encodes, or false.
-inline bool unhex(PyObject* o, uint8_t* out, size_t size) {
-  const char* data;
-  Py_ssize_t len;
-  return text_of(o, data, len) && static_cast<size_t>(len) == 2 * size &&
-         native::hex_decode(out, data, static_cast<size_t>(len));
-}
-
-// An exact int within [lo, hi].
-inline bool small_int(PyObject* o, long lo, long hi, long& out) {
-  if (!PyLong_CheckExact(o)) return false;
-  int overflow = 0;
-  out = PyLong_AsLongAndOverflow(o, &overflow);
-  if (overflow || (out == -1 && PyErr_Occurred())) {
-    PyErr_Clear();
-    return false;
-  }
-  return out >= lo && out <= hi;
-}
-
-// bytes of lower-case hex digits.
-inline Obj hex_bytes(const uint8_t* data, size_t size) {
-  Obj r(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(2 * size)));
-  native::hex_encode(PyBytes_AS_STRING(r.get()), data, size);
-  return r;
-}
-
-// str of lower-case hex digits.
-inline Obj hex_str(const uint8_t* data, size_t size) {
-  Obj r(PyUnicode_New(static_cast<Py_ssize_t>(2 * size), 127));
-  native::hex_encode(static_cast<char*>(PyUnicode_DATA(r.get())), data, size);
-  return r;
-}
-
-using native::hex_digit;
-using native::in_range_mask;
-using native::value_barrier;
-
-inline Obj raw_bytes(const uint8_t* data, size_t size) {
-  return Obj(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
-                                       static_cast<Py_ssize_t>(size)));
-}
-}  // namespace fast
-
-// Bodies, one per module function, in the units named after their subsystem.
-#define LATKEM_DECLARE_BODY(nm) Obj body_##nm(Frame& f, Obj* a);
-LATKEM_FUNCTIONS(LATKEM_DECLARE_BODY)
-#undef LATKEM_DECLARE_BODY
-
-// `random.randbytes(n)`, or on hosts whose `random` lacks it the same bytes
-// through `getrandbits(8 * n).to_bytes(n, "little")`.
-Obj randbytes(const Obj& random_module, const Obj& count);
 
 // ---------------------------------------------------------------------------
 
