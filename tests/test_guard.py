@@ -263,21 +263,24 @@ def budget_limits():
                 lo = mid
             except RecursionError:
                 hi = mid - 1
-        return [lambda fn, args, k=k: chain_call(lo - k, fn, args) for k in range(0, 60)]
+        return [lambda fn, args, k=k: chain_call(lo - k, fn, args) for k in range(0, 80)]
 
     def with_limit(fn, args, k):
         old = sys.getrecursionlimit()
-        depth = len(inspect_stack())
+        lowest = len(inspect_stack())
+        while True:  # the lowest limit the host accepts here
+            try:
+                sys.setrecursionlimit(lowest)
+                break
+            except RecursionError:
+                lowest += 1
         try:
-            sys.setrecursionlimit(depth + k)
-        except RecursionError:
-            raise LookupError("no such budget here") from None
-        try:
-            return descend(10, fn, args)
+            sys.setrecursionlimit(lowest + k)
+            return descend(40, fn, args)
         finally:
             sys.setrecursionlimit(old)
 
-    return [lambda fn, args, k=k: with_limit(fn, args, k) for k in range(1, 60)]
+    return [lambda fn, args, k=k: with_limit(fn, args, k) for k in range(0, 80)]
 
 
 def descend(levels, fn, args):
@@ -309,17 +312,27 @@ def test_near_the_recursion_limit(samples, name):
     """The native path answers only where the host path has the depth it needs,
     and every failure keeps its traceback entries, the second one too."""
     calls = budget_limits()
-    host = [near_limit(name, samples[name], call, False) for call in calls]
-    usable = [i for i, h in enumerate(host) if h[:2] != ("raised", LookupError)]
-    calls, host = [calls[i] for i in usable], [host[i] for i in usable]
-    ok = [i for i, h in enumerate(host) if h[0] == "returned"]
-    assert ok and ok == list(range(ok[0], len(calls))) and ok[0] > 0, host
-    first = ok[0]
-    for i in (first - 1, first - 1, first, len(calls) - 1):
-        assert near_limit(name, samples[name], calls[i], True) == host[i], i
+    args = samples[name]
+    host = {}
+
+    def host_at(i):
+        if i not in host:
+            host[i] = near_limit(name, args, calls[i], False)
+        return host[i]
+
+    lo, hi = 0, len(calls) - 1  # the least budget the host path returns with
+    assert host_at(lo)[:2] == ("raised", RecursionError) and host_at(hi)[0] == "returned"
+    while hi - lo > 1:
+        mid = (lo + hi) // 2
+        lo, hi = (lo, mid) if host_at(mid)[0] == "returned" else (mid, hi)
+    def native_at(i):  # at the same depth as host_at
+        return near_limit(name, args, calls[i], True)
+
+    for i in (lo, lo, hi, len(calls) - 1):
+        assert native_at(i) == host_at(i), i
     fn = function(name)
     before = fn._native_calls
-    near_limit(name, samples[name], calls[-1], True)
+    native_at(len(calls) - 1)
     assert fn._native_calls > before
 
 
