@@ -306,8 +306,10 @@ def near_limit(name, args, call, native):
             return outcome(call, fn, args)
 
 
-@pytest.mark.parametrize("name", ["H", "CBD", "ntt3_mul", "decode", "Genkey", "CCA_Enc",
-                                  "CCA_Dec", "rejected", "CCA_KeyGen"])
+@pytest.mark.parametrize("name", [
+    "CBD", "PRF", "H", "ntt3_mul", "ntt3", "intt3", "Genkey", "Enc", "Dec", "XOF", "G", "Parse",
+    "encode", "decode", "hex_to_bits", "bits_to_bytes", "kdf", "CCA_KeyGen", "CCA_Enc", "CCA_Dec",
+    "rejected"])
 def test_near_the_recursion_limit(samples, name):
     """The native path answers only where the host path has the depth it needs,
     and every failure keeps its traceback entries, the second one too."""
