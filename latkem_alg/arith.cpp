@@ -182,18 +182,18 @@ Obj body_ntt3(Frame& f, Obj* a) {
   Obj new_v = working_copy(f, vvv, 169);
   long kd = 1;
   long l = 128;
-  f.line = 175;
+  f.line = 175;  // the loop over the layers, l = 128 down to 2
   while (l >= 2) {
     long ind = 0;
     for (;;) {
-      f.line = 177;
+      f.line = 177;  // the loop over the blocks of a layer, while ind < n
       if (!(num(ind) < GLOBAL(n))) break;
       f.line = 178;
       Obj zeta = GLOBAL(zetas)[kd];
       f.line = 179;
       kd = kd + 1;
       long j = 0;
-      f.line = 181;
+      f.line = 181;  // the loop over j in one block
       for (long jv = ind; jv < ind + l; ++jv) {
         j = jv;
         f.line = 182;
@@ -209,7 +209,7 @@ Obj body_ntt3(Frame& f, Obj* a) {
     f.line = 186;
     l = l >> 1;
   }
-  f.line = 188;
+  f.line = 188;  // the final reduction, over the indices of vvv
   for_range(num(0), len(vvv), [&](const Obj& ic) {
     f.line = 189;
     new_v.set(ic, mod_q(new_v[ic]));
@@ -225,18 +225,18 @@ Obj body_intt3(Frame& f, Obj* a) {
   long l_upper = 128;
   f.line = 200;
   long kd = l_upper - 1;
-  f.line = 201;
+  f.line = 201;  // the loop over the layers, l = 2 up to 128
   while (l <= 128) {
     long ind = 0;
     for (;;) {
-      f.line = 203;
+      f.line = 203;  // the loop over the blocks of a layer, while ind < n
       if (!(num(ind) < GLOBAL(n))) break;
       f.line = 204;
       Obj zeta = GLOBAL(zetas)[kd];
       f.line = 205;
       kd = kd - 1;
       long j = 0;
-      f.line = 207;
+      f.line = 207;  // the loop over j in one block
       for (long jv = ind; jv < ind + l; ++jv) {
         j = jv;
         f.line = 208;
@@ -254,7 +254,7 @@ Obj body_intt3(Frame& f, Obj* a) {
     f.line = 213;
     l = l << 1;
   }
-  f.line = 215;
+  f.line = 215;  // the final scaling, over range(n)
   for_range(num(0), GLOBAL(n), [&](const Obj& j) {
     f.line = 217;
     new_v.set(j, mod_q(new_v[j] * num(3303)));
@@ -268,7 +268,7 @@ Obj body_ntt3_mul(Frame& f, Obj* a) {
   f.line = 134;
   Obj new_vv(PyList_New(0));
   Obj r0, r1, r2, r3;
-  f.line = 137;
+  f.line = 137;  // the loop over the 64 pairs of pairs
   for (long ic = 0; ic < 64; ++ic) {
     f.line = 139;
     call_mul0(fff, ggg, 4 * ic + 0, 64 + ic, false, r0, r1);
@@ -277,7 +277,7 @@ Obj body_ntt3_mul(Frame& f, Obj* a) {
     f.line = 142;
     new_vv.method(NAME(extend), list_of({r0, r1, r2, r3}));
   }
-  f.line = 144;
+  f.line = 144;  // the reduction, over range(n)
   for_range(num(0), GLOBAL(n), [&](const Obj& ic) {
     f.line = 146;
     new_vv.set(ic, mod_q(new_vv[ic] * num(2285)));

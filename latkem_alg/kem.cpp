@@ -283,12 +283,12 @@ Obj body_CCA_Dec(Frame& f, Obj* a) {
   rand = binascii_fn(NAME(hexlify))(rand);
   f.line = 696;
   Obj c2 = GLOBAL(Enc)(cpa_pk, m2, rand).method(NAME(decode), text("utf-8"));
-  f.line = 697;
+  f.line = 697;  // the test whether c_text is a str
   if (!PyUnicode_Check(c_text.get())) {
     f.line = 698;
     c_text = c_text.method(NAME(decode), text("utf-8"));
   }
-  f.line = 700;
+  f.line = 700;  // the comparison c2 == c_text
   if (texts_equal(c2, c_text)) {
     f.line = 701;
     Obj kdf = GLOBAL(kdf);

@@ -88,7 +88,7 @@ Obj body_Parse(Frame& f, Obj* a) {
   f.line = 533;
   Obj coeff = repeat_list(num(0), GLOBAL(n));
   for (;;) {
-    f.line = 535;
+    f.line = 535;  // the loop, while jj < n
     if (!(num(jj) < GLOBAL(n))) break;
     f.line = 536;
     Obj low = bytes96[ii];  // the operands in the host's order
@@ -122,9 +122,9 @@ Obj body_generate_mat_a(Frame& f, Obj* a) {
   Obj zeros = GLOBAL(np).attr(NAME(zeros));
   Obj mat_A = zeros(list_of({len_a, len_a, GLOBAL(n)}));
   Obj all = slice_of(Obj(), Obj());  // `:`
-  f.line = 510;
+  f.line = 510;  // the loop over the rows
   for_range(num(0), len_a, [&](const Obj& j) {  // row
-    f.line = 511;
+    f.line = 511;  // the loop over the columns
     for_range(num(0), len_a, [&](const Obj& ic) {  // column
       f.line = 512;
       Obj tem = GLOBAL(XOF)(rho, ic, j);
