@@ -148,7 +148,11 @@ constexpr int kHostCallDepth = 6;
 // Whether `need` more nested recursion checks would all pass on this thread,
 // as the host's own check decides it.
 inline bool depth_left(int need) {
-  PyThreadState* ts = PyThreadState_Get();
+#if PY_VERSION_HEX >= 0x030D0000
+  PyThreadState* ts = PyThreadState_GetUnchecked();
+#else
+  PyThreadState* ts = _PyThreadState_UncheckedGet();
+#endif
 #if PY_VERSION_HEX >= 0x030C0000
   // Calls from C count against the C recursion limit.
   return ts->c_recursion_remaining >= need;

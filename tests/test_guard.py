@@ -327,6 +327,9 @@ def test_near_the_recursion_limit(samples, name):
     while hi - lo > 1:
         mid = (lo + hi) // 2
         lo, hi = (lo, mid) if host_at(mid)[0] == "returned" else (mid, hi)
+    # One level short, the call fails inside the function, which says so.
+    assert host_at(lo)[3][:1] == [("Latkem." + function(name).__name__, host_at(lo)[3][0][1])]
+
     def native_at(i):  # at the same depth as host_at
         return near_limit(name, args, calls[i], True)
 
