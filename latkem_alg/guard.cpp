@@ -187,9 +187,14 @@ PyObject* module_objects[kWatched - 1];
 
 #if PY_VERSION_HEX >= 0x030C0000
 int watcher_id = -1;
-bool dirty = true;
+// Every change of a watched dictionary counts; the answer holds for the count
+// it was worked out at.  (A count, not a flag: user code that runs during the
+// work may call the module again, and the nested work must not clear what the
+// outer one has yet to see.)
+uint64_t changes = 1;
+uint64_t answered_at = 0;
 int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
-  dirty = true;
+  ++changes;
   return 0;
 }
 #else
@@ -290,9 +295,12 @@ void compute() {
 void revalidate() {
   for (int round = 0; round < 4; ++round) {
 #if PY_VERSION_HEX >= 0x030C0000
-    dirty = false;
+    const uint64_t at = changes;
     compute();
-    if (!dirty) return;
+    if (changes == at) {
+      answered_at = at;
+      return;
+    }
 #else
     uint64_t before[kWatched];
     for (int i = 0; i < kWatched; ++i) before[i] = version_of(watched[i]);
@@ -310,7 +318,7 @@ void revalidate() {
   intact_bits = 0;
   intact_attrs = 0;
 #if PY_VERSION_HEX >= 0x030C0000
-  dirty = true;
+  answered_at = 0;
 #else
   settled = false;
 #endif
@@ -318,7 +326,7 @@ void revalidate() {
 
 inline void refresh() {
 #if PY_VERSION_HEX >= 0x030C0000
-  if (dirty) revalidate();
+  if (answered_at != changes) revalidate();
 #else
   bool same = settled;
   for (int i = 0; same && i < kWatched; ++i) same = version_of(watched[i]) == versions[i];
@@ -445,7 +453,7 @@ void snapshot(PyObject* dict) {
       return;
     }
   }
-  dirty = true;
+  answered_at = 0;
 #else
   settled = false;
 #endif
