@@ -6,7 +6,6 @@ import binascii
 import contextlib
 import hashlib
 import io
-import math
 import operator
 import random
 import sys
