@@ -32,7 +32,7 @@ Obj working_copy(Frame& f, const Obj& vvv, int first) {
 // One call of the global `ntt3_mul0` for the pair of entries at `at`, `at + 1`
 // of both transforms; the operands are evaluated in the host's order (the
 // function, the four entries, then the table entry, negated when asked).
-void call_mul0(const Obj& fff, const Obj& ggg, long at, long zeta_index, bool negate, Obj& x,
+void call_mul0(const Obj& fff, const Obj& ggg, int64_t at, int64_t zeta_index, bool negate, Obj& x,
                Obj& y) {
   Obj mul0 = GLOBAL(ntt3_mul0);
   Obj a0 = fff[at], a1 = fff[at + 1], b0 = ggg[at], b1 = ggg[at + 1];
@@ -180,11 +180,11 @@ Obj body_ntt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
   if (Obj r = f.try_native(native_ntt3, vvv.get())) return r;
   Obj new_v = working_copy(f, vvv, 169);
-  long kd = 1;
-  long l = 128;
+  int64_t kd = 1;
+  int64_t l = 128;
   f.line = 175;  // the loop over the layers, l = 128 down to 2
   while (l >= 2) {
-    long ind = 0;
+    int64_t ind = 0;
     for (;;) {
       f.line = 177;  // the loop over the blocks of a layer, while ind < n
       if (!(num(ind) < GLOBAL(n))) break;
@@ -192,9 +192,9 @@ Obj body_ntt3(Frame& f, Obj* a) {
       Obj zeta = GLOBAL(zetas)[kd];
       f.line = 179;
       kd = kd + 1;
-      long j = 0;
+      int64_t j = 0;
       f.line = 181;  // the loop over j in one block
-      for (long jv = ind; jv < ind + l; ++jv) {
+      for (int64_t jv = ind; jv < ind + l; ++jv) {
         j = jv;
         f.line = 182;
         Obj t = mod_q(zeta * new_v[j + l] * num(169));
@@ -221,13 +221,13 @@ Obj body_intt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
   if (Obj r = f.try_native(native_intt3, vvv.get())) return r;
   Obj new_v = working_copy(f, vvv, 195);
-  long l = 2;
-  long l_upper = 128;
+  int64_t l = 2;
+  int64_t l_upper = 128;
   f.line = 200;
-  long kd = l_upper - 1;
+  int64_t kd = l_upper - 1;
   f.line = 201;  // the loop over the layers, l = 2 up to 128
   while (l <= 128) {
-    long ind = 0;
+    int64_t ind = 0;
     for (;;) {
       f.line = 203;  // the loop over the blocks of a layer, while ind < n
       if (!(num(ind) < GLOBAL(n))) break;
@@ -235,9 +235,9 @@ Obj body_intt3(Frame& f, Obj* a) {
       Obj zeta = GLOBAL(zetas)[kd];
       f.line = 205;
       kd = kd - 1;
-      long j = 0;
+      int64_t j = 0;
       f.line = 207;  // the loop over j in one block
-      for (long jv = ind; jv < ind + l; ++jv) {
+      for (int64_t jv = ind; jv < ind + l; ++jv) {
         j = jv;
         f.line = 208;
         Obj t = new_v[j];
@@ -269,7 +269,7 @@ Obj body_ntt3_mul(Frame& f, Obj* a) {
   Obj new_vv(PyList_New(0));
   Obj r0, r1, r2, r3;
   f.line = 137;  // the loop over the 64 pairs of pairs
-  for (long ic = 0; ic < 64; ++ic) {
+  for (int64_t ic = 0; ic < 64; ++ic) {
     f.line = 139;
     call_mul0(fff, ggg, 4 * ic + 0, 64 + ic, false, r0, r1);
     f.line = 140;

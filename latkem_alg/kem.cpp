@@ -237,7 +237,7 @@ Obj body_CCA_Dec(Frame& f, Obj* a) {
   Obj c_text = a[0], cca_sk = a[1];
   if (Obj r = f.try_native(native_CCA_Dec, f, c_text.get(), cca_sk.get())) return r;
   // c * kk * n, evaluated left to right.
-  auto times = [](long c) { return num(c) * GLOBAL(kk) * GLOBAL(n); };
+  auto times = [](int64_t c) { return num(c) * GLOBAL(kk) * GLOBAL(n); };
   f.line = 683;
   Obj cpa_sk = cca_sk.slice(num(0), times(3), Obj());
   f.line = 684;
