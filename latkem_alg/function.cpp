@@ -40,6 +40,7 @@ struct Function {
   PyObject_HEAD
   vectorcallfunc vectorcall;
   const FuncSpec* spec;
+  Fn fn;  // its row of the table
   PyObject* name;
   PyObject* qualname;
   PyObject* module;
@@ -146,7 +147,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
                               PyObject* kwnames) {
   const Function* fo = reinterpret_cast<Function*>(self);
   const FuncSpec& s = *fo->spec;
-  const Fn fn = static_cast<Fn>(&s - kFunctions);
+  const Fn fn = fo->fn;
   // The traceback entry "Latkem.<name>", made only when something failed.
   auto add_entry = [fn](int line) { add_traceback(static_cast<int>(fn), line); };
   struct Globals {
@@ -320,8 +321,7 @@ int set_native(PyObject* self, PyObject* value, void*) {
 
 // What the native path of the function relies on, as the guard checks it.
 PyObject* get_reads(PyObject* self, void*) {
-  const FuncSpec* s = reinterpret_cast<Function*>(self)->spec;
-  return guard::reads(static_cast<Fn>(s - kFunctions));
+  return guard::reads(reinterpret_cast<Function*>(self)->fn);
 }
 
 // Which native core the process runs: "avx2" or "portable".
@@ -424,6 +424,7 @@ Obj new_function(const FuncSpec& s) {
   if (!f) raise();
   f->vectorcall = function_vectorcall;
   f->spec = &s;
+  f->fn = static_cast<Fn>(&s - kFunctions);
   f->name = PyUnicode_InternFromString(s.name);
   f->qualname = f->name;
   Py_XINCREF(f->qualname);
