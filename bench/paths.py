@@ -2,11 +2,10 @@
 functions and a switch to their host paths."""
 import Latkem
 
-FUNCTION_NAMES = (
-    "compress decompress CBD PRF H mont_red mont_mul barrett_red ntt3_mul ntt3_mul0 "
-    "ntt3 intt3 Genkey Enc Dec XOF generate_mat_a G Parse encode decode hex_to_bits "
-    "bits_to_bytes kdf CCA_KeyGen CCA_Enc CCA_Dec"
-).split()
+# The module's functions, in the order it binds them: its globals that carry
+# the private switch of the native path.
+FUNCTION_NAMES = tuple(name for name, value in vars(Latkem).items()
+                       if hasattr(value, "_native"))
 
 
 class HostPath:

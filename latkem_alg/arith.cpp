@@ -4,7 +4,7 @@
 // types follow the input (ints stay ints, numpy float64 scalars stay floats).
 // Indices and counters (`kd`, `l`, `ind`, `j`, the group counter of
 // `ntt3_mul`) are host ints whatever the input, so they are kept as C integers.
-#include "latkem.h"
+#include "guard.h"
 
 namespace latkem {
 
@@ -32,7 +32,7 @@ Obj working_copy(Frame& f, const Obj& vvv, int first) {
 // One call of the global `ntt3_mul0` for the pair of entries at `at`, `at + 1`
 // of both transforms; the operands are evaluated in the host's order (the
 // function, the four entries, then the table entry, negated when asked).
-void call_mul0(const Obj& fff, const Obj& ggg, long at, long zeta_index, bool negate, Obj& x,
+void call_mul0(const Obj& fff, const Obj& ggg, int64_t at, int64_t zeta_index, bool negate, Obj& x,
                Obj& y) {
   Obj mul0 = GLOBAL(ntt3_mul0);
   Obj a0 = fff[at], a1 = fff[at + 1], b0 = ggg[at], b1 = ggg[at + 1];
@@ -98,7 +98,7 @@ void put_ints(PyObject* list, const int16_t values[native::kN]) {
 // ntt3: entries from 256 on come back reduced, as the final pass does.
 bool native_ntt3(PyObject* vvv, Obj& result) {
   int16_t in[native::kN], out[native::kN];
-  if (!residues(vvv, in) || !fast::intact(Fn::ntt3)) return false;
+  if (!residues(vvv, in)) return false;
   native::ntt_reduced(in, out);
   const Py_ssize_t size = PyList_GET_SIZE(vvv);
   Obj list(PyList_New(size));
@@ -117,7 +117,7 @@ bool native_ntt3(PyObject* vvv, Obj& result) {
 // intt3: entries from 256 on are the argument's own objects.
 bool native_intt3(PyObject* vvv, Obj& result) {
   int16_t in[native::kN], out[native::kN];
-  if (!residues(vvv, in) || !fast::intact(Fn::intt3)) return false;
+  if (!residues(vvv, in)) return false;
   native::invntt_reduced(in, out);
   const Py_ssize_t size = PyList_GET_SIZE(vvv);
   Obj list(PyList_New(size));
@@ -133,7 +133,7 @@ bool native_intt3(PyObject* vvv, Obj& result) {
 
 bool native_ntt3_mul(PyObject* fff, PyObject* ggg, Obj& result) {
   int16_t a[native::kN], b[native::kN], out[native::kN];
-  if (!residues(fff, a) || !residues(ggg, b) || !fast::intact(Fn::ntt3_mul)) return false;
+  if (!residues(fff, a) || !residues(ggg, b)) return false;
   native::basemul_reduced(a, b, out);
   Obj list(PyList_New(native::kN));
   put_ints(list.get(), out);
@@ -178,24 +178,23 @@ Obj body_barrett_red(Frame& f, Obj* a) {
 
 Obj body_ntt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
-  Obj result;
-  if (f.native && native_ntt3(vvv.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_ntt3, vvv.get())) return r;
   Obj new_v = working_copy(f, vvv, 169);
-  long kd = 1;
-  long l = 128;
-  f.line = 175;
+  int64_t kd = 1;
+  int64_t l = 128;
+  f.line = 175;  // the loop over the layers, l = 128 down to 2
   while (l >= 2) {
-    long ind = 0;
+    int64_t ind = 0;
     for (;;) {
-      f.line = 177;
+      f.line = 177;  // the loop over the blocks of a layer, while ind < n
       if (!(num(ind) < GLOBAL(n))) break;
       f.line = 178;
       Obj zeta = GLOBAL(zetas)[kd];
       f.line = 179;
       kd = kd + 1;
-      long j = 0;
-      f.line = 181;
-      for (long jv = ind; jv < ind + l; ++jv) {
+      int64_t j = 0;
+      f.line = 181;  // the loop over j in one block
+      for (int64_t jv = ind; jv < ind + l; ++jv) {
         j = jv;
         f.line = 182;
         Obj t = mod_q(zeta * new_v[j + l] * num(169));
@@ -210,7 +209,7 @@ Obj body_ntt3(Frame& f, Obj* a) {
     f.line = 186;
     l = l >> 1;
   }
-  f.line = 188;
+  f.line = 188;  // the final reduction, over the indices of vvv
   for_range(num(0), len(vvv), [&](const Obj& ic) {
     f.line = 189;
     new_v.set(ic, mod_q(new_v[ic]));
@@ -220,26 +219,25 @@ Obj body_ntt3(Frame& f, Obj* a) {
 
 Obj body_intt3(Frame& f, Obj* a) {
   Obj vvv = a[0];
-  Obj result;
-  if (f.native && native_intt3(vvv.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_intt3, vvv.get())) return r;
   Obj new_v = working_copy(f, vvv, 195);
-  long l = 2;
-  long l_upper = 128;
+  int64_t l = 2;
+  int64_t l_upper = 128;
   f.line = 200;
-  long kd = l_upper - 1;
-  f.line = 201;
+  int64_t kd = l_upper - 1;
+  f.line = 201;  // the loop over the layers, l = 2 up to 128
   while (l <= 128) {
-    long ind = 0;
+    int64_t ind = 0;
     for (;;) {
-      f.line = 203;
+      f.line = 203;  // the loop over the blocks of a layer, while ind < n
       if (!(num(ind) < GLOBAL(n))) break;
       f.line = 204;
       Obj zeta = GLOBAL(zetas)[kd];
       f.line = 205;
       kd = kd - 1;
-      long j = 0;
-      f.line = 207;
-      for (long jv = ind; jv < ind + l; ++jv) {
+      int64_t j = 0;
+      f.line = 207;  // the loop over j in one block
+      for (int64_t jv = ind; jv < ind + l; ++jv) {
         j = jv;
         f.line = 208;
         Obj t = new_v[j];
@@ -256,7 +254,7 @@ Obj body_intt3(Frame& f, Obj* a) {
     f.line = 213;
     l = l << 1;
   }
-  f.line = 215;
+  f.line = 215;  // the final scaling, over range(n)
   for_range(num(0), GLOBAL(n), [&](const Obj& j) {
     f.line = 217;
     new_v.set(j, mod_q(new_v[j] * num(3303)));
@@ -266,13 +264,12 @@ Obj body_intt3(Frame& f, Obj* a) {
 
 Obj body_ntt3_mul(Frame& f, Obj* a) {
   Obj fff = a[0], ggg = a[1];
-  Obj result;
-  if (f.native && native_ntt3_mul(fff.get(), ggg.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_ntt3_mul, fff.get(), ggg.get())) return r;
   f.line = 134;
   Obj new_vv(PyList_New(0));
   Obj r0, r1, r2, r3;
-  f.line = 137;
-  for (long ic = 0; ic < 64; ++ic) {
+  f.line = 137;  // the loop over the 64 pairs of pairs
+  for (int64_t ic = 0; ic < 64; ++ic) {
     f.line = 139;
     call_mul0(fff, ggg, 4 * ic + 0, 64 + ic, false, r0, r1);
     f.line = 140;
@@ -280,7 +277,7 @@ Obj body_ntt3_mul(Frame& f, Obj* a) {
     f.line = 142;
     new_vv.method(NAME(extend), list_of({r0, r1, r2, r3}));
   }
-  f.line = 144;
+  f.line = 144;  // the reduction, over range(n)
   for_range(num(0), GLOBAL(n), [&](const Obj& ic) {
     f.line = 146;
     new_vv.set(ic, mod_q(new_vv[ic] * num(2285)));

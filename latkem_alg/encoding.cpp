@@ -1,7 +1,7 @@
 // Encodings: coefficient compression, bit packing of polynomials, and the
 // conversions between hexadecimal text, bit strings and bytes.  Bit strings
 // hold the least significant bit of every byte or coefficient first.
-#include "latkem.h"
+#include "guard.h"
 
 #include <cstring>
 
@@ -71,8 +71,7 @@ bool is_ndarray(PyObject* o) {
 bool native_hex_to_bits(PyObject* hex, Obj& result) {
   const char* text;
   Py_ssize_t size;
-  if (!fast::text_of(hex, text, size) || size > PY_SSIZE_T_MAX / 8 - 8 ||
-      !fast::intact(Fn::hex_to_bits))
+  if (!fast::text_of(hex, text, size) || size > PY_SSIZE_T_MAX / 8 - 8)
     return false;
   const Py_ssize_t pieces = (size + 1) / 2;  // a trailing digit is a piece of its own
   Obj out(PyUnicode_New(8 * pieces, 127));
@@ -91,7 +90,7 @@ bool native_hex_to_bits(PyObject* hex, Obj& result) {
 bool native_bits_to_bytes(PyObject* ss, Obj& result) {
   const char* text;
   Py_ssize_t size;
-  if (!fast::text_of(ss, text, size) || !fast::intact(Fn::bits_to_bytes)) return false;
+  if (!fast::text_of(ss, text, size)) return false;
   const Py_ssize_t count = size / 8;  // characters after the last group are ignored
   Obj out(PyBytes_FromStringAndSize(nullptr, count));
   uint8_t* bytes = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get()));
@@ -157,14 +156,14 @@ bool encode_lists(PyObject* polys, int l, Obj& result) {
       PyObject* item = PyList_GET_ITEM(poly, j);
       if (!PyLong_CheckExact(item)) return false;
       int overflow = 0;
-      const long value = PyLong_AsLongAndOverflow(item, &overflow);
+      const long long value = PyLong_AsLongLongAndOverflow(item, &overflow);
       if (value == -1 && PyErr_Occurred()) {
         PyErr_Clear();
         return false;
       }
       // Negative values wrap to large ones and fail the bound as well.
-      bad |= uint32_t(overflow != 0) | uint32_t((static_cast<unsigned long>(value) >> l) != 0);
-      put_bits(bits + (r * native::kN + j) * l, uint32_t(static_cast<unsigned long>(value)), l);
+      bad |= uint32_t(overflow != 0) | uint32_t((static_cast<unsigned long long>(value) >> l) != 0);
+      put_bits(bits + (r * native::kN + j) * l, uint32_t(static_cast<unsigned long long>(value)), l);
     }
   }
   if (fast::value_barrier(bad)) return false;
@@ -173,9 +172,8 @@ bool encode_lists(PyObject* polys, int l, Obj& result) {
 }
 
 bool native_encode(PyObject* fff, PyObject* l_obj, Obj& result) {
-  long l;
-  if (!PyList_CheckExact(fff) || PyList_GET_SIZE(fff) < 1 || !fast::small_int(l_obj, 1, 12, l) ||
-      !fast::intact(Fn::encode))
+  long long l;
+  if (!PyList_CheckExact(fff) || PyList_GET_SIZE(fff) < 1 || !fast::small_int(l_obj, 1, 12, l))
     return false;
   PyObject* polys = PyList_GET_ITEM(fff, 0);
   if (is_ndarray(polys)) return encode_array(polys, int(l), result);
@@ -186,9 +184,9 @@ bool native_encode(PyObject* fff, PyObject* l_obj, Obj& result) {
 // decode: the array comes from `np.zeros` as in the host statements, at the
 // same line, and is then filled through its buffer.
 bool native_decode(Frame& f, PyObject* bits_obj, PyObject* l_obj, Obj& result) {
-  long l;
+  long long l;
   if (!PyUnicode_CheckExact(bits_obj) || !PyUnicode_IS_ASCII(bits_obj) ||
-      !fast::small_int(l_obj, 1, 12, l) || !fast::intact(Fn::decode))
+      !fast::small_int(l_obj, 1, 12, l))
     return false;
   const char* text = static_cast<const char*>(PyUnicode_DATA(bits_obj));
   const Py_ssize_t per_poly = native::kN * l;
@@ -207,7 +205,7 @@ bool native_decode(Frame& f, PyObject* bits_obj, PyObject* l_obj, Obj& result) {
   double* out = static_cast<double*>(view.b.buf);
   for (Py_ssize_t i = 0; i < ind * native::kN; ++i) {
     uint32_t value = 0;
-    for (long b = 0; b < l; ++b) value |= bit_of(text[i * l + b], bad) << b;
+    for (long long b = 0; b < l; ++b) value |= bit_of(text[i * l + b], bad) << b;
     out[i] = double(value);
   }
   result = coeff;
@@ -237,8 +235,7 @@ Obj body_decompress(Frame& f, Obj* a) {
 
 Obj body_encode(Frame& f, Obj* a) {
   Obj fff = a[0], l = a[1];
-  Obj result;
-  if (f.native && native_encode(fff.get(), l.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_encode, fff.get(), l.get())) return r;
   Obj fff_bytes = text("");
   f.line = 558;
   Obj count = len(fff[0]);
@@ -256,8 +253,7 @@ Obj body_encode(Frame& f, Obj* a) {
 
 Obj body_decode(Frame& f, Obj* a) {
   Obj fff_bits = a[0], l = a[1];
-  Obj result;
-  if (f.native && native_decode(f, fff_bits.get(), l.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_decode, f, fff_bits.get(), l.get())) return r;
   f.line = 568;
   Obj size = len(fff_bits);
   Obj ind = to_int(size / (l * num(256)));
@@ -287,8 +283,7 @@ Obj body_decode(Frame& f, Obj* a) {
 
 Obj body_hex_to_bits(Frame& f, Obj* a) {
   Obj hex_str = a[0];
-  Obj result;
-  if (f.native && native_hex_to_bits(hex_str.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_hex_to_bits, hex_str.get())) return r;
   f.line = 584;
   if (PyBytes_Check(hex_str.get())) hex_str = hex_str.method(NAME(decode), text("utf-8"));
   f.line = 585;
@@ -319,8 +314,7 @@ Obj body_hex_to_bits(Frame& f, Obj* a) {
 
 Obj body_bits_to_bytes(Frame& f, Obj* a) {
   Obj ss = a[0];
-  Obj result;
-  if (f.native && native_bits_to_bytes(ss.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_bits_to_bytes, ss.get())) return r;
   f.line = 599;
   Obj ind = to_int(len(ss) / num(8));
   f.line = 600;

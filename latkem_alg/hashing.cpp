@@ -1,6 +1,6 @@
 // Hash and XOF wrappers: SHA3-256, SHA3-512, SHAKE-128 and SHAKE-256 in the
 // shapes the scheme passes around.
-#include "latkem.h"
+#include "guard.h"
 
 #include <cstring>
 #include <vector>
@@ -26,12 +26,59 @@ bool native_H(PyObject* data, Obj& result) {
   return true;
 }
 
+bool native_G(PyObject* bytes32, Obj& result) {
+  if (!PyBytes_CheckExact(bytes32)) return false;
+  uint8_t digest[64];
+  native::sha3_512(bytes_data(bytes32), PyBytes_GET_SIZE(bytes32), digest);
+  result = tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)});
+  return true;
+}
+
+bool native_PRF(PyObject* ss, PyObject* bd, PyObject* eta, Obj& result) {
+  long long eta_value;
+  if (!PyBytes_CheckExact(ss) || !PyBytes_CheckExact(bd) ||
+      !fast::small_int(eta, 0, 1 << 16, eta_value))
+    return false;
+  native::Shake256 xof;
+  xof.absorb(bytes_data(ss), PyBytes_GET_SIZE(ss));
+  xof.absorb(bytes_data(bd), PyBytes_GET_SIZE(bd));
+  const size_t size = 64 * static_cast<size_t>(eta_value);
+  std::vector<uint8_t> out(size + 1);
+  xof.squeeze(out.data(), size);
+  result = fast::hex_str(out.data(), size);
+  return true;
+}
+
+bool native_XOF(PyObject* bytes32, PyObject* int_a, PyObject* int_b, Obj& result) {
+  long long i, j;
+  if (!PyBytes_CheckExact(bytes32) || PyBytes_GET_SIZE(bytes32) != 32 ||
+      !fast::small_int(int_a, 0, 255, i) || !fast::small_int(int_b, 0, 255, j))
+    return false;
+  uint8_t seed[34];
+  std::memcpy(seed, bytes_data(bytes32), 32);
+  seed[32] = static_cast<uint8_t>(i);
+  seed[33] = static_cast<uint8_t>(j);
+  Obj out(PyBytes_FromStringAndSize(nullptr, 768));
+  native::shake128(seed, 34, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), 768);
+  result = out;
+  return true;
+}
+
+bool native_kdf(PyObject* in_str, PyObject* length, Obj& result) {
+  long long size;
+  if (!PyBytes_CheckExact(in_str) || !fast::small_int(length, 0, 1 << 24, size)) return false;
+  Obj out(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+  native::shake256(bytes_data(in_str), PyBytes_GET_SIZE(in_str),
+                   reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), static_cast<size_t>(size));
+  result = out;
+  return true;
+}
+
 }  // namespace
 
 Obj body_H(Frame& f, Obj* a) {
   Obj data = a[0];
-  Obj result;
-  if (f.native && fast::intact(Fn::H) && native_H(data.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_H, data.get())) return r;
   f.line = 68;
   data = GLOBAL(binascii).method(NAME(unhexlify), data);
   f.line = 70;
@@ -48,11 +95,7 @@ Obj body_H(Frame& f, Obj* a) {
 
 Obj body_G(Frame& f, Obj* a) {
   Obj bytes32 = a[0];
-  if (f.native && PyBytes_CheckExact(bytes32.get()) && fast::intact(Fn::G)) {
-    uint8_t digest[64];
-    native::sha3_512(bytes_data(bytes32.get()), PyBytes_GET_SIZE(bytes32.get()), digest);
-    return f.from_native(tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)}));
-  }
+  if (Obj r = f.try_native(native_G, bytes32.get())) return r;
   f.line = 522;
   Obj output = GLOBAL(sha3_512)(bytes32).method(NAME(digest));
   f.line = 525;
@@ -63,16 +106,7 @@ Obj body_G(Frame& f, Obj* a) {
 
 Obj body_PRF(Frame& f, Obj* a) {
   Obj ss = a[0], bd = a[1], eta = a[2];
-  long eta_value;
-  if (f.native && PyBytes_CheckExact(ss.get()) && PyBytes_CheckExact(bd.get()) &&
-      fast::small_int(eta.get(), 0, 1 << 16, eta_value) && fast::intact(Fn::PRF)) {
-    native::Shake256 xof;
-    xof.absorb(bytes_data(ss.get()), PyBytes_GET_SIZE(ss.get()));
-    xof.absorb(bytes_data(bd.get()), PyBytes_GET_SIZE(bd.get()));
-    std::vector<uint8_t> out(64 * static_cast<size_t>(eta_value) + 1);
-    xof.squeeze(out.data(), 64 * static_cast<size_t>(eta_value));
-    return f.from_native(fast::hex_str(out.data(), 64 * static_cast<size_t>(eta_value)));
-  }
+  if (Obj r = f.try_native(native_PRF, ss.get(), bd.get(), eta.get())) return r;
   f.line = 57;
   ss = to_bytes(ss);
   f.line = 58;
@@ -87,18 +121,7 @@ Obj body_PRF(Frame& f, Obj* a) {
 
 Obj body_XOF(Frame& f, Obj* a) {
   Obj bytes32 = a[0], int_a = a[1], int_b = a[2];
-  long i, j;
-  if (f.native && PyBytes_CheckExact(bytes32.get()) && PyBytes_GET_SIZE(bytes32.get()) == 32 &&
-      fast::small_int(int_a.get(), 0, 255, i) && fast::small_int(int_b.get(), 0, 255, j) &&
-      fast::intact(Fn::XOF)) {
-    uint8_t seed[34];
-    std::memcpy(seed, bytes_data(bytes32.get()), 32);
-    seed[32] = static_cast<uint8_t>(i);
-    seed[33] = static_cast<uint8_t>(j);
-    Obj out(PyBytes_FromStringAndSize(nullptr, 768));
-    native::shake128(seed, 34, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), 768);
-    return f.from_native(out);
-  }
+  if (Obj r = f.try_native(native_XOF, bytes32.get(), int_a.get(), int_b.get())) return r;
   f.line = 497;
   Obj first = byte_of(int_a);
   Obj second = byte_of(int_b);
@@ -121,14 +144,7 @@ Obj body_XOF(Frame& f, Obj* a) {
 
 Obj body_kdf(Frame& f, Obj* a) {
   Obj in_str = a[0], length = a[1];
-  long size;
-  if (f.native && PyBytes_CheckExact(in_str.get()) && fast::small_int(length.get(), 0, 1 << 24, size) &&
-      fast::intact(Fn::kdf)) {
-    Obj out(PyBytes_FromStringAndSize(nullptr, size));
-    native::shake256(bytes_data(in_str.get()), PyBytes_GET_SIZE(in_str.get()),
-                     reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), size);
-    return f.from_native(out);
-  }
+  if (Obj r = f.try_native(native_kdf, in_str.get(), length.get())) return r;
   f.line = 614;
   return GLOBAL(shake_256)(in_str).method(NAME(digest), length);
 }

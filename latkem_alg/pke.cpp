@@ -1,6 +1,6 @@
 // The chosen-plaintext-secure encryption scheme: key generation, encryption
 // and decryption on float64 coefficient arrays.
-#include "latkem.h"
+#include "guard.h"
 
 #include <cstring>
 #include <vector>
@@ -11,8 +11,8 @@ namespace {
 
 // Genkey(dd) with the native core.
 bool native_Genkey(PyObject* dd, Obj& result) {
-  native::Params p;
-  if (!PyBytes_CheckExact(dd) || !fast::params(p) || !fast::intact(Fn::Genkey)) return false;
+  if (!PyBytes_CheckExact(dd)) return false;
+  const native::Params p = guard::params();
   uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
   uint8_t sk[native::kPolyBytes * native::kMaxRank];
   if (!native::kpke_keygen(p, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(dd)),
@@ -24,8 +24,7 @@ bool native_Genkey(PyObject* dd, Obj& result) {
 
 // Enc(pk_cpa, ran_m, rand) with the native core.
 bool native_Enc(PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) {
-  native::Params p;
-  if (!fast::params(p) || !fast::intact(Fn::Enc)) return false;
+  const native::Params p = guard::params();
   const char* msg;
   if (PyBytes_CheckExact(ran_m) && PyBytes_GET_SIZE(ran_m) >= 32)
     msg = PyBytes_AS_STRING(ran_m);
@@ -51,8 +50,7 @@ bool native_Enc(PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) 
 
 // Dec(uv_code, sk_cpa) with the native core.
 bool native_Dec(PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
-  native::Params p;
-  if (!fast::params(p) || !fast::intact(Fn::Dec)) return false;
+  const native::Params p = guard::params();
   uint8_t ct[32 * (11 * native::kMaxRank + 5)];
   uint8_t sk[native::kPolyBytes * native::kMaxRank];
   if (!fast::unhex(uv_code, ct, native::ct_bytes(p)) || !fast::unhex(sk_cpa, sk, native::sk_bytes(p)))
@@ -167,8 +165,7 @@ void row_products(Frame& f, const Obj& vec, const Obj& left, const Obj& right, i
 
 Obj body_Genkey(Frame& f, Obj* a) {
   Obj dd = a[0];
-  Obj result;
-  if (f.native && native_Genkey(dd.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_Genkey, dd.get())) return r;
   const Obj zero = num(0);
   const Obj one = num(1);
   f.line = 267;
@@ -289,8 +286,7 @@ Obj body_Genkey(Frame& f, Obj* a) {
 
 Obj body_Enc(Frame& f, Obj* a) {
   Obj pk_cpa = a[0], ran_m = a[1], rand = a[2];
-  Obj result;
-  if (f.native && native_Enc(pk_cpa.get(), ran_m.get(), rand.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_Enc, pk_cpa.get(), ran_m.get(), rand.get())) return r;
   const Obj zero = num(0);
   const Obj one = num(1);
   f.line = 334;
@@ -490,8 +486,7 @@ Obj body_Enc(Frame& f, Obj* a) {
 
 Obj body_Dec(Frame& f, Obj* a) {
   Obj uv_code = a[0], sk_cpa = a[1];
-  Obj result;
-  if (f.native && native_Dec(uv_code.get(), sk_cpa.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_Dec, uv_code.get(), sk_cpa.get())) return r;
   const Obj zero = num(0);
   f.line = 442;
   sk_cpa = unhexlify(sk_cpa);

@@ -1,6 +1,6 @@
 // Sampling: the centred binomial sampler, uniform rejection sampling on 12-bit
 // candidates and the expansion of the public matrix from its seed.
-#include "latkem.h"
+#include "guard.h"
 
 namespace latkem {
 
@@ -23,9 +23,9 @@ Obj int_list(const int16_t* values, int count) {
 bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
   const char* text;
   Py_ssize_t size;
-  long eta;
+  long long eta;
   if (!fast::text_of(stream, text, size) || !fast::small_int(eta_obj, 0, native::kMaxEta, eta) ||
-      (size + 1) / 2 < 64 * eta || !fast::intact(Fn::CBD))
+      (size + 1) / 2 < 64 * eta)
     return false;
   uint8_t buf[64 * native::kMaxEta] = {};
   const Py_ssize_t keep = 64 * eta;
@@ -45,7 +45,7 @@ bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
 // Parse of a bytes object that holds enough accepted candidates; a stream
 // that runs out is left to the host statements, which fail on it.
 bool native_Parse(PyObject* stream, Obj& result) {
-  if (!PyBytes_CheckExact(stream) || !fast::intact(Fn::Parse)) return false;
+  if (!PyBytes_CheckExact(stream)) return false;
   int16_t coeff[native::kN];
   const uint8_t* data = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(stream));
   if (native::rej_uniform(coeff, 0, data, static_cast<size_t>(PyBytes_GET_SIZE(stream))) <
@@ -59,8 +59,7 @@ bool native_Parse(PyObject* stream, Obj& result) {
 
 Obj body_CBD(Frame& f, Obj* a) {
   Obj byte_array = a[0], eta = a[1];
-  Obj result;
-  if (f.native && native_CBD(byte_array.get(), eta.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_CBD, byte_array.get(), eta.get())) return r;
   f.line = 44;
   Obj f_list = repeat_list(num(0), num(256));  // the local `f` of the description
   f.line = 45;
@@ -83,14 +82,13 @@ Obj body_CBD(Frame& f, Obj* a) {
 
 Obj body_Parse(Frame& f, Obj* a) {
   Obj bytes96 = a[0];
-  Obj result;
-  if (f.native && native_Parse(bytes96.get(), result)) return f.from_native(result);
+  if (Obj r = f.try_native(native_Parse, bytes96.get())) return r;
   // Byte position and number of accepted coefficients: always host ints.
   Py_ssize_t ii = 0, jj = 0;
   f.line = 533;
   Obj coeff = repeat_list(num(0), GLOBAL(n));
   for (;;) {
-    f.line = 535;
+    f.line = 535;  // the loop, while jj < n
     if (!(num(jj) < GLOBAL(n))) break;
     f.line = 536;
     Obj low = bytes96[ii];  // the operands in the host's order
@@ -124,9 +122,9 @@ Obj body_generate_mat_a(Frame& f, Obj* a) {
   Obj zeros = GLOBAL(np).attr(NAME(zeros));
   Obj mat_A = zeros(list_of({len_a, len_a, GLOBAL(n)}));
   Obj all = slice_of(Obj(), Obj());  // `:`
-  f.line = 510;
+  f.line = 510;  // the loop over the rows
   for_range(num(0), len_a, [&](const Obj& j) {  // row
-    f.line = 511;
+    f.line = 511;  // the loop over the columns
     for_range(num(0), len_a, [&](const Obj& ic) {  // column
       f.line = 512;
       Obj tem = GLOBAL(XOF)(rho, ic, j);

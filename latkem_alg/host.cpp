@@ -1,0 +1,205 @@
+// Host helpers the bodies share: small constructors and builtins, unpacking,
+// the lookup of globals, the random draws, and the traceback entries.
+#include "module.h"
+
+#include <frameobject.h>
+
+#include <cstdio>
+#include <new>
+#include <unordered_map>
+
+namespace latkem {
+
+// ---------------------------------------------------------------------------
+// Small host helpers used by the bodies.
+
+Obj num(long long v) { return Obj(PyLong_FromLongLong(v)); }
+Obj text(const char* s) { return Obj(PyUnicode_FromString(s)); }
+Obj none() { return Obj::borrow(Py_None); }
+
+Obj to_int(const Obj& x) { return Obj(PyNumber_Long(x.get())); }
+Obj to_int(const Obj& x, const Obj& base) {
+  return Obj::borrow(reinterpret_cast<PyObject*>(&PyLong_Type))(x, base);
+}
+Obj to_bytes(const Obj& x) {
+  return Obj::borrow(reinterpret_cast<PyObject*>(&PyBytes_Type))(x);
+}
+Obj byte_of(const Obj& x) { return to_bytes(list_of({x})); }
+Obj to_list(const Obj& x) { return Obj(PySequence_List(x.get())); }
+Obj to_str(const Obj& x) { return Obj(PyObject_Str(x.get())); }
+Obj len(const Obj& x) {
+  Py_ssize_t n = PyObject_Length(x.get());
+  if (n < 0) raise();
+  return Obj(PyLong_FromSsize_t(n));
+}
+
+Obj list_of(std::initializer_list<Obj> items) {
+  Obj l(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t i = 0;
+  for (const Obj& it : items) {
+    Py_INCREF(it.get());
+    PyList_SET_ITEM(l.get(), i++, it.get());
+  }
+  return l;
+}
+
+Obj tuple_of(std::initializer_list<Obj> items) {
+  Obj t(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t i = 0;
+  for (const Obj& it : items) {
+    Py_INCREF(it.get());
+    PyTuple_SET_ITEM(t.get(), i++, it.get());
+  }
+  return t;
+}
+
+Obj repeat_list(const Obj& item, const Obj& count) {
+  return Obj(PyNumber_Multiply(list_of({item}).get(), count.get()));
+}
+
+Obj slice_of(const Obj& start, const Obj& stop) {
+  return Obj(PySlice_New(start ? start.get() : Py_None, stop ? stop.get() : Py_None, nullptr));
+}
+
+// obj[start:stop:step] as the module's compiled slicing does it: objects
+// without a mapping subscript are "unsliceable".
+Obj Obj::slice(const Obj& start, const Obj& stop, const Obj& step) const {
+  PyMappingMethods* mp = Py_TYPE(p_)->tp_as_mapping;
+  if (!mp || !mp->mp_subscript) {
+    PyErr_Format(PyExc_TypeError, "'%.200s' object is unsliceable", Py_TYPE(p_)->tp_name);
+    raise();
+  }
+  Obj s(PySlice_New(start ? start.get() : Py_None, stop ? stop.get() : Py_None,
+                    step ? step.get() : Py_None));
+  return Obj(mp->mp_subscript(p_, s.get()));
+}
+
+static void unpack_count_error(Py_ssize_t got) {
+  if (got > 2)
+    PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", (Py_ssize_t)2);
+  else
+    PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", got,
+                 got == 1 ? "" : "s");
+  raise();
+}
+
+void unpack2(const Obj& v, Obj& a, Obj& b) {
+  PyObject* o = v.get();
+  if (PyTuple_CheckExact(o) || PyList_CheckExact(o)) {
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(o);
+    if (size != 2) unpack_count_error(size);
+    PyObject** items = PySequence_Fast_ITEMS(o);
+    Obj x = Obj::borrow(items[0]), y = Obj::borrow(items[1]);
+    a = std::move(x);
+    b = std::move(y);
+    return;
+  }
+  Obj it(PyObject_GetIter(o));
+  Obj got[2];
+  for (Py_ssize_t i = 0; i < 2; ++i) {
+    PyObject* x = PyIter_Next(it.get());
+    if (!x) {
+      if (PyErr_Occurred()) raise();
+      unpack_count_error(i);
+    }
+    got[i] = Obj(x);
+  }
+  PyObject* extra = PyIter_Next(it.get());
+  if (extra) {
+    Py_DECREF(extra);
+    unpack_count_error(3);
+  }
+  if (PyErr_Occurred()) raise();
+  a = std::move(got[0]);
+  b = std::move(got[1]);
+}
+
+Obj lookup_global(PyObject* name) {
+  PyObject* v = PyDict_GetItemWithError(module_dict(), name);
+  if (v) return Obj::borrow(v);
+  if (PyErr_Occurred()) raise();
+  v = PyObject_GetAttr(the_builtins, name);
+  if (v) return Obj(v);
+  if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+  }
+  raise();
+}
+
+Obj randbytes(const Obj& random_module, const Obj& count) {
+  PyObject* fn = PyObject_GetAttr(random_module.get(), names.randbytes);
+  if (fn) return Obj(fn)(count);
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise();
+  // Hosts before 3.9 lack randbytes; it is defined as these very bytes.  An
+  // object with neither method fails with the error about randbytes.
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  PyObject* bits_fn = PyObject_GetAttr(random_module.get(), names.getrandbits);
+  if (!bits_fn && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+    PyErr_Restore(type, value, tb);
+    raise();
+  }
+  Py_XDECREF(type);
+  Py_XDECREF(value);
+  Py_XDECREF(tb);
+  Obj bits = Obj(bits_fn)(count * num(8));
+  return bits.method(names.to_bytes, count, Obj::borrow(names.little));
+}
+
+
+// ---------------------------------------------------------------------------
+// Traceback entries.
+
+namespace {
+
+// Code objects of traceback entries, by entry and line.  Kept outside the
+// host's objects so that finding one runs no host comparison: near the
+// recursion limit such a comparison would fail and the entry would go missing.
+std::unordered_map<long long, PyObject*>* tb_codes = nullptr;
+
+PyObject* entry_code(int entry, int line) {
+  const long long key = (static_cast<long long>(entry) << 32) | static_cast<unsigned>(line);
+  try {
+    if (!tb_codes) tb_codes = new std::unordered_map<long long, PyObject*>();
+    auto it = tb_codes->find(key);
+    if (it != tb_codes->end()) {
+      Py_INCREF(it->second);
+      return it->second;
+    }
+    char name[64];
+    if (entry == kInitEntry)
+      std::snprintf(name, sizeof name, "init %s", kModuleName);
+    else
+      std::snprintf(name, sizeof name, "%s.%s", kModuleName, kFunctions[entry].name);
+    PyObject* code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(kFileName, name, line));
+    if (!code) return nullptr;
+    Py_INCREF(code);
+    (*tb_codes)[key] = code;
+    return code;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+void add_traceback(int entry, int line) {
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  PyObject* code = entry_code(entry, line);
+  PyFrameObject* frame = nullptr;
+  PyObject* globals = module_dict();
+  if (code && globals) {
+    frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), globals,
+                        nullptr);
+  }
+  PyErr_Clear();
+  PyErr_Restore(type, value, tb);
+  if (frame) PyTraceBack_Here(frame);
+  Py_XDECREF(reinterpret_cast<PyObject*>(frame));
+  Py_XDECREF(code);
+}
+
+}  // namespace latkem
