@@ -500,9 +500,7 @@ int set_native(PyObject* self, PyObject* value, void*) {
 }
 
 // Which native core the process runs: "avx2" or "portable".
-PyObject* get_core(PyObject*, void*) {
-  return PyUnicode_FromString(native::using_avx2() ? "avx2" : "portable");
-}
+PyObject* get_core(PyObject*, void*) { return PyUnicode_FromString(native::backend_name()); }
 
 PyGetSetDef function_getset[] = {
     {"_native", get_native, set_native, "whether calls may take the native path", nullptr},

@@ -1,5 +1,6 @@
-# Compiles the native core and the given extra sources into objects, the
-# *_avx2.cpp files with the vector flags the module build gives them.  Meant
+# Compiles the native core and the given extra sources into objects: the
+# shared files, the portable backend and, on x86-64, the AVX2 backend with
+# the vector flags the module build gives it.  Meant
 # to be sourced; call as
 #   core_objects OUTDIR COMPILER "EXTRA SOURCES" FLAGS...
 # and the object paths are left in the array `objs`.
@@ -8,17 +9,26 @@ core_objects() {
   shift 3
   local root
   root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-  local vector_flags
-  read -r -a vector_flags <<<"$(grep -o 'COMPILE_OPTIONS "[^"]*"' "$root/CMakeLists.txt" |
-    head -n 1 | sed 's/^COMPILE_OPTIONS "//; s/"$//; s/;/ /g')"
-  [ "${#vector_flags[@]}" -gt 0 ] || vector_flags=(-mavx2 -mbmi2 -mbmi)
+  local native="$root/latkem_alg/native"
+  local sources=("$native"/*.cpp "$native"/portable/*.cpp)
+  local defines=() vector_flags=()
+  # The AVX2 backend on x86-64 targets only, its folder alone with the flags.
+  case "$("$cxx" -dumpmachine)" in
+    x86_64-* | amd64-*)
+      sources+=("$native"/avx2/*.cpp)
+      defines=(-DLATKEM_HAVE_AVX2=1)
+      vector_flags=(-mavx2 -mbmi2 -mbmi)
+      ;;
+  esac
   objs=()
-  local src obj extra
-  for src in "$root"/latkem_alg/native/*.cpp $extra_sources; do
+  local src obj extra dir
+  for src in "${sources[@]}" $extra_sources; do
     extra=()
-    case "$src" in *_avx2.cpp) extra=("${vector_flags[@]}") ;; esac
-    obj="$out/$(basename "${src%.cpp}").o"
-    "$cxx" "$@" -I"$root/latkem_alg/native" "${extra[@]}" -c "$src" -o "$obj" &
+    dir=$(basename "$(dirname "$src")")
+    case "$src" in "$native"/avx2/*) extra=("${vector_flags[@]}") ;; esac
+    case "$src" in "$native"/*/*) obj="$out/${dir}_$(basename "${src%.cpp}").o" ;;
+                   *) obj="$out/$(basename "${src%.cpp}").o" ;; esac
+    "$cxx" "$@" "${defines[@]}" -I"$native" "${extra[@]}" -c "$src" -o "$obj" &
     objs+=("$obj")
   done
   wait

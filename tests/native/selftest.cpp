@@ -12,11 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "../../latkem_alg/native/avx2.h"
+#include "../../latkem_alg/native/backend.h"
 #include "../../latkem_alg/native/core.h"
+#if defined(LATKEM_HAVE_AVX2)
+#include "../../latkem_alg/native/avx2/avx2.h"
+#endif
 
-#if LATKEM_X86
+#if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
+#define SELFTEST_TSC 1
+#else
+#define SELFTEST_TSC 0
 #endif
 
 using namespace latkem::native;
@@ -655,7 +661,7 @@ void test_paths_agree() {
     SAME([&] { Bytes o(outlen); shake128(in.data(), len, o.data(), outlen); return o; }, "shake128 len %zu", len);
     SAME([&] { Bytes o(outlen); shake256(in.data(), len, o.data(), outlen); return o; }, "shake256 len %zu", len);
   }
-#if LATKEM_X86
+#if defined(LATKEM_HAVE_AVX2)
   for (size_t plen = 0; plen < 420; plen += 1 + plen / 6) {
     for (const unsigned rate : {136u, 168u}) {
       const size_t sl = 1 + size_t(rng.below(3));
@@ -858,13 +864,13 @@ template <class F>
 Cost measure(int iters, F f) {
   Cost best = {1e300, 1e300};
   for (int batch = 0; batch < 7; ++batch) {
-#if LATKEM_X86
+#if SELFTEST_TSC
     const uint64_t c0 = __rdtsc();
 #endif
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < iters; ++i) f(i);
     const auto t1 = std::chrono::steady_clock::now();
-#if LATKEM_X86
+#if SELFTEST_TSC
     const double cyc = double(__rdtsc() - c0) / iters;
 #else
     const double cyc = 0;
@@ -898,7 +904,7 @@ void timings() {
   const int n = 2000, m = 20000;
   uint64_t st[25] = {0};
   report("keccak-f[1600]", m, [&](int) { keccak_f1600(st); });
-#if LATKEM_X86
+#if defined(LATKEM_HAVE_AVX2)
   if (avx2_available()) {
     alignas(32) uint64_t st4[100] = {0};
     const Cost c = measure(m, [&](int) { avx2::keccakx4_f1600(st4); });
