@@ -40,10 +40,15 @@ namespace native {
 
 // The name of the backend in use.
 const char* backend_name();
-// True if this build has the named backend and this processor can run it.
+// The names of the backends this build has and this processor runs, the
+// default first and "portable" last; null for i past the end.
+const char* available_backend(size_t i);
+// True if available_backend() lists the name.
 bool backend_available(const char* name);
 // Selects the named backend; false (and nothing changed) if not available.
 bool select_backend(const char* name);
+// Makes the choice of the first use again, LATKEM_PORTABLE included.
+void select_default_backend();
 
 // The same for the x86-64 vector backend: avx2_available() is
 // backend_available("avx2"); set_portable(true) selects the portable backend

@@ -94,16 +94,20 @@ bool env_portable() {
   return v != nullptr && v[0] != '\0' && !(v[0] == '0' && v[1] == '\0');
 }
 
+// The fastest available, or the portable one when the environment asks.
+const Backend* default_backend() {
+  return env_portable() ? &portable::kBackend : available().list[0];
+}
+
 }  // namespace
 
 namespace detail {
 
 std::atomic<const Backend*> active_backend{nullptr};
 
-// The first choice: the fastest available, or the portable one when the
-// environment asks for it.  Concurrent first callers store the same value.
+// The first choice.  Concurrent first callers store the same value.
 const Backend& choose_backend() {
-  const Backend* b = env_portable() ? &portable::kBackend : available().list[0];
+  const Backend* b = default_backend();
   const Backend* expected = nullptr;
   if (!active_backend.compare_exchange_strong(expected, b)) return *expected;
   return *b;
@@ -123,7 +127,18 @@ bool select_backend(const char* name) {
   return false;
 }
 
+void select_default_backend() {
+  detail::active_backend.store(default_backend(), std::memory_order_relaxed);
+}
+
 const char* backend_name() { return backend().name; }
+
+const char* available_backend(size_t i) {
+  const Backend* const* list = available_backends();
+  for (size_t k = 0; k < i; ++k)
+    if (list[k] == nullptr) return nullptr;
+  return list[i] != nullptr ? list[i]->name : nullptr;
+}
 
 bool backend_available(const char* name) {
   for (const Backend* const* b = available_backends(); *b != nullptr; ++b)

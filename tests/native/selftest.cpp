@@ -580,25 +580,24 @@ void test_roundtrip() {
 }
 
 // ---------------------------------------------------------------------------
-// The two code paths: switching, and bit-for-bit agreement on random input.
+// The backends: switching, and bit-for-bit agreement on random input.
 
-// Runs f on the portable path and, where the processor has it, on the AVX2
-// path, naming the path in failure messages.
+// Runs f on every backend this processor runs, naming it in failure messages.
 template <class F>
 void on_each_path(F f) {
-  set_portable(true);
-  g_path = "portable";
-  f();
-  if (avx2_available()) {
-    set_portable(false);
-    g_path = "avx2";
+  for (size_t b = 0; available_backend(b) != nullptr; ++b) {
+    select_backend(available_backend(b));
+    g_path = available_backend(b);
     f();
   }
   set_portable(false);
   g_path = "";
 }
 
-// f() evaluated on the portable path and on the AVX2 path.
+// True if this processor runs a backend besides the portable one.
+bool has_vector_backend() { return std::strcmp(available_backend(0), "portable") != 0; }
+
+// f() evaluated on the portable backend and on the default one.
 template <class F>
 auto portable_then_avx2(F f) -> std::pair<decltype(f()), decltype(f())> {
   set_portable(true);
@@ -624,26 +623,47 @@ Poly random_poly(Rng& rng, int lo, int hi) {
   return p;
 }
 
-void test_switch(const char* self) {
+void set_env(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value);
+#else
+  setenv(name, value, 1);
+#endif
+}
+
+void test_switch() {
+  const std::string fastest = available_backend(0);
+  size_t n = 0;
+  while (available_backend(n) != nullptr) ++n;
+  CHECK(std::string(available_backend(n - 1)) == "portable", "portable backend not listed last");
+  CHECK(backend_available("portable") && !backend_available("none"), "backend_available");
+  CHECK(avx2_available() == backend_available("avx2"), "avx2_available");
+  CHECK(!select_backend("none") && backend_name() == fastest, "unknown backend selected");
+  for (size_t b = 0; b < n; ++b) {
+    CHECK(select_backend(available_backend(b)) && backend_name() == std::string(available_backend(b)),
+          "selecting %s", available_backend(b));
+    CHECK(using_avx2() == (std::string(backend_name()) == "avx2"), "using_avx2 on %s", backend_name());
+  }
   set_portable(true);
-  CHECK(!using_avx2(), "set_portable(true) leaves the AVX2 path on");
+  CHECK(std::string(backend_name()) == "portable", "set_portable(true) leaves %s on", backend_name());
   set_portable(false);
-  CHECK(using_avx2() == avx2_available(), "set_portable(false) does not restore the default");
-  // The environment variable is read at the first use in a fresh process.
-  const std::string cmd = std::string("LATKEM_PORTABLE=1 '") + self + "' --report-path";
-  FILE* f = popen(cmd.c_str(), "r");
-  char buf[64] = {0};
-  const bool read = f != nullptr && std::fgets(buf, sizeof buf, f) != nullptr;
-  if (f != nullptr) pclose(f);
-  CHECK(read && std::string(buf) == "portable\n", "LATKEM_PORTABLE=1 not honoured: %s", buf);
+  CHECK(backend_name() == fastest, "set_portable(false) does not restore the default");
+  // The environment variable, as read at the first use of the core.
+  set_env("LATKEM_PORTABLE", "1");
+  select_default_backend();
+  CHECK(std::string(backend_name()) == "portable", "LATKEM_PORTABLE=1 not honoured");
+  set_env("LATKEM_PORTABLE", "0");
+  select_default_backend();
+  CHECK(backend_name() == fastest, "LATKEM_PORTABLE=0 not honoured");
 }
 
 void test_paths_agree() {
-  if (!avx2_available()) {
-    std::printf("no AVX2 on this machine: path comparison skipped\n");
+  if (!has_vector_backend()) {
+    std::printf("only the portable backend on this machine: backend comparison skipped\n");
     return;
   }
-  g_path = "portable vs avx2";
+  set_portable(false);
+  g_path = available_backend(0);
   Rng rng(8);
 
   // Keccak: the permutation, the sponges over lengths around the rates, and
@@ -662,7 +682,7 @@ void test_paths_agree() {
     SAME([&] { Bytes o(outlen); shake256(in.data(), len, o.data(), outlen); return o; }, "shake256 len %zu", len);
   }
 #if defined(LATKEM_HAVE_AVX2)
-  for (size_t plen = 0; plen < 420; plen += 1 + plen / 6) {
+  for (size_t plen = 0; avx2_available() && plen < 420; plen += 1 + plen / 6) {
     for (const unsigned rate : {136u, 168u}) {
       const size_t sl = 1 + size_t(rng.below(3));
       const Bytes prefix = rng.bytes(plen), suffix = rng.bytes(4 * sl);
@@ -887,7 +907,7 @@ void report(const char* name, int iters, F f) {
   set_portable(true);
   const Cost a = measure(iters, f);
   std::printf("  %-34s %9.0f %9.0f", name, a.cycles, a.ns);
-  if (avx2_available()) {
+  if (has_vector_backend()) {
     set_portable(false);
     const Cost b = measure(iters, f);
     std::printf("   %9.0f %9.0f   x%.1f", b.cycles, b.ns, a.cycles / b.cycles);
@@ -898,7 +918,7 @@ void report(const char* name, int iters, F f) {
 
 void timings() {
   std::printf("timings: cycles (time-stamp counter) and ns per call, best of 7 batches\n");
-  std::printf("  %-34s %9s %9s   %9s %9s\n", "", "portable", "ns", "avx2", "ns");
+  std::printf("  %-34s %9s %9s   %9s %9s\n", "", "portable", "ns", available_backend(0), "ns");
   Rng rng(7);
   Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32), big = rng.bytes(2048);
   const int n = 2000, m = 20000;
@@ -991,10 +1011,6 @@ void timings() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::string(argv[1]) == "--report-path") {
-    std::printf("%s\n", using_avx2() ? "avx2" : "portable");
-    return 0;
-  }
   const char* path = argc > 1 ? argv[1] : "tests/native/vectors.txt";
   std::ifstream in(path);
   if (!in) {
@@ -1023,7 +1039,7 @@ int main(int argc, char** argv) {
     test_vectors(lines);
     test_roundtrip();
   });
-  test_switch(argv[0]);
+  test_switch();
   test_paths_agree();
   std::printf("%d checks, %d failures\n", g_checks, g_failures);
   if (argc <= 2) timings();

@@ -14,6 +14,13 @@
 
 #include <cstring>
 
+// Loop unrolling hint where the compiler takes one.
+#if defined(__GNUC__) || defined(__clang__)
+#define LATKEM_UNROLL8 _Pragma("GCC unroll 8")
+#else
+#define LATKEM_UNROLL8
+#endif
+
 namespace latkem {
 namespace native {
 namespace avx2 {
@@ -475,12 +482,12 @@ template <int NG>
 inline int rej_groups(int16_t* p, int ctr, const uint64_t* s, unsigned lane) {
   __m256i v[NG];
   unsigned mask[NG];
-#pragma GCC unroll 8
+LATKEM_UNROLL8
   for (int k = 0; k < NG; ++k) {
     const uint64_t* w = s + 4 * 3 * k + lane;
     v[k] = rej_candidates(words(w, w + 4, w + 4, w + 8), mask[k]);
   }
-#pragma GCC unroll 8
+LATKEM_UNROLL8
   for (int k = 0; k < NG; ++k) ctr = rej_store_bounded(p, ctr, v[k], mask[k]);
   return ctr;
 }
@@ -672,6 +679,17 @@ void poly_tomsg(uint8_t msg[32], const Poly& poly) {
 
 namespace {
 
+// core.h's value_barrier(), this file's own copy (see avx2.h).
+inline uint32_t barrier(uint32_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+  __asm__("" : "+r"(x));
+  return x;
+#else
+  volatile uint32_t v = x;
+  return v;
+#endif
+}
+
 // All ones in the bytes with lo <= c <= hi (unsigned).
 inline __m256i in_range(__m256i c, char lo, char hi) {
   const __m256i t = _mm256_sub_epi8(c, _mm256_set1_epi8(lo));
@@ -735,7 +753,7 @@ bool hex_decode(uint8_t* out, const char* hex, size_t hexlen) {
     out[i] = uint8_t(byte);
   }
   const uint32_t any = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bad, _mm256_setzero_si256()))) ^ 0xFFFFFFFFu;
-  return value_barrier(any | bad_tail) == 0;
+  return barrier(any | bad_tail) == 0;
 }
 
 uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len) {
@@ -748,12 +766,12 @@ uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len) {
   for (; i < len; ++i) t |= uint32_t(a[i] ^ b[i]);
   // Nonzero bytes of acc become 0xFF under the comparison's complement.
   const uint32_t m = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(acc, _mm256_setzero_si256()))) ^ 0xFFFFFFFFu;
-  const uint32_t all = value_barrier((m & 0xFFu) | (m >> 8) | t) & 0xFFFFFFu;
+  const uint32_t all = barrier((m & 0xFFu) | (m >> 8) | t) & 0xFFFFFFu;
   return uint8_t((all - 1) >> 31);  // all < 2^24: only all == 0 wraps
 }
 
 void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a) {
-  const uint8_t mask = uint8_t(-int32_t(value_barrier(take_a & 1u)));
+  const uint8_t mask = uint8_t(-int32_t(barrier(take_a & 1u)));
   const __m256i vm = _mm256_set1_epi8(char(mask));
   size_t i = 0;
   for (; i + 32 <= len; i += 32) {
