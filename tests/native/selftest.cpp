@@ -599,7 +599,7 @@ bool has_vector_backend() { return std::strcmp(available_backend(0), "portable")
 
 // f() evaluated on the portable backend and on the default one.
 template <class F>
-auto portable_then_avx2(F f) -> std::pair<decltype(f()), decltype(f())> {
+auto portable_then_default(F f) -> std::pair<decltype(f()), decltype(f())> {
   set_portable(true);
   auto a = f();
   set_portable(false);
@@ -609,7 +609,7 @@ auto portable_then_avx2(F f) -> std::pair<decltype(f()), decltype(f())> {
 
 #define SAME(f, ...)                                         \
   do {                                                       \
-    const auto r_ = portable_then_avx2(f);                   \
+    const auto r_ = portable_then_default(f);                   \
     CHECK(r_.first == r_.second, __VA_ARGS__);               \
   } while (0)
 
@@ -844,7 +844,7 @@ void test_paths_agree() {
               const size_t seedlen = trial == 0 ? 32 : size_t(rng.below(300));
               const size_t coinslen = trial == 0 ? 32 : trial == 1 ? edges[rng.below(8)] : size_t(rng.below(300));
               const Bytes seed = rng.bytes(seedlen), msg = rng.bytes(32), coins = rng.bytes(coinslen);
-              const auto kg = portable_then_avx2([&] {
+              const auto kg = portable_then_default([&] {
                 Bytes pk(pk_bytes(p)), sk(sk_bytes(p));
                 const bool ok = kpke_keygen(p, seed.data(), seedlen, pk.data(), sk.data());
                 return std::make_pair(ok, cat(pk, sk));
@@ -852,7 +852,7 @@ void test_paths_agree() {
               CHECK(kg.first == kg.second, "keygen kk=%d eta1=%d seed %zu bytes", kk, eta1, seedlen);
               const Bytes pk(kg.first.second.begin(), kg.first.second.begin() + long(pk_bytes(p)));
               const Bytes sk(kg.first.second.begin() + long(pk_bytes(p)), kg.first.second.end());
-              const auto en = portable_then_avx2([&] {
+              const auto en = portable_then_default([&] {
                 Bytes ct(ct_bytes(p));
                 const bool ok = kpke_enc(p, pk.data(), msg.data(), coins.data(), coinslen, ct.data());
                 return std::make_pair(ok, ct);
