@@ -12,12 +12,17 @@ core_objects() {
   local native="$root/latkem_alg/native"
   local sources=("$native"/*.cpp "$native"/portable/*.cpp)
   local defines=() vector_flags=()
-  # The AVX2 backend on x86-64 targets only, its folder alone with the flags.
+  # The AVX2 backend on x86-64 targets only, its folder alone with the flags;
+  # the NEON backend on 64-bit Arm, where it needs none.
   case "$("$cxx" -dumpmachine)" in
     x86_64-* | amd64-*)
       sources+=("$native"/avx2/*.cpp)
       defines=(-DLATKEM_HAVE_AVX2=1)
       vector_flags=(-mavx2 -mbmi2 -mbmi)
+      ;;
+    aarch64-*)  # little-endian only
+      sources+=("$native"/neon/*.cpp)
+      defines=(-DLATKEM_HAVE_NEON=1)
       ;;
   esac
   objs=()

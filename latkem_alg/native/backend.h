@@ -2,7 +2,7 @@
 //
 // A backend is a table of functions with the contracts of the core.h
 // functions of the same names, each giving the portable result bit for bit.
-// Each backend lives in its own folder (portable/, avx2/) and defines its
+// Each backend lives in its own folder (portable/, avx2/, neon/) and defines its
 // table as a constant, so that nothing in it runs before the processor has
 // been checked.  dispatch.cpp lists the backends and picks one once per
 // process; core.cpp forwards the core.h functions to it, and kpke.cpp is
@@ -94,6 +94,9 @@ namespace portable {
 extern const Backend kBackend;
 }
 namespace avx2 {
+extern const Backend kBackend;
+}
+namespace neon {
 extern const Backend kBackend;
 }
 

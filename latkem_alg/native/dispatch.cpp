@@ -70,6 +70,9 @@ const Candidate kCandidates[] = {
 #if defined(LATKEM_HAVE_AVX2)
     {&avx2::kBackend, cpu_has_avx2},
 #endif
+#if defined(LATKEM_HAVE_NEON)
+    {&neon::kBackend, always},  // part of the base instruction set
+#endif
     {&portable::kBackend, always},
 };
 constexpr size_t kCount = sizeof kCandidates / sizeof kCandidates[0];

@@ -1,0 +1,39 @@
+// The NEON backend's table: the polynomial arithmetic of this folder, the
+// portable functions for the rest.
+#include "../portable/portable.h"
+#include "neon.h"
+
+namespace latkem {
+namespace native {
+namespace neon {
+
+extern const Backend kBackend = {
+    "neon",
+    portable::keccak_f1600,
+    poly_ntt,
+    poly_invntt_tomont,
+    polyvec_basemul_acc_montgomery,
+    poly_tomont,
+    poly_reduce,
+    poly_freeze,
+    poly_add,
+    poly_sub,
+    portable::cbd,
+    portable::rej_uniform,
+    portable::sample_matrix_entry,
+    portable::sample_matrix_and_noise,
+    portable::byte_encode,
+    portable::byte_decode,
+    portable::poly_compress,
+    portable::poly_decompress,
+    portable::poly_frommsg,
+    portable::poly_tomsg,
+    portable::hex_encode,
+    portable::hex_decode,
+    portable::ct_equal,
+    portable::ct_select,
+};
+
+}  // namespace neon
+}  // namespace native
+}  // namespace latkem
