@@ -98,7 +98,15 @@ extern const Backend kBackend;
 }
 namespace neon {
 extern const Backend kBackend;
+extern const Backend kBackendSha3;
 }
+// The NEON backend's SHA-3 variant needs the intrinsics in a function of its
+// own target: GCC gives them so; clang (up to 14 at least) only when the
+// whole build targets processors with SHA-3.
+#if defined(LATKEM_HAVE_NEON) && \
+    ((defined(__GNUC__) && !defined(__clang__)) || defined(__ARM_FEATURE_SHA3))
+#define LATKEM_HAVE_NEON_SHA3 1
+#endif
 
 // The backend in use: the first one of dispatch.cpp's list the processor
 // can run, unless another was selected (select_backend(), LATKEM_PORTABLE).

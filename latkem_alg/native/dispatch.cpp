@@ -16,6 +16,12 @@
 #endif
 #endif
 
+#if defined(LATKEM_HAVE_NEON_SHA3) && defined(__linux__)
+#include <sys/auxv.h>
+#elif defined(LATKEM_HAVE_NEON_SHA3) && defined(__APPLE__)
+#include <sys/sysctl.h>
+#endif
+
 namespace latkem {
 namespace native {
 namespace {
@@ -58,6 +64,21 @@ bool cpu_has_avx2() {
 }
 #endif
 
+#if defined(LATKEM_HAVE_NEON_SHA3)
+// The Armv8.2 SHA-3 instructions, as the OS reports them.
+bool cpu_has_sha3() {
+#if defined(__linux__)
+  return (getauxval(AT_HWCAP) & (1ul << 17)) != 0;  // HWCAP_SHA3
+#elif defined(__APPLE__)
+  int v = 0;
+  size_t n = sizeof v;
+  return sysctlbyname("hw.optional.armv8_2_sha3", &v, &n, nullptr, 0) == 0 && v != 0;
+#else
+  return false;
+#endif
+}
+#endif
+
 bool always() { return true; }
 
 struct Candidate {
@@ -69,6 +90,9 @@ struct Candidate {
 const Candidate kCandidates[] = {
 #if defined(LATKEM_HAVE_AVX2)
     {&avx2::kBackend, cpu_has_avx2},
+#endif
+#if defined(LATKEM_HAVE_NEON_SHA3)
+    {&neon::kBackendSha3, cpu_has_sha3},
 #endif
 #if defined(LATKEM_HAVE_NEON)
     {&neon::kBackend, always},  // part of the base instruction set

@@ -1,5 +1,6 @@
-// The NEON backend's table: the polynomial arithmetic of this folder, the
-// portable functions for the rest.
+// The NEON backend's tables: the polynomial arithmetic of this folder, the
+// portable functions for the rest; with the SHA-3 instructions, also the
+// two-way sampling.
 #include "../portable/portable.h"
 #include "neon.h"
 
@@ -33,6 +34,35 @@ extern const Backend kBackend = {
     portable::ct_equal,
     portable::ct_select,
 };
+
+#if defined(LATKEM_HAVE_NEON_SHA3)
+extern const Backend kBackendSha3 = {
+    "neon-sha3",
+    portable::keccak_f1600,
+    poly_ntt,
+    poly_invntt_tomont,
+    polyvec_basemul_acc_montgomery,
+    poly_tomont,
+    poly_reduce,
+    poly_freeze,
+    poly_add,
+    poly_sub,
+    portable::cbd,
+    portable::rej_uniform,
+    portable::sample_matrix_entry,
+    sample_matrix_and_noise_sha3,
+    portable::byte_encode,
+    portable::byte_decode,
+    portable::poly_compress,
+    portable::poly_decompress,
+    portable::poly_frommsg,
+    portable::poly_tomsg,
+    portable::hex_encode,
+    portable::hex_decode,
+    portable::ct_equal,
+    portable::ct_select,
+};
+#endif
 
 }  // namespace neon
 }  // namespace native

@@ -1,7 +1,9 @@
 // Internal: the NEON backend, for 64-bit Arm (little-endian), where NEON is
 // part of the base instruction set: these files need no extra flags and may
-// run on any such processor.  The polynomial arithmetic is vectorised here;
-// the table takes the portable functions for the rest.
+// run on any such processor.  The polynomial arithmetic is vectorised here,
+// and the sampling runs on a two-way Keccak with the SHA-3 instructions where
+// the processor has them (a second table, "neon-sha3"); the tables take the
+// portable functions for the rest.
 #ifndef LATKEM_NATIVE_NEON_H
 #define LATKEM_NATIVE_NEON_H
 
@@ -24,6 +26,13 @@ void poly_reduce(Poly& p);
 void poly_freeze(Poly& p);
 void poly_add(Poly& r, const Poly& a, const Poly& b);
 void poly_sub(Poly& r, const Poly& a, const Poly& b);
+
+#if defined(LATKEM_HAVE_NEON_SHA3)
+// For processors with the SHA-3 instructions: the streams two at a time on
+// a two-way Keccak.
+bool sample_matrix_and_noise_sha3(Poly* m, const uint8_t rho[32], int kk, bool transpose, Poly* noise,
+                                  const int* eta, int count, const uint8_t* seed, size_t seedlen);
+#endif
 
 }  // namespace neon
 }  // namespace native
