@@ -1,6 +1,7 @@
 // Internal: the NEON backend, for 64-bit Arm (little-endian), where NEON is
 // part of the base instruction set: these files need no extra flags and may
-// run on any such processor.  The polynomial arithmetic is vectorised here,
+// run on any such processor.  The polynomial arithmetic, the noise sampler,
+// compression and the message encoding are vectorised here,
 // and the sampling runs on a two-way Keccak with the SHA-3 instructions where
 // the processor has them (a second table, "neon-sha3"); the tables take the
 // portable functions for the rest.
@@ -26,6 +27,13 @@ void poly_reduce(Poly& p);
 void poly_freeze(Poly& p);
 void poly_add(Poly& r, const Poly& a, const Poly& b);
 void poly_sub(Poly& r, const Poly& a, const Poly& b);
+
+// eta = 2 or 3 only; returns true.
+bool cbd(Poly& p, const uint8_t* buf, int eta);
+void poly_compress(Poly& p, int d);
+void poly_decompress(Poly& p, int d);
+void poly_frommsg(Poly& p, const uint8_t msg[32]);
+void poly_tomsg(uint8_t msg[32], const Poly& p);
 
 #if defined(LATKEM_HAVE_NEON_SHA3)
 // For processors with the SHA-3 instructions: the streams two at a time on
