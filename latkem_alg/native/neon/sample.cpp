@@ -12,6 +12,11 @@ namespace native {
 namespace neon {
 namespace {
 
+// Vector constants are loaded from arrays (brace initialisers of vector types
+// are not portable between compilers).
+const uint8_t kSpread[16] = {0, 1, 2, 255, 3, 4, 5, 255, 6, 7, 8, 255, 9, 10, 11, 255};
+const uint16_t kBits[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+
 // eta = 2: byte k holds coefficients 2k and 2k+1, each the difference of two
 // 2-bit popcounts.
 void cbd2(int16_t* p, const uint8_t* buf) {
@@ -35,7 +40,7 @@ void cbd2(int16_t* p, const uint8_t* buf) {
 // eta = 3: each 3 bytes hold four coefficients from 6-bit fields; 12 bytes
 // are spread over four 32-bit lanes and make 16 coefficients.
 void cbd3(int16_t* p, const uint8_t* buf) {
-  const uint8x16_t spread = {0, 1, 2, 255, 3, 4, 5, 255, 6, 7, 8, 255, 9, 10, 11, 255};
+  const uint8x16_t spread = vld1q_u8(kSpread);
   // The last group reads the 16 bytes ending at the end of the input.
   const uint8x16_t spread_last = vaddq_u8(spread, vdupq_n_u8(4));
   const uint32x4_t m249 = vdupq_n_u32(0x249249), m7 = vdupq_n_u32(7);
@@ -110,7 +115,7 @@ void poly_decompress(Poly& poly, int d) {
 
 // Bit i of the message, least significant first, to 1665 * bit.
 void poly_frommsg(Poly& p, const uint8_t msg[32]) {
-  const uint16x8_t bits = {1, 2, 4, 8, 16, 32, 64, 128};
+  const uint16x8_t bits = vld1q_u16(kBits);
   const uint16x8_t h = vdupq_n_u16((kQ + 1) / 2);
   for (int i = 0; i < kSymBytes; ++i) {
     const uint16x8_t x = vdupq_n_u16(msg[i]);
@@ -122,7 +127,7 @@ void poly_frommsg(Poly& p, const uint8_t msg[32]) {
 // Bit 1 exactly for 833 <= x <= 2496 (x in [0, q)); the masks of eight
 // coefficients weighted by their bits and summed make a byte.
 void poly_tomsg(uint8_t msg[32], const Poly& p) {
-  const uint16x8_t bits = {1, 2, 4, 8, 16, 32, 64, 128};
+  const uint16x8_t bits = vld1q_u16(kBits);
   const int16x8_t lo = vdupq_n_s16(832), hi = vdupq_n_s16(2497);
   for (int i = 0; i < kSymBytes; ++i) {
     const int16x8_t x = vld1q_s16(p.c + 8 * i);
