@@ -1,10 +1,10 @@
 // Internal: the NEON backend, for 64-bit Arm (little-endian), where NEON is
 // part of the base instruction set: these files need no extra flags and may
 // run on any such processor.  The polynomial arithmetic, the noise sampler,
-// compression and the message encoding are vectorised here,
-// and the sampling runs on a two-way Keccak with the SHA-3 instructions where
-// the processor has them (a second table, "neon-sha3"); the tables take the
-// portable functions for the rest.
+// the 12-bit packing, compression and the message encoding are vectorised
+// here, and the sampling runs on a two-way Keccak with the SHA-3 instructions
+// where the processor has them (a second table, "neon-sha3"); the tables take
+// the portable functions for the rest.
 #ifndef LATKEM_NATIVE_NEON_H
 #define LATKEM_NATIVE_NEON_H
 
@@ -30,6 +30,8 @@ void poly_sub(Poly& r, const Poly& a, const Poly& b);
 
 // eta = 2 or 3 only; returns true.
 bool cbd(Poly& p, const uint8_t* buf, int eta);
+void byte_encode(uint8_t* out, const int16_t* a, int d);
+void byte_decode(int16_t* a, const uint8_t* in, int d);
 void poly_compress(Poly& p, int d);
 void poly_decompress(Poly& p, int d);
 void poly_frommsg(Poly& p, const uint8_t msg[32]);

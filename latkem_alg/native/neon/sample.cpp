@@ -1,6 +1,7 @@
-// NEON versions of the noise sampler (CBD, eta = 2 and 3), compression and
-// the message encoding.  Secret data meets arithmetic, comparisons producing
+// NEON versions of the noise sampler (CBD, eta = 2 and 3), the 12-bit
+// packing, compression and the message encoding.  Secret data meets arithmetic, comparisons producing
 // masks and fixed shuffles only.
+#include "../portable/portable.h"
 #include "neon.h"
 
 #include <arm_neon.h>
@@ -75,6 +76,34 @@ bool cbd(Poly& p, const uint8_t* buf, int eta) {
   if (eta == 2) cbd2(p.c, buf);
   else cbd3(p.c, buf);
   return true;
+}
+
+// 12 bits: 24 bytes hold 16 coefficients, byte triples split by the
+// structured loads and stores.  Other widths are portable.
+void byte_encode(uint8_t* out, const int16_t* a, int d) {
+  if (d != 12) return portable::byte_encode(out, a, d);
+  const uint16x8_t m = vdupq_n_u16(0xFFF);
+  for (int i = 0; i < kN; i += 16) {
+    const uint16x8x2_t v = vld2q_u16(reinterpret_cast<const uint16_t*>(a + i));
+    const uint16x8_t x = vandq_u16(v.val[0], m), y = vandq_u16(v.val[1], m);
+    uint8x8x3_t b;
+    b.val[0] = vmovn_u16(x);
+    b.val[1] = vmovn_u16(vorrq_u16(vshrq_n_u16(x, 8), vshlq_n_u16(y, 4)));
+    b.val[2] = vmovn_u16(vshrq_n_u16(y, 4));
+    vst3_u8(out + 3 * (i / 2), b);
+  }
+}
+
+void byte_decode(int16_t* a, const uint8_t* in, int d) {
+  if (d != 12) return portable::byte_decode(a, in, d);
+  const uint8x8_t m = vdup_n_u8(0x0F);
+  for (int i = 0; i < kN; i += 16) {
+    const uint8x8x3_t b = vld3_u8(in + 3 * (i / 2));
+    uint16x8x2_t v;
+    v.val[0] = vorrq_u16(vmovl_u8(b.val[0]), vshlq_n_u16(vmovl_u8(vand_u8(b.val[1], m)), 8));
+    v.val[1] = vorrq_u16(vmovl_u8(vshr_n_u8(b.val[1], 4)), vshlq_n_u16(vmovl_u8(b.val[2]), 4));
+    vst2q_u16(reinterpret_cast<uint16_t*>(a + i), v);
+  }
 }
 
 // compress: an estimate y of round(2^d x / q) from x * 2^15 / q (a 16-bit
