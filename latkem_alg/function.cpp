@@ -326,7 +326,7 @@ PyObject* get_reads(PyObject* self, void*) {
 
 // Which native core the process runs: "avx2" or "portable".
 PyObject* get_core(PyObject*, void*) {
-  return PyUnicode_FromString(native::using_avx2() ? "avx2" : "portable");
+  return PyUnicode_FromString(native::backend_name());
 }
 
 PyGetSetDef function_getset[] = {

@@ -62,7 +62,7 @@ def run(portable):
 def test_portable_and_vector_cores_agree():
     vector, portable = run(False), run(True)
     assert portable[0] == "portable"
-    if vector[0] != "avx2":
+    if vector[0] == "portable":
         pytest.skip("this processor has no vector core")
     assert len(vector) == len(portable) == 46
     for a, b in zip(vector[1:], portable[1:]):

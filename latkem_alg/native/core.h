@@ -11,9 +11,9 @@
 // keeps the same rules: secrets meet only arithmetic, comparisons producing
 // masks, blends and fixed shuffles.
 //
-// Each function below runs either portable C++ or, on processors with AVX2
-// and BMI2, vectorised code from the *_avx2.cpp files (avx2.h); see
-// set_portable().  The results are identical bit for bit.
+// Each function below runs on one of the core's backends: portable C++, or
+// vectorised code for the processor (backend.h), chosen once per process and
+// switchable with select_backend().  The results are identical bit for bit.
 //
 // Polynomials are int16_t[256].  Coefficient conventions are stated per
 // function; "[0,q)" means fully reduced, "|x| < q" means signed and bounded.
@@ -32,18 +32,30 @@ namespace latkem {
 namespace native {
 
 // ---------------------------------------------------------------------------
-// Code paths.  On x86-64 processors with AVX2 and BMI2 (and an OS that saves
-// the YMM registers) the functions below run vectorised code; elsewhere, or
-// when forced, the portable code.  Both give identical results.  The choice is
-// made per call, so it may be switched at any time between calls.
+// Backends.  By default the fastest one this processor runs ("avx2" on x86-64
+// processors with AVX2 and BMI2, and an OS that saves the YMM registers);
+// "portable" everywhere.  The environment variable LATKEM_PORTABLE=1, read
+// once at the first use of the core, selects the portable one.  Selecting
+// affects calls made from then on, in every thread.
 
-// True if this processor and OS can run the AVX2 code.
+// The name of the backend in use.
+const char* backend_name();
+// The names of the backends this build has and this processor runs, the
+// default first and "portable" last; null for i past the end.
+const char* available_backend(size_t i);
+// True if available_backend() lists the name.
+bool backend_available(const char* name);
+// Selects the named backend; false (and nothing changed) if not available.
+bool select_backend(const char* name);
+// Makes the choice of the first use again, LATKEM_PORTABLE included.
+void select_default_backend();
+
+// The same for the x86-64 vector backend: avx2_available() is
+// backend_available("avx2"); set_portable(true) selects the portable backend
+// and set_portable(false) the default; using_avx2() is true while "avx2" is
+// in use.
 bool avx2_available();
-// on = true forces the portable code; false returns to the AVX2 code where
-// available.  The environment variable LATKEM_PORTABLE=1, read once at the
-// first use of the core, has the same effect as set_portable(true).
 void set_portable(bool on);
-// True if calls made now run the AVX2 code.
 bool using_avx2();
 
 constexpr int kN = 256;

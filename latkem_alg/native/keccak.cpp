@@ -1,7 +1,6 @@
 // Keccak-f[1600] permutation and the SHA-3 / SHAKE sponges (FIPS 202).
-#include "avx2.h"
+#include "backend.h"
 #include "core.h"
-#include "keccak_perm.h"
 
 #include <cstring>
 
@@ -33,13 +32,9 @@ inline void store64(uint8_t* p, uint64_t v) {
 
 }  // namespace
 
-// Lane (x, y) lives in state[x + 5*y].  The rounds are in keccak_perm.h,
-// shared with keccak_avx2.cpp, which compiles them with BMI1/BMI2 (and-not,
-// rotate without a copy) and runs where available.
-void keccak_f1600(uint64_t state[25]) {
-  LATKEM_DISPATCH(keccak_f1600(state));
-  keccak_permute(state);
-}
+// Lane (x, y) lives in state[x + 5*y].  The permutation is the backend's
+// (the rounds are in keccak_perm.h, compiled by each backend with its flags).
+void keccak_f1600(uint64_t state[25]) { backend().keccak_f1600(state); }
 
 Sponge::Sponge(unsigned rate_bytes, uint8_t domain_pad)
     : rate_(rate_bytes), pos_(0), pad_(domain_pad), squeezing_(false) {

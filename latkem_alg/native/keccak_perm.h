@@ -1,6 +1,6 @@
-// Internal: the Keccak-f[1600] rounds on one state, included by keccak.cpp
-// and by keccak_avx2.cpp, each compiling its own copy with its own flags
-// (hence the unnamed namespace).
+// Internal: the Keccak-f[1600] rounds on one state, included by the backends'
+// keccak.cpp, each compiling its own copy with its own flags (hence the
+// unnamed namespace).
 #ifndef LATKEM_NATIVE_KECCAK_PERM_H
 #define LATKEM_NATIVE_KECCAK_PERM_H
 

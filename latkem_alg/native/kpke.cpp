@@ -1,6 +1,7 @@
 // The CPA-secure public-key encryption: key generation, encryption and
-// decryption on raw bytes, for ranks 2..4.
-#include "avx2.h"
+// decryption on raw bytes, for ranks 2..4, written once over the backend in
+// use (one table load per call).
+#include "backend.h"
 #include "core.h"
 
 #include <cstring>
@@ -9,22 +10,11 @@ namespace latkem {
 namespace native {
 namespace {
 
-// Row i of A (transpose = false) or column i of A (transpose = true), i.e.
-// out[j] = A[i][j] or out[j] = A[j][i].
-bool sample_matrix_line(Poly* out, const uint8_t rho[32], int kk, int i, bool transpose) {
-  for (int j = 0; j < kk; ++j) {
-    const bool ok = transpose ? sample_matrix_entry(out[j], rho, uint8_t(j), uint8_t(i))
-                              : sample_matrix_entry(out[j], rho, uint8_t(i), uint8_t(j));
-    if (!ok) return false;
-  }
-  return true;
-}
-
 // 12-bit decode of stored NTT-domain vectors; values up to 4095 are reduced
 // mod q so that they are valid base-multiplication operands.
-void decode_reduce12(Poly& p, const uint8_t* in) {
-  byte_decode(p.c, in, 12);
-  poly_freeze(p);
+void decode_reduce12(const Backend& be, Poly& p, const uint8_t* in) {
+  be.byte_decode(p.c, in, 12);
+  be.poly_freeze(p);
 }
 
 }  // namespace
@@ -36,35 +26,35 @@ bool params_valid(const Params& p) {
 
 bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* pk, uint8_t* sk) {
   if (!params_valid(p)) return false;
-  LATKEM_DISPATCH(kpke_keygen(p, seed, seedlen, pk, sk));
+  const Backend& be = backend();
   const int kk = p.kk;
   uint8_t rho_sigma[64];
   sha3_512(seed, seedlen, rho_sigma);
   const uint8_t* rho = rho_sigma;
   const uint8_t* sigma = rho_sigma + 32;
 
-  Poly s[kMaxRank], e[kMaxRank], row[kMaxRank], t;
-  uint8_t nonce = 0;
-  for (int i = 0; i < kk; ++i) sample_noise(s[i], sigma, 32, nonce++, p.eta1);
-  for (int i = 0; i < kk; ++i) sample_noise(e[i], sigma, 32, nonce++, p.eta1);
-  for (int i = 0; i < kk; ++i) {
-    poly_ntt(s[i]);
-    poly_ntt(e[i]);
-  }
+  // s[0..kk) then e[0..kk), nonces 0 .. 2kk-1.
+  Poly se[2 * kMaxRank], a[kMaxRank * kMaxRank];
+  int eta[2 * kMaxRank] = {};
+  for (int i = 0; i < 2 * kk; ++i) eta[i] = p.eta1;
+  if (!be.sample_matrix_and_noise(a, rho, kk, false, se, eta, 2 * kk, sigma, 32)) return false;
+  for (int i = 0; i < 2 * kk; ++i) be.poly_ntt(se[i]);
+  Poly* s = se;
+  const Poly* e = se + kk;
 
   for (int i = 0; i < kk; ++i) {
-    if (!sample_matrix_line(row, rho, kk, i, false)) return false;
-    polyvec_basemul_acc_montgomery(t, row, s, kk);
-    poly_tomont(t);
-    poly_add(t, t, e[i]);
-    poly_freeze(t);
-    byte_encode(pk + kPolyBytes * i, t.c, 12);
+    Poly t;
+    be.polyvec_basemul_acc_montgomery(t, a + kk * i, s, kk);
+    be.poly_tomont(t);
+    be.poly_add(t, t, e[i]);
+    be.poly_freeze(t);
+    be.byte_encode(pk + kPolyBytes * i, t.c, 12);
   }
   std::memcpy(pk + kPolyBytes * kk, rho, kSymBytes);
 
   for (int i = 0; i < kk; ++i) {
-    poly_freeze(s[i]);
-    byte_encode(sk + kPolyBytes * i, s[i].c, 12);
+    be.poly_freeze(s[i]);
+    be.byte_encode(sk + kPolyBytes * i, s[i].c, 12);
   }
   return true;
 }
@@ -72,68 +62,65 @@ bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* 
 bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const uint8_t* coins,
               size_t coinslen, uint8_t* ct) {
   if (!params_valid(p)) return false;
-  LATKEM_DISPATCH(kpke_enc(p, pk, msg, coins, coinslen, ct));
+  const Backend& be = backend();
   const int kk = p.kk;
   const uint8_t* rho = pk + kPolyBytes * kk;
 
-  Poly t_hat[kMaxRank], r[kMaxRank], col[kMaxRank], u, v, e, m;
-  for (int i = 0; i < kk; ++i) decode_reduce12(t_hat[i], pk + kPolyBytes * i);
-
-  uint8_t nonce = 0;
-  for (int i = 0; i < kk; ++i) {
-    sample_noise(r[i], coins, coinslen, nonce++, p.eta1);
-    poly_ntt(r[i]);
-  }
+  // r[0..kk) (eta1), e1[0..kk) (eta2), e2 (eta2), nonces 0 .. 2kk.
+  Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
+  int eta[2 * kMaxRank + 1] = {};
+  for (int i = 0; i < 2 * kk + 1; ++i) eta[i] = i < kk ? p.eta1 : p.eta2;
+  if (!be.sample_matrix_and_noise(at, rho, kk, true, noise, eta, 2 * kk + 1, coins, coinslen))
+    return false;
+  Poly* r = noise;
+  const Poly* e1 = noise + kk;
+  const Poly& e2 = noise[2 * kk];
+  for (int i = 0; i < kk; ++i) be.poly_ntt(r[i]);
 
   uint8_t* out = ct;
   for (int i = 0; i < kk; ++i) {
-    if (!sample_matrix_line(col, rho, kk, i, true)) return false;
-    polyvec_basemul_acc_montgomery(u, col, r, kk);
-    poly_invntt_tomont(u);
-    sample_noise(e, coins, coinslen, nonce++, p.eta2);
-    poly_add(u, u, e);
-    poly_freeze(u);
-    poly_compress(u, p.du);
-    byte_encode(out, u.c, p.du);
+    Poly u;
+    be.polyvec_basemul_acc_montgomery(u, at + kk * i, r, kk);
+    be.poly_invntt_tomont(u);
+    be.poly_add(u, u, e1[i]);
+    be.poly_freeze(u);
+    be.poly_compress(u, p.du);
+    be.byte_encode(out, u.c, p.du);
     out += 32 * p.du;
   }
 
-  polyvec_basemul_acc_montgomery(v, t_hat, r, kk);
-  poly_invntt_tomont(v);
-  sample_noise(e, coins, coinslen, nonce++, p.eta2);
-  poly_frommsg(m, msg);
-  poly_add(v, v, e);
-  poly_add(v, v, m);
-  poly_freeze(v);
-  poly_compress(v, p.dv);
-  byte_encode(out, v.c, p.dv);
+  Poly t_hat[kMaxRank], v, m;
+  for (int i = 0; i < kk; ++i) decode_reduce12(be, t_hat[i], pk + kPolyBytes * i);
+  be.polyvec_basemul_acc_montgomery(v, t_hat, r, kk);
+  be.poly_invntt_tomont(v);
+  be.poly_frommsg(m, msg);
+  be.poly_add(v, v, e2);
+  be.poly_add(v, v, m);
+  be.poly_freeze(v);
+  be.poly_compress(v, p.dv);
+  be.byte_encode(out, v.c, p.dv);
   return true;
 }
 
 bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]) {
   if (!params_valid(p)) return false;
-#if LATKEM_X86
-  if (using_avx2()) {
-    avx2::kpke_dec(p, ct, sk, msg);
-    return true;
-  }
-#endif
+  const Backend& be = backend();
   const int kk = p.kk;
   Poly u[kMaxRank], s_hat[kMaxRank], w, v;
   for (int i = 0; i < kk; ++i) {
-    byte_decode(u[i].c, ct + 32 * p.du * i, p.du);
-    poly_decompress(u[i], p.du);
-    poly_ntt(u[i]);
-    decode_reduce12(s_hat[i], sk + kPolyBytes * i);
+    be.byte_decode(u[i].c, ct + 32 * p.du * i, p.du);
+    be.poly_decompress(u[i], p.du);
+    be.poly_ntt(u[i]);
+    decode_reduce12(be, s_hat[i], sk + kPolyBytes * i);
   }
-  byte_decode(v.c, ct + 32 * p.du * kk, p.dv);
-  poly_decompress(v, p.dv);
+  be.byte_decode(v.c, ct + 32 * p.du * kk, p.dv);
+  be.poly_decompress(v, p.dv);
 
-  polyvec_basemul_acc_montgomery(w, s_hat, u, kk);
-  poly_invntt_tomont(w);
-  poly_sub(w, v, w);
-  poly_freeze(w);
-  poly_tomsg(msg, w);
+  be.polyvec_basemul_acc_montgomery(w, s_hat, u, kk);
+  be.poly_invntt_tomont(w);
+  be.poly_sub(w, v, w);
+  be.poly_freeze(w);
+  be.poly_tomsg(msg, w);
   return true;
 }
 

@@ -17,11 +17,17 @@
 #include <string>
 #include <vector>
 
-#include "../../latkem_alg/native/avx2.h"
+#include "../../latkem_alg/native/backend.h"
 #include "../../latkem_alg/native/core.h"
+#if defined(LATKEM_HAVE_AVX2)
+#include "../../latkem_alg/native/avx2/avx2.h"
+#endif
 
-#if LATKEM_X86
+#if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
+#define SELFTEST_TSC 1
+#else
+#define SELFTEST_TSC 0
 #endif
 
 using namespace latkem::native;
@@ -32,8 +38,7 @@ namespace {
 int g_failures = 0;
 int g_checks = 0;
 const char* g_path = "";  // code path the running test is on
-bool g_run_portable = true;  // which cores the checks run on (--core)
-bool g_run_avx2 = true;
+std::string g_only;  // the one core the checks run on (--core=NAME), else all
 
 #define CHECK(cond, ...)                                   \
   do {                                                     \
@@ -581,29 +586,27 @@ void test_roundtrip() {
 }
 
 // ---------------------------------------------------------------------------
-// The two code paths: switching, and bit-for-bit agreement on random input.
+// The backends: switching, and bit-for-bit agreement on random input.
 
-// Runs f on the portable path and, where the processor has it, on the AVX2
-// path, naming the path in failure messages.
+// Runs f on every backend this processor runs, naming it in failure messages.
 template <class F>
 void on_each_path(F f) {
-  if (g_run_portable) {
-    set_portable(true);
-    g_path = "portable";
-    f();
-  }
-  if (g_run_avx2 && avx2_available()) {
-    set_portable(false);
-    g_path = "avx2";
+  for (size_t b = 0; available_backend(b) != nullptr; ++b) {
+    if (!g_only.empty() && g_only != available_backend(b)) continue;
+    select_backend(available_backend(b));
+    g_path = available_backend(b);
     f();
   }
   set_portable(false);
   g_path = "";
 }
 
-// f() evaluated on the portable path and on the AVX2 path.
+// True if this processor runs a backend besides the portable one.
+bool has_vector_backend() { return std::strcmp(available_backend(0), "portable") != 0; }
+
+// f() evaluated on the portable backend and on the default one.
 template <class F>
-auto portable_then_avx2(F f) -> std::pair<decltype(f()), decltype(f())> {
+auto portable_then_default(F f) -> std::pair<decltype(f()), decltype(f())> {
   set_portable(true);
   auto a = f();
   set_portable(false);
@@ -613,7 +616,7 @@ auto portable_then_avx2(F f) -> std::pair<decltype(f()), decltype(f())> {
 
 #define SAME(f, ...)                                         \
   do {                                                       \
-    const auto r_ = portable_then_avx2(f);                   \
+    const auto r_ = portable_then_default(f);                   \
     CHECK(r_.first == r_.second, __VA_ARGS__);               \
   } while (0)
 
@@ -627,19 +630,47 @@ Poly random_poly(Rng& rng, int lo, int hi) {
   return p;
 }
 
+void set_env(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value);
+#else
+  setenv(name, value, 1);
+#endif
+}
+
 void test_switch() {
+  const std::string fastest = available_backend(0);
+  size_t n = 0;
+  while (available_backend(n) != nullptr) ++n;
+  CHECK(std::string(available_backend(n - 1)) == "portable", "portable backend not listed last");
+  CHECK(backend_available("portable") && !backend_available("none"), "backend_available");
+  CHECK(avx2_available() == backend_available("avx2"), "avx2_available");
+  CHECK(!select_backend("none") && backend_name() == fastest, "unknown backend selected");
+  for (size_t b = 0; b < n; ++b) {
+    CHECK(select_backend(available_backend(b)) && backend_name() == std::string(available_backend(b)),
+          "selecting %s", available_backend(b));
+    CHECK(using_avx2() == (std::string(backend_name()) == "avx2"), "using_avx2 on %s", backend_name());
+  }
   set_portable(true);
-  CHECK(!using_avx2(), "set_portable(true) leaves the AVX2 path on");
+  CHECK(std::string(backend_name()) == "portable", "set_portable(true) leaves %s on", backend_name());
   set_portable(false);
-  CHECK(using_avx2() == avx2_available(), "set_portable(false) does not restore the default");
+  CHECK(backend_name() == fastest, "set_portable(false) does not restore the default");
+  // The environment variable, as read at the first use of the core.
+  set_env("LATKEM_PORTABLE", "1");
+  select_default_backend();
+  CHECK(std::string(backend_name()) == "portable", "LATKEM_PORTABLE=1 not honoured");
+  set_env("LATKEM_PORTABLE", "0");
+  select_default_backend();
+  CHECK(backend_name() == fastest, "LATKEM_PORTABLE=0 not honoured");
 }
 
 void test_paths_agree() {
-  if (!avx2_available()) {
-    std::printf("no AVX2 on this machine: path comparison skipped\n");
+  if (!has_vector_backend()) {
+    std::printf("only the portable backend on this machine: backend comparison skipped\n");
     return;
   }
-  g_path = "portable vs avx2";
+  set_portable(false);
+  g_path = available_backend(0);
   Rng rng(8);
 
   // Keccak: the permutation, the sponges over lengths around the rates, and
@@ -657,8 +688,8 @@ void test_paths_agree() {
     SAME([&] { Bytes o(outlen); shake128(in.data(), len, o.data(), outlen); return o; }, "shake128 len %zu", len);
     SAME([&] { Bytes o(outlen); shake256(in.data(), len, o.data(), outlen); return o; }, "shake256 len %zu", len);
   }
-#if LATKEM_X86
-  for (size_t plen = 0; plen < 420; plen += 1 + plen / 6) {
+#if defined(LATKEM_HAVE_AVX2)
+  for (size_t plen = 0; avx2_available() && plen < 420; plen += 1 + plen / 6) {
     for (const unsigned rate : {136u, 168u}) {
       const size_t sl = 1 + size_t(rng.below(3));
       const Bytes prefix = rng.bytes(plen), suffix = rng.bytes(4 * sl);
@@ -820,7 +851,7 @@ void test_paths_agree() {
               const size_t seedlen = trial == 0 ? 32 : size_t(rng.below(300));
               const size_t coinslen = trial == 0 ? 32 : trial == 1 ? edges[rng.below(8)] : size_t(rng.below(300));
               const Bytes seed = rng.bytes(seedlen), msg = rng.bytes(32), coins = rng.bytes(coinslen);
-              const auto kg = portable_then_avx2([&] {
+              const auto kg = portable_then_default([&] {
                 Bytes pk(pk_bytes(p)), sk(sk_bytes(p));
                 const bool ok = kpke_keygen(p, seed.data(), seedlen, pk.data(), sk.data());
                 return std::make_pair(ok, cat(pk, sk));
@@ -828,7 +859,7 @@ void test_paths_agree() {
               CHECK(kg.first == kg.second, "keygen kk=%d eta1=%d seed %zu bytes", kk, eta1, seedlen);
               const Bytes pk(kg.first.second.begin(), kg.first.second.begin() + long(pk_bytes(p)));
               const Bytes sk(kg.first.second.begin() + long(pk_bytes(p)), kg.first.second.end());
-              const auto en = portable_then_avx2([&] {
+              const auto en = portable_then_default([&] {
                 Bytes ct(ct_bytes(p));
                 const bool ok = kpke_enc(p, pk.data(), msg.data(), coins.data(), coinslen, ct.data());
                 return std::make_pair(ok, ct);
@@ -860,13 +891,13 @@ template <class F>
 Cost measure(int iters, F f) {
   Cost best = {1e300, 1e300};
   for (int batch = 0; batch < 7; ++batch) {
-#if LATKEM_X86
+#if SELFTEST_TSC
     const uint64_t c0 = __rdtsc();
 #endif
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < iters; ++i) f(i);
     const auto t1 = std::chrono::steady_clock::now();
-#if LATKEM_X86
+#if SELFTEST_TSC
     const double cyc = double(__rdtsc() - c0) / iters;
 #else
     const double cyc = 0;
@@ -883,7 +914,7 @@ void report(const char* name, int iters, F f) {
   set_portable(true);
   const Cost a = measure(iters, f);
   std::printf("  %-34s %9.0f %9.0f", name, a.cycles, a.ns);
-  if (avx2_available()) {
+  if (has_vector_backend()) {
     set_portable(false);
     const Cost b = measure(iters, f);
     std::printf("   %9.0f %9.0f   x%.1f", b.cycles, b.ns, a.cycles / b.cycles);
@@ -894,13 +925,13 @@ void report(const char* name, int iters, F f) {
 
 void timings() {
   std::printf("timings: cycles (time-stamp counter) and ns per call, best of 7 batches\n");
-  std::printf("  %-34s %9s %9s   %9s %9s\n", "", "portable", "ns", "avx2", "ns");
+  std::printf("  %-34s %9s %9s   %9s %9s\n", "", "portable", "ns", available_backend(0), "ns");
   Rng rng(7);
   Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32), big = rng.bytes(2048);
   const int n = 2000, m = 20000;
   uint64_t st[25] = {0};
   report("keccak-f[1600]", m, [&](int) { keccak_f1600(st); });
-#if LATKEM_X86
+#if defined(LATKEM_HAVE_AVX2)
   if (avx2_available()) {
     alignas(32) uint64_t st4[100] = {0};
     const Cost c = measure(m, [&](int) { avx2::keccakx4_f1600(st4); });
@@ -993,18 +1024,16 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a.rfind("--expect-core=", 0) == 0) {
       // The first use of the core in this process: LATKEM_PORTABLE decides.
-      const std::string core = using_avx2() ? "avx2" : "portable";
+      const std::string core = backend_name();
       const bool ok = core == a.substr(14);
       std::printf("started on the %s core%s\n", core.c_str(), ok ? "" : ": FAIL");
       return ok ? 0 : 1;
-    } else if (a == "--core=portable") {
-      g_run_avx2 = false;
-    } else if (a == "--core=avx2") {
-      if (!avx2_available()) {
-        std::printf("no AVX2 on this machine: skipped\n");
+    } else if (a.rfind("--core=", 0) == 0) {
+      g_only = a.substr(7);
+      if (!backend_available(g_only.c_str())) {
+        std::printf("no %s core on this machine: skipped\n", g_only.c_str());
         return 77;
       }
-      g_run_portable = false;
     } else if (a == "--timings") {
       with_timings = true;
     } else if (a.rfind("--", 0) == 0) {
@@ -1042,7 +1071,7 @@ int main(int argc, char** argv) {
     test_roundtrip();
   });
   test_switch();
-  if (g_run_avx2) test_paths_agree();
+  if (g_only != "portable") test_paths_agree();
   std::printf("%d checks, %d failures\n", g_checks, g_failures);
   if (with_timings) timings();
   return g_failures == 0 ? 0 : 1;

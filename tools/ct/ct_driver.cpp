@@ -6,8 +6,8 @@
 // move depends on uninitialised value", "Use of uninitialised value of size").
 // The driver runs key generation, encryption and decryption, then the KEM
 // steps as the module's native paths do them (kem.cpp: native_CCA_Enc and
-// native_CCA_Dec), for every supported parameter set and, where the
-// processor has it, on both the portable and the AVX2 code.
+// native_CCA_Dec), for every supported parameter set and on every backend
+// this processor runs (portable, and AVX2 where the processor has it).
 //
 // Only public values are made defined again, each at the point where it
 // becomes public:
@@ -39,9 +39,7 @@ namespace {
 void secret(const void* p, size_t n) { VALGRIND_MAKE_MEM_UNDEFINED(p, n); }
 void declassify(const void* p, size_t n) { VALGRIND_MAKE_MEM_DEFINED(p, n); }
 
-const char* path_name() {
-  return using_avx2() ? "AVX2" : "portable";
-}
+const char* path_name() { return backend_name(); }
 
 int failures = 0;
 
@@ -241,9 +239,9 @@ int canary() {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "canary") == 0) return canary();
   const Params sets[] = {{2, 3, 2, 10, 4}, {3, 2, 2, 10, 4}, {4, 2, 2, 11, 5}};
-  const int paths = avx2_available() ? 2 : 1;
-  for (int path = 0; path < paths; ++path) {
-    set_portable(path == 0);
+  int paths = 0;
+  for (const char* name; (name = available_backend(size_t(paths))) != nullptr; ++paths) {
+    select_backend(name);
     for (const Params& p : sets)
       for (uint32_t salt = 0; salt < 2; ++salt) run(p, salt + 17 * uint32_t(p.kk));
     std::printf("ct: %s code, %d parameter sets checked\n", path_name(), 3);

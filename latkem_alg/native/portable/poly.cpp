@@ -1,8 +1,9 @@
 // Arithmetic mod q = 3329, the NTT over Z_q[X]/(X^256 + 1), sampling,
-// packing and compression.  Portable scalar code; each function hands over to
-// its AVX2 version when that is in use.
-#include "avx2.h"
-#include "core.h"
+// packing and compression: the portable backend's functions (namespace
+// portable) and the scalar helpers of core.h.
+#include "../backend.h"
+#include "../core.h"
+#include "portable.h"
 
 #include <cstring>
 
@@ -50,6 +51,7 @@ int16_t freeze(int16_t a) {
 // ---------------------------------------------------------------------------
 // NTT.
 
+namespace portable {
 namespace {
 
 // fqmul() and barrett_reduce() as products of 16-bit values keeping the high
@@ -104,7 +106,6 @@ inline void invntt_layer(int16_t* r, int& k) {
 }  // namespace
 
 void poly_ntt(Poly& p) {
-  LATKEM_DISPATCH(poly_ntt(p.c));
   int k = 1;
   ntt_layer<128>(p.c, k);
   ntt_layer<64>(p.c, k);
@@ -113,11 +114,10 @@ void poly_ntt(Poly& p) {
   ntt_layer<8>(p.c, k);
   ntt_layer<4>(p.c, k);
   ntt_layer<2>(p.c, k);
-  poly_reduce(p);
+  portable::poly_reduce(p);
 }
 
 void poly_invntt_tomont(Poly& p) {
-  LATKEM_DISPATCH(poly_invntt_tomont(p.c));
   int k = 127;
   invntt_layer<2>(p.c, k);
   invntt_layer<4>(p.c, k);
@@ -128,10 +128,6 @@ void poly_invntt_tomont(Poly& p) {
   invntt_layer<128>(p.c, k);
   const int16_t sq = mullo16(kInvNttScale, kQInv);
   for (int j = 0; j < kN; ++j) p.c[j] = fqmul_q(p.c[j], kInvNttScale, sq);
-}
-
-void poly_basemul_montgomery(Poly& r, const Poly& a, const Poly& b) {
-  polyvec_basemul_acc_montgomery(r, &a, &b, 1);
 }
 
 namespace {
@@ -161,7 +157,6 @@ void basemul_acc(Poly& r, const Poly* a, const Poly* b) {
 }  // namespace
 
 void polyvec_basemul_acc_montgomery(Poly& r, const Poly* a, const Poly* b, int kk) {
-  LATKEM_DISPATCH(polyvec_basemul_acc_montgomery(r.c, a, b, kk));
   switch (kk) {
     case 1: basemul_acc<1>(r, a, b); break;
     case 2: basemul_acc<2>(r, a, b); break;
@@ -172,67 +167,34 @@ void polyvec_basemul_acc_montgomery(Poly& r, const Poly* a, const Poly* b, int k
 }
 
 void poly_tomont(Poly& p) {
-  LATKEM_DISPATCH(poly_tomont(p.c));
   for (int i = 0; i < kN; ++i) p.c[i] = fqmul(p.c[i], kMont2);
 }
 
 void poly_reduce(Poly& p) {
-  LATKEM_DISPATCH(poly_reduce(p.c));
   for (int i = 0; i < kN; ++i) p.c[i] = barrett_reduce(p.c[i]);
 }
 
 void poly_freeze(Poly& p) {
-  LATKEM_DISPATCH(poly_freeze(p.c));
   for (int i = 0; i < kN; ++i) p.c[i] = freeze(p.c[i]);
 }
 
 void poly_add(Poly& r, const Poly& a, const Poly& b) {
-  LATKEM_DISPATCH(poly_add(r.c, a.c, b.c));
   for (int i = 0; i < kN; ++i) r.c[i] = int16_t(a.c[i] + b.c[i]);
 }
 
 void poly_sub(Poly& r, const Poly& a, const Poly& b) {
-  LATKEM_DISPATCH(poly_sub(r.c, a.c, b.c));
   for (int i = 0; i < kN; ++i) r.c[i] = int16_t(a.c[i] - b.c[i]);
 }
 
-void ntt_reduced(const int16_t in[kN], int16_t out[kN]) {
-  Poly p;
-  std::memcpy(p.c, in, sizeof p.c);
-  poly_ntt(p);
-  poly_freeze(p);
-  std::memcpy(out, p.c, sizeof p.c);
-}
-
-void invntt_reduced(const int16_t in[kN], int16_t out[kN]) {
-  Poly p;
-  std::memcpy(p.c, in, sizeof p.c);
-  poly_invntt_tomont(p);
-  for (int i = 0; i < kN; ++i) p.c[i] = freeze(montgomery_reduce(p.c[i]));
-  std::memcpy(out, p.c, sizeof p.c);
-}
-
-void basemul_reduced(const int16_t a[kN], const int16_t b[kN], int16_t out[kN]) {
-  Poly pa, pb, r;
-  std::memcpy(pa.c, a, sizeof pa.c);
-  std::memcpy(pb.c, b, sizeof pb.c);
-  poly_basemul_montgomery(r, pa, pb);
-  poly_tomont(r);
-  poly_freeze(r);
-  std::memcpy(out, r.c, sizeof r.c);
-}
+}  // namespace portable
 
 // ---------------------------------------------------------------------------
 // Sampling.
 
+namespace portable {
+
 bool cbd(Poly& p, const uint8_t* buf, int eta) {
   if (eta < 1 || eta > kMaxEta) return false;
-#if LATKEM_X86
-  if ((eta == 2 || eta == 3) && using_avx2()) {
-    avx2::cbd(p.c, buf, eta);
-    return true;
-  }
-#endif
   if (eta == 2) {
     for (int i = 0; i < kN / 8; ++i) {
       const uint32_t t = load32(buf + 4 * i);
@@ -278,24 +240,7 @@ bool cbd(Poly& p, const uint8_t* buf, int eta) {
   return true;
 }
 
-bool cbd_reduced(Poly& p, const uint8_t* buf, int eta) {
-  if (!cbd(p, buf, eta)) return false;
-  for (int i = 0; i < kN; ++i) p.c[i] = int16_t(p.c[i] + ((p.c[i] >> 15) & kQ));
-  return true;
-}
-
-bool sample_noise(Poly& p, const uint8_t* seed, size_t seedlen, uint8_t nonce, int eta) {
-  if (eta < 1 || eta > kMaxEta) return false;
-  uint8_t buf[64 * kMaxEta];
-  Shake256 xof;
-  xof.absorb(seed, seedlen);
-  xof.absorb(&nonce, 1);
-  xof.squeeze(buf, size_t(64) * eta);
-  return cbd(p, buf, eta);
-}
-
 int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
-  LATKEM_DISPATCH(rej_uniform(p, ctr, buf, len));
   for (size_t pos = 0; ctr < kN && pos + 3 <= len; pos += 3) {
     const uint16_t d1 = uint16_t(buf[pos] | ((buf[pos + 1] & 0x0F) << 8));
     const uint16_t d2 = uint16_t((buf[pos + 1] >> 4) | (buf[pos + 2] << 4));
@@ -308,7 +253,6 @@ int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
 // 768 bytes is 4 full blocks plus 96 bytes of a fifth.  168 is a multiple of
 // 3, so no 3-byte group straddles a block boundary.
 bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j) {
-  LATKEM_DISPATCH(sample_matrix_entry(p.c, rho, i, j));
   constexpr size_t kLimit = 768;
   uint8_t ext[kSymBytes + 2];
   std::memcpy(ext, rho, kSymBytes);
@@ -333,7 +277,6 @@ bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j) {
 // Packing.
 
 void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
-  LATKEM_DISPATCH(byte_encode(out, a, d));
   if (d == 12) {
     for (int i = 0; i < kN / 2; ++i) {
       const uint16_t x = uint16_t(a[2 * i]) & 0xFFF, y = uint16_t(a[2 * i + 1]) & 0xFFF;
@@ -358,7 +301,6 @@ void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
 }
 
 void byte_decode(int16_t a[kN], const uint8_t* in, int d) {
-  LATKEM_DISPATCH(byte_decode(a, in, d));
   if (d == 12) {
     for (int i = 0; i < kN / 2; ++i) {
       a[2 * i] = int16_t(in[3 * i] | ((in[3 * i + 1] & 0x0F) << 8));
@@ -380,6 +322,8 @@ void byte_decode(int16_t a[kN], const uint8_t* in, int d) {
   }
 }
 
+}  // namespace portable
+
 // floor(n / q) = (n * 2580335) >> 33 exactly for 0 <= n < 2^23, which covers
 // n = 2^d * x + 1664 for x < q and d <= 11.
 int16_t compress(int16_t x, int d) {
@@ -397,18 +341,17 @@ int16_t decompress(int16_t y, int d) {
   return int16_t(k + above + (tie & k & 1));
 }
 
+namespace portable {
+
 void poly_compress(Poly& p, int d) {
-  LATKEM_DISPATCH(poly_compress(p.c, d));
   for (int i = 0; i < kN; ++i) p.c[i] = compress(p.c[i], d);
 }
 
 void poly_decompress(Poly& p, int d) {
-  LATKEM_DISPATCH(poly_decompress(p.c, d));
   for (int i = 0; i < kN; ++i) p.c[i] = decompress(p.c[i], d);
 }
 
 void poly_frommsg(Poly& p, const uint8_t msg[32]) {
-  LATKEM_DISPATCH(poly_frommsg(p.c, msg));
   for (int i = 0; i < kN; ++i) {
     const int16_t bit = int16_t((msg[i / 8] >> (i % 8)) & 1);
     p.c[i] = int16_t(-bit & ((kQ + 1) / 2));
@@ -416,13 +359,14 @@ void poly_frommsg(Poly& p, const uint8_t msg[32]) {
 }
 
 void poly_tomsg(uint8_t msg[32], const Poly& p) {
-  LATKEM_DISPATCH(poly_tomsg(msg, p.c));
   for (int i = 0; i < kSymBytes; ++i) {
     uint8_t byte = 0;
     for (int j = 0; j < 8; ++j) byte = uint8_t(byte | (compress(p.c[8 * i + j], 1) << j));
     msg[i] = byte;
   }
 }
+
+}  // namespace portable
 
 }  // namespace native
 }  // namespace latkem

@@ -1,12 +1,8 @@
-// The encryption scheme on the AVX2 code: the independent XOF streams (matrix
-// entries, noise) share the lanes of the four-way Keccak, and all polynomial
-// work runs on the vectorised layer.
+// The sampling of one key generation or encryption on the AVX2 code: the
+// independent XOF streams (matrix entries, noise) share the lanes of the
+// four-way Keccak.
 #include "avx2.h"
 
-#if LATKEM_X86
-#if !defined(__AVX2__) || !defined(__BMI2__) || !defined(__BMI__)
-#error "this file must be compiled with -mavx2 -mbmi2 -mbmi"
-#endif
 #include <immintrin.h>
 
 #include <cstring>
@@ -176,13 +172,16 @@ void sample_noise_long(Poly* out, const int* eta, int count, const uint8_t* seed
     uint8_t* outs[4];
     for (int j = 0; j < 4; ++j) outs[j] = j < n ? buf[j] : nullptr;
     keccakx4_squeeze(s, kRate256, outs, maxeta == 2 ? 1 : 2);
-    for (int j = 0; j < n; ++j) cbd(out[first + j].c, buf[j], eta[first + j]);
+    for (int j = 0; j < n; ++j) avx2::cbd(out[first + j], buf[j], eta[first + j]);
   }
 }
 
-// The matrix and the noise of one operation, all streams sharing the lanes.
-bool sample_all(Poly* m, const uint8_t* rho, int kk, bool transpose, Poly* noise, const int* eta,
-                int count, const uint8_t* seed, size_t seedlen) {
+}  // namespace
+
+// All streams share the lanes; noise seeds too long for one block share their
+// prefix blocks instead.
+bool sample_matrix_and_noise(Poly* m, const uint8_t rho[32], int kk, bool transpose, Poly* noise,
+                             const int* eta, int count, const uint8_t* seed, size_t seedlen) {
   Stream st[kMaxRank * kMaxRank + 2 * kMaxRank + 1] = {};
   int n = matrix_streams(st, m, rho, kk, transpose);
   if (seedlen + 1 < kRate256) {
@@ -193,105 +192,7 @@ bool sample_all(Poly* m, const uint8_t* rho, int kk, bool transpose, Poly* noise
   return run_streams(st, n);
 }
 
-void decode12_freeze(Poly& p, const uint8_t* in) {
-  byte_decode(p.c, in, 12);
-  poly_freeze(p.c);
-}
-
-}  // namespace
-
-bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* pk, uint8_t* sk) {
-  const int kk = p.kk;
-  uint8_t rho_sigma[64];
-  sha3_512(seed, seedlen, rho_sigma);
-  const uint8_t* rho = rho_sigma;
-  const uint8_t* sigma = rho_sigma + 32;
-
-  // s[0..kk) then e[0..kk), nonces 0 .. 2kk-1.
-  Poly se[2 * kMaxRank], a[kMaxRank * kMaxRank];
-  int eta[2 * kMaxRank] = {};
-  for (int i = 0; i < 2 * kk; ++i) eta[i] = p.eta1;
-  if (!sample_all(a, rho, kk, false, se, eta, 2 * kk, sigma, 32)) return false;
-  for (int i = 0; i < 2 * kk; ++i) poly_ntt(se[i].c);
-  const Poly* s = se;
-  const Poly* e = se + kk;
-  for (int i = 0; i < kk; ++i) {
-    Poly t;
-    polyvec_basemul_acc_montgomery(t.c, a + kk * i, s, kk);
-    poly_tomont(t.c);
-    poly_add(t.c, t.c, e[i].c);
-    poly_freeze(t.c);
-    byte_encode(pk + kPolyBytes * i, t.c, 12);
-  }
-  std::memcpy(pk + kPolyBytes * kk, rho, kSymBytes);
-  for (int i = 0; i < kk; ++i) {
-    Poly t = s[i];
-    poly_freeze(t.c);
-    byte_encode(sk + kPolyBytes * i, t.c, 12);
-  }
-  return true;
-}
-
-bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const uint8_t* coins,
-              size_t coinslen, uint8_t* ct) {
-  const int kk = p.kk;
-  const uint8_t* rho = pk + kPolyBytes * kk;
-
-  // r[0..kk) (eta1), e1[0..kk) (eta2), e2 (eta2), nonces 0 .. 2kk.
-  Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
-  int eta[2 * kMaxRank + 1] = {};
-  for (int i = 0; i < 2 * kk + 1; ++i) eta[i] = i < kk ? p.eta1 : p.eta2;
-  if (!sample_all(at, rho, kk, true, noise, eta, 2 * kk + 1, coins, coinslen)) return false;
-  Poly* r = noise;
-  const Poly* e1 = noise + kk;
-  const Poly& e2 = noise[2 * kk];
-  for (int i = 0; i < kk; ++i) poly_ntt(r[i].c);
-
-  uint8_t* out = ct;
-  for (int i = 0; i < kk; ++i) {
-    Poly u;
-    polyvec_basemul_acc_montgomery(u.c, at + kk * i, r, kk);
-    poly_invntt_tomont(u.c);
-    poly_add(u.c, u.c, e1[i].c);
-    poly_freeze(u.c);
-    poly_compress(u.c, p.du);
-    byte_encode(out, u.c, p.du);
-    out += 32 * p.du;
-  }
-
-  Poly t_hat[kMaxRank], v, m;
-  for (int i = 0; i < kk; ++i) decode12_freeze(t_hat[i], pk + kPolyBytes * i);
-  polyvec_basemul_acc_montgomery(v.c, t_hat, r, kk);
-  poly_invntt_tomont(v.c);
-  poly_frommsg(m.c, msg);
-  poly_add(v.c, v.c, e2.c);
-  poly_add(v.c, v.c, m.c);
-  poly_freeze(v.c);
-  poly_compress(v.c, p.dv);
-  byte_encode(out, v.c, p.dv);
-  return true;
-}
-
-void kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]) {
-  const int kk = p.kk;
-  Poly u[kMaxRank], s_hat[kMaxRank], w, v;
-  for (int i = 0; i < kk; ++i) {
-    byte_decode(u[i].c, ct + 32 * p.du * i, p.du);
-    poly_decompress(u[i].c, p.du);
-    poly_ntt(u[i].c);
-    decode12_freeze(s_hat[i], sk + kPolyBytes * i);
-  }
-  byte_decode(v.c, ct + 32 * p.du * kk, p.dv);
-  poly_decompress(v.c, p.dv);
-  polyvec_basemul_acc_montgomery(w.c, s_hat, u, kk);
-  poly_invntt_tomont(w.c);
-  poly_sub(w.c, v.c, w.c);
-  poly_freeze(w.c);
-  poly_tomsg(msg, w.c);
-}
-
 }  // namespace avx2
 }  // namespace native
 }  // namespace latkem
 
-#endif  // LATKEM_X86

@@ -1,12 +1,8 @@
 // Four Keccak-f[1600] permutations at once, one per 64-bit lane of the AVX2
 // registers, and the sponge steps the samplers need on top of them.
 #include "avx2.h"
-#include "keccak_perm.h"
+#include "../keccak_perm.h"
 
-#if LATKEM_X86
-#if !defined(__AVX2__) || !defined(__BMI2__) || !defined(__BMI__)
-#error "this file must be compiled with -mavx2 -mbmi2 -mbmi"
-#endif
 #include <immintrin.h>
 
 #include <cstring>
@@ -215,4 +211,3 @@ void keccakx4_squeeze(uint64_t s[100], unsigned rate, uint8_t* const out[4], siz
 }  // namespace native
 }  // namespace latkem
 
-#endif  // LATKEM_X86

@@ -1,14 +1,14 @@
 // Hex conversion and constant-time byte helpers.  Keys pass through the hex
 // routines, so characters are mapped with arithmetic rather than tables or
 // branches.
-#include "avx2.h"
-#include "core.h"
+#include "../core.h"
+#include "portable.h"
 
 namespace latkem {
 namespace native {
+namespace portable {
 
 void hex_encode(char* out, const uint8_t* in, size_t len) {
-  LATKEM_DISPATCH(hex_encode(out, in, len));
   for (size_t i = 0; i < len; ++i) {
     for (int h = 0; h < 2; ++h) {
       const int32_t n = (h == 0) ? (in[i] >> 4) : (in[i] & 0x0F);
@@ -19,7 +19,6 @@ void hex_encode(char* out, const uint8_t* in, size_t len) {
 }
 
 bool hex_decode(uint8_t* out, const char* hex, size_t hexlen) {
-  LATKEM_DISPATCH(hex_decode(out, hex, hexlen));
   if (hexlen % 2 != 0) return false;
   uint32_t bad = 0;
   for (size_t i = 0; i < hexlen / 2; ++i)
@@ -28,7 +27,6 @@ bool hex_decode(uint8_t* out, const char* hex, size_t hexlen) {
 }
 
 uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len) {
-  LATKEM_DISPATCH(ct_equal(a, b, len));
   uint32_t acc = 0;
   for (size_t i = 0; i < len; ++i) acc |= uint32_t(a[i] ^ b[i]);
   acc = value_barrier(acc);
@@ -36,10 +34,10 @@ uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len) {
 }
 
 void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a) {
-  LATKEM_DISPATCH(ct_select(out, a, b, len, take_a));
   const uint8_t mask = uint8_t(-int32_t(value_barrier(take_a & 1u)));
   for (size_t i = 0; i < len; ++i) out[i] = uint8_t(b[i] ^ (mask & (a[i] ^ b[i])));
 }
 
+}  // namespace portable
 }  // namespace native
 }  // namespace latkem

@@ -10,13 +10,16 @@
 // butterfly again pairs whole registers, and regrouped back afterwards.
 #include "avx2.h"
 
-#if LATKEM_X86
-#if !defined(__AVX2__) || !defined(__BMI2__) || !defined(__BMI__)
-#error "this file must be compiled with -mavx2 -mbmi2 -mbmi"
-#endif
 #include <immintrin.h>
 
 #include <cstring>
+
+// Loop unrolling hint where the compiler takes one.
+#if defined(__GNUC__) || defined(__clang__)
+#define LATKEM_UNROLL8 _Pragma("GCC unroll 8")
+#else
+#define LATKEM_UNROLL8
+#endif
 
 namespace latkem {
 namespace native {
@@ -163,7 +166,8 @@ inline __m256i zetaq(int k) { return set16(mul16(kZetas[k], kQInv)); }
 // Two passes over memory, each keeping four registers' worth of work in
 // registers: the two outer layers on registers i, i+4, i+8, i+12; then, per
 // block of four consecutive registers, the remaining five layers.
-void poly_ntt(int16_t* p) {
+void poly_ntt(Poly& poly) {
+  int16_t* const p = poly.c;
   for (int i = 0; i < 4; ++i) {
     __m256i a = load(p + 16 * i), b = load(p + 16 * (i + 4));
     __m256i c = load(p + 16 * (i + 8)), d = load(p + 16 * (i + 12));
@@ -203,7 +207,8 @@ void poly_ntt(int16_t* p) {
 }
 
 // The same passes in reverse order.
-void poly_invntt_tomont(int16_t* p) {
+void poly_invntt_tomont(Poly& poly) {
+  int16_t* const p = poly.c;
   for (int blk = 0; blk < 4; ++blk) {
     int16_t* q = p + 64 * blk;
     __m256i r[4];
@@ -246,7 +251,8 @@ void poly_invntt_tomont(int16_t* p) {
 // the even output a0*b0 + f*gamma and the odd output a0*b1 + a1*b0 are both
 // one multiply-add of 16-bit pairs; the terms are summed in 32 bits over the
 // rank and reduced once, exactly as the portable code does.
-void polyvec_basemul_acc_montgomery(int16_t* r, const Poly* a, const Poly* b, int kk) {
+void polyvec_basemul_acc_montgomery(Poly& out, const Poly* a, const Poly* b, int kk) {
+  int16_t* const r = out.c;
   if (kk < 1 || kk > 4) {
     std::memset(r, 0, kN * sizeof(int16_t));
     return;
@@ -273,25 +279,28 @@ void polyvec_basemul_acc_montgomery(int16_t* r, const Poly* a, const Poly* b, in
   }
 }
 
-void poly_tomont(int16_t* p) {
+void poly_tomont(Poly& poly) {
+  int16_t* const p = poly.c;
   const __m256i m = set16(kMont2), mq = set16(mul16(kMont2, kQInv));
   for (int i = 0; i < 16; ++i) store(p + 16 * i, fqmul(load(p + 16 * i), m, mq));
 }
 
-void poly_reduce(int16_t* p) {
+void poly_reduce(Poly& poly) {
+  int16_t* const p = poly.c;
   for (int i = 0; i < 16; ++i) store(p + 16 * i, barrett(load(p + 16 * i)));
 }
 
-void poly_freeze(int16_t* p) {
+void poly_freeze(Poly& poly) {
+  int16_t* const p = poly.c;
   for (int i = 0; i < 16; ++i) store(p + 16 * i, freeze(load(p + 16 * i)));
 }
 
-void poly_add(int16_t* r, const int16_t* a, const int16_t* b) {
-  for (int i = 0; i < 16; ++i) store(r + 16 * i, _mm256_add_epi16(load(a + 16 * i), load(b + 16 * i)));
+void poly_add(Poly& r, const Poly& a, const Poly& b) {
+  for (int i = 0; i < 16; ++i) store(r.c + 16 * i, _mm256_add_epi16(load(a.c + 16 * i), load(b.c + 16 * i)));
 }
 
-void poly_sub(int16_t* r, const int16_t* a, const int16_t* b) {
-  for (int i = 0; i < 16; ++i) store(r + 16 * i, _mm256_sub_epi16(load(a + 16 * i), load(b + 16 * i)));
+void poly_sub(Poly& r, const Poly& a, const Poly& b) {
+  for (int i = 0; i < 16; ++i) store(r.c + 16 * i, _mm256_sub_epi16(load(a.c + 16 * i), load(b.c + 16 * i)));
 }
 
 // ---------------------------------------------------------------------------
@@ -349,11 +358,12 @@ inline __m256i words(const uint64_t* a, const uint64_t* b, const uint64_t* c, co
 
 }  // namespace
 
-void cbd(int16_t* p, const uint8_t* buf, int eta) {
+bool cbd(Poly& poly, const uint8_t* buf, int eta) {
+  int16_t* const p = poly.c;
   if (eta == 2) {
     for (int c = 0; c < 4; ++c)
       cbd2_chunk(p + 64 * c, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + 32 * c)));
-    return;
+    return true;
   }
   // The last group's 32-byte load would run 8 bytes past the input.
   for (int g = 0; g < 7; ++g) {
@@ -362,6 +372,7 @@ void cbd(int16_t* p, const uint8_t* buf, int eta) {
   }
   const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + 160));
   cbd3_chunk(p + 224, _mm256_permute4x64_epi64(x, 0xE9));
+  return true;
 }
 
 void cbd_words(int16_t* p, const uint64_t* w, size_t stride, int eta) {
@@ -471,12 +482,12 @@ template <int NG>
 inline int rej_groups(int16_t* p, int ctr, const uint64_t* s, unsigned lane) {
   __m256i v[NG];
   unsigned mask[NG];
-#pragma GCC unroll 8
+LATKEM_UNROLL8
   for (int k = 0; k < NG; ++k) {
     const uint64_t* w = s + 4 * 3 * k + lane;
     v[k] = rej_candidates(words(w, w + 4, w + 4, w + 8), mask[k]);
   }
-#pragma GCC unroll 8
+LATKEM_UNROLL8
   for (int k = 0; k < NG; ++k) ctr = rej_store_bounded(p, ctr, v[k], mask[k]);
   return ctr;
 }
@@ -492,7 +503,8 @@ int rej_lane(int16_t* p, int ctr, const uint64_t* s, unsigned lane, size_t take)
 
 // Same stream as the portable sampler: 504 bytes (three blocks) almost always
 // suffice; otherwise the stream is squeezed again to its 768-byte limit.
-bool sample_matrix_entry(int16_t* p, const uint8_t rho[32], uint8_t i, uint8_t j) {
+bool sample_matrix_entry(Poly& poly, const uint8_t rho[32], uint8_t i, uint8_t j) {
+  int16_t* const p = poly.c;
   uint8_t ext[kSymBytes + 2];
   std::memcpy(ext, rho, kSymBytes);
   ext[kSymBytes] = j;
@@ -598,7 +610,8 @@ void byte_decode(int16_t* a, const uint8_t* in, int d) {
 // high multiplication) is within one of the exact value; the remainder
 // 2^d x + 1664 - y q, exact modulo 2^16 and in [-q, 2q), corrects it.
 
-void poly_compress(int16_t* p, int d) {
+void poly_compress(Poly& poly, int d) {
+  int16_t* const p = poly.c;
   const __m128i s = _mm_cvtsi32_si128(15 - d), sd = _mm_cvtsi32_si128(d);
   const __m256i half = set16(int16_t(1 << (14 - d))), q = set16(kQ), qm1 = set16(kQ - 1);
   const __m256i mask = set16(int16_t((1 << d) - 1)), c = set16(int16_t(40318)), r0 = set16(1664);
@@ -615,7 +628,8 @@ void poly_compress(int16_t* p, int d) {
 
 // decompress: the 23-bit product y*q from its two 16-bit halves, then the
 // quotient by 2^d rounded with ties to even.
-void poly_decompress(int16_t* p, int d) {
+void poly_decompress(Poly& poly, int d) {
+  int16_t* const p = poly.c;
   const __m128i sd = _mm_cvtsi32_si128(d), su = _mm_cvtsi32_si128(16 - d);
   const __m256i q = set16(kQ), rmask = set16(int16_t((1 << d) - 1)), half = set16(int16_t(1 << (d - 1)));
   const __m256i one = set16(1);
@@ -631,7 +645,8 @@ void poly_decompress(int16_t* p, int d) {
   }
 }
 
-void poly_frommsg(int16_t* p, const uint8_t msg[32]) {
+void poly_frommsg(Poly& poly, const uint8_t msg[32]) {
+  int16_t* const p = poly.c;
   const __m256i bits = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192,
                                          16384, -32768);
   const __m256i h = set16((kQ + 1) / 2);
@@ -645,7 +660,8 @@ void poly_frommsg(int16_t* p, const uint8_t msg[32]) {
 // Bit 1 exactly for 833 <= x <= 2496.  The comparison masks of two registers
 // are packed to bytes and gathered with a byte movemask (no bit-extract
 // instruction on message data: its timing varies on some processors).
-void poly_tomsg(uint8_t msg[32], const int16_t* p) {
+void poly_tomsg(uint8_t msg[32], const Poly& poly) {
+  const int16_t* const p = poly.c;
   const __m256i lo = set16(832), hi = set16(2497);
   for (int i = 0; i < 8; ++i) {
     const __m256i x = load(p + 32 * i), y = load(p + 32 * i + 16);
@@ -662,6 +678,17 @@ void poly_tomsg(uint8_t msg[32], const int16_t* p) {
 // classified with comparisons, never looked up.
 
 namespace {
+
+// core.h's value_barrier(), this file's own copy (see avx2.h).
+inline uint32_t barrier(uint32_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+  __asm__("" : "+r"(x));
+  return x;
+#else
+  volatile uint32_t v = x;
+  return v;
+#endif
+}
 
 // All ones in the bytes with lo <= c <= hi (unsigned).
 inline __m256i in_range(__m256i c, char lo, char hi) {
@@ -726,7 +753,7 @@ bool hex_decode(uint8_t* out, const char* hex, size_t hexlen) {
     out[i] = uint8_t(byte);
   }
   const uint32_t any = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bad, _mm256_setzero_si256()))) ^ 0xFFFFFFFFu;
-  return value_barrier(any | bad_tail) == 0;
+  return barrier(any | bad_tail) == 0;
 }
 
 uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len) {
@@ -739,12 +766,12 @@ uint8_t ct_equal(const uint8_t* a, const uint8_t* b, size_t len) {
   for (; i < len; ++i) t |= uint32_t(a[i] ^ b[i]);
   // Nonzero bytes of acc become 0xFF under the comparison's complement.
   const uint32_t m = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(acc, _mm256_setzero_si256()))) ^ 0xFFFFFFFFu;
-  const uint32_t all = value_barrier((m & 0xFFu) | (m >> 8) | t) & 0xFFFFFFu;
+  const uint32_t all = barrier((m & 0xFFu) | (m >> 8) | t) & 0xFFFFFFu;
   return uint8_t((all - 1) >> 31);  // all < 2^24: only all == 0 wraps
 }
 
 void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a) {
-  const uint8_t mask = uint8_t(-int32_t(value_barrier(take_a & 1u)));
+  const uint8_t mask = uint8_t(-int32_t(barrier(take_a & 1u)));
   const __m256i vm = _mm256_set1_epi8(char(mask));
   size_t i = 0;
   for (; i + 32 <= len; i += 32) {
@@ -760,4 +787,3 @@ void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uin
 }  // namespace native
 }  // namespace latkem
 
-#endif  // LATKEM_X86

@@ -1,0 +1,131 @@
+// Internal: the processor-specific half of the core.
+//
+// A backend is a table of functions with the contracts of the core.h
+// functions of the same names, each giving the portable result bit for bit.
+// Each backend lives in its own folder (portable/, avx2/, neon/) and defines its
+// table as a constant, so that nothing in it runs before the processor has
+// been checked.  dispatch.cpp lists the backends and picks one once per
+// process; core.cpp forwards the core.h functions to it, and kpke.cpp is
+// written once over it.
+//
+// Adding a backend: a folder with its functions and its table, one line in
+// the list in dispatch.cpp, one in the build.
+//
+// Files compiled with vector flags must not call inline functions or
+// templates shared with the rest of the core (the inline functions of this
+// header and of core.h, standard library templates): the linker could keep
+// their vector copy for everyone.  Such files only define their own
+// functions, in their own namespace, and the table.
+#ifndef LATKEM_NATIVE_BACKEND_H
+#define LATKEM_NATIVE_BACKEND_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "core.h"
+
+namespace latkem {
+namespace native {
+
+// zetas[k] = 17^brv7(k) * 2^16 mod q, centred.  Entry 0 is unused by the
+// transforms; entries 64..127 are the gamma values of the base multiplication.
+constexpr int16_t kZetas[128] = {
+    -1044, -758,  -359,  -1517, 1493,  1422,  287,   202,   -171,  622,   1577,  182,   962,
+    -1202, -1474, 1468,  573,   -1325, 264,   383,   -829,  1458,  -1602, -130,  -681,  1017,
+    732,   608,   -1542, 411,   -205,  -1571, 1223,  652,   -552,  1015,  -1293, 1491,  -282,
+    -1544, 516,   -8,    -320,  -666,  -1618, -1162, 126,   1469,  -853,  -90,   -271,  830,
+    107,   -1421, -247,  -951,  -398,  961,   -1508, -725,  448,   -1065, 677,   -1275, -1103,
+    430,   555,   843,   -1251, 871,   1550,  105,   422,   587,   177,   -235,  -291,  -460,
+    1574,  1653,  -246,  778,   1159,  -147,  -777,  1483,  -602,  1119,  -1590, 644,   -872,
+    349,   418,   329,   -156,  -75,   817,   1097,  603,   610,   1322,  -1285, -1465, 384,
+    -1215, -136,  1218,  -1335, -874,  220,   -1187, -1659, -1185, -1530, -1278, 794,   -1510,
+    -854,  -870,  478,   -108,  -308,  996,   991,   958,   -1460, 1522,  1628,
+};
+
+struct Backend {
+  const char* name;
+
+  // Keccak-f[1600] on one state.
+  void (*keccak_f1600)(uint64_t state[25]);
+
+  // Polynomial layer.
+  void (*poly_ntt)(Poly& p);
+  void (*poly_invntt_tomont)(Poly& p);
+  void (*polyvec_basemul_acc_montgomery)(Poly& r, const Poly* a, const Poly* b, int kk);
+  void (*poly_tomont)(Poly& p);
+  void (*poly_reduce)(Poly& p);
+  void (*poly_freeze)(Poly& p);
+  void (*poly_add)(Poly& r, const Poly& a, const Poly& b);
+  void (*poly_sub)(Poly& r, const Poly& a, const Poly& b);
+
+  // Sampling.  cbd is called with eta = 2 or 3 only and returns true.
+  bool (*cbd)(Poly& p, const uint8_t* buf, int eta);
+  int (*rej_uniform)(int16_t* p, int ctr, const uint8_t* buf, size_t len);
+  bool (*sample_matrix_entry)(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j);
+  // All the sampling of one key generation or encryption, in whatever order
+  // and batching suits the processor: the kk x kk matrix, m[x*kk + y] =
+  // A[x][y] (or A[y][x] when transpose is set), as sample_matrix_entry()
+  // gives it, and noise[k] = CBD_eta[k](PRF(seed, k)) for k < count, as
+  // sample_noise() gives it (eta 2 or 3).  Returns false if a matrix entry
+  // fails; the outputs then hold no meaningful value.
+  bool (*sample_matrix_and_noise)(Poly* m, const uint8_t rho[32], int kk, bool transpose,
+                                  Poly* noise, const int* eta, int count, const uint8_t* seed,
+                                  size_t seedlen);
+
+  // Packing and compression.
+  void (*byte_encode)(uint8_t* out, const int16_t* a, int d);
+  void (*byte_decode)(int16_t* a, const uint8_t* in, int d);
+  void (*poly_compress)(Poly& p, int d);
+  void (*poly_decompress)(Poly& p, int d);
+  void (*poly_frommsg)(Poly& p, const uint8_t msg[32]);
+  void (*poly_tomsg)(uint8_t msg[32], const Poly& p);
+
+  // Hex and constant-time helpers.
+  void (*hex_encode)(char* out, const uint8_t* in, size_t len);
+  bool (*hex_decode)(uint8_t* out, const char* hex, size_t hexlen);
+  uint8_t (*ct_equal)(const uint8_t* a, const uint8_t* b, size_t len);
+  void (*ct_select)(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a);
+};
+
+// The tables, each defined in its folder.  Only those the build compiles
+// in may be referred to (dispatch.cpp, by the LATKEM_HAVE_* macros).
+namespace portable {
+extern const Backend kBackend;
+}
+namespace avx2 {
+extern const Backend kBackend;
+}
+namespace neon {
+extern const Backend kBackend;
+extern const Backend kBackendSha3;
+}
+// The NEON backend's SHA-3 variant needs the intrinsics in a function of its
+// own target: GCC gives them so; clang (up to 14 at least) only when the
+// whole build targets processors with SHA-3.
+#if defined(LATKEM_HAVE_NEON) && \
+    ((defined(__GNUC__) && !defined(__clang__)) || defined(__ARM_FEATURE_SHA3))
+#define LATKEM_HAVE_NEON_SHA3 1
+#endif
+
+// The backend in use: the first one of dispatch.cpp's list the processor
+// can run, unless another was selected (select_backend(), LATKEM_PORTABLE).
+// A single load once chosen; callers making many calls keep the reference.
+namespace detail {
+extern std::atomic<const Backend*> active_backend;
+const Backend& choose_backend();
+}  // namespace detail
+
+inline const Backend& backend() {
+  const Backend* b = detail::active_backend.load(std::memory_order_relaxed);
+  return b != nullptr ? *b : detail::choose_backend();
+}
+
+// The backends this build has and this processor can run, fastest first,
+// ending with the portable one; null-terminated.
+const Backend* const* available_backends();
+
+}  // namespace native
+}  // namespace latkem
+
+#endif  // LATKEM_NATIVE_BACKEND_H
