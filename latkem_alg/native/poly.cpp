@@ -70,34 +70,152 @@ inline int16_t barrett16(int16_t a) {
   return int16_t(a - mullo16(t, kQ));
 }
 
-// Layers are instantiated per butterfly distance so that every inner loop has
-// a constant trip count and visibly disjoint halves; compilers can then
-// unroll or vectorise them without runtime checks.
-template <int Len>
-inline void ntt_layer(int16_t* r, int& k) {
+// Each layer is compiled on its own: inlined into one another, the layers
+// were merged by the vectoriser into long chains of 16-bit shuffles.
+#if defined(__GNUC__) || defined(__clang__)
+#define LATKEM_LAYER __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define LATKEM_LAYER __declspec(noinline)
+#else
+#define LATKEM_LAYER inline
+#endif
+
+// The butterflies on eight lanes, the unit every layer is made of (one
+// vector of 16-bit lanes with SSE2 or NEON).  Inputs and outputs go through
+// local arrays, so that compilers see eight independent lanes and nothing
+// else to vectorise.
+inline void ntt_butterflies8(int16_t* lo_p, int16_t* hi_p, const int16_t zeta[8],
+                             const int16_t zq[8]) {
+  int16_t lo[8], hi[8];
+  std::memcpy(lo, lo_p, sizeof lo);
+  std::memcpy(hi, hi_p, sizeof hi);
+  for (int j = 0; j < 8; ++j) {
+    const int16_t t = fqmul_q(hi[j], zeta[j], zq[j]);
+    hi[j] = int16_t(lo[j] - t);
+    lo[j] = int16_t(lo[j] + t);
+  }
+  std::memcpy(lo_p, lo, sizeof lo);
+  std::memcpy(hi_p, hi, sizeof hi);
+}
+
+inline void invntt_butterflies8(int16_t* lo_p, int16_t* hi_p, const int16_t zeta[8],
+                                const int16_t zq[8]) {
+  int16_t lo[8], hi[8];
+  std::memcpy(lo, lo_p, sizeof lo);
+  std::memcpy(hi, hi_p, sizeof hi);
+  for (int j = 0; j < 8; ++j) {
+    const int16_t t = lo[j];
+    lo[j] = barrett16(int16_t(t + hi[j]));
+    hi[j] = fqmul_q(int16_t(hi[j] - t), zeta[j], zq[j]);
+  }
+  std::memcpy(lo_p, lo, sizeof lo);
+  std::memcpy(hi_p, hi, sizeof hi);
+}
+
+// Layers of distance 8 and more: one zeta per block, eight lanes at a time.
+template <int Len, bool Inverse>
+LATKEM_LAYER void wide_layer(int16_t* r, int k) {
   for (int start = 0; start < kN; start += 2 * Len) {
-    const int16_t zeta = kZetas[k++], zq = mullo16(zeta, kQInv);
-    int16_t* lo = r + start;
-    int16_t* hi = r + start + Len;
-    for (int j = 0; j < Len; ++j) {
-      const int16_t t = fqmul_q(hi[j], zeta, zq);
-      hi[j] = int16_t(lo[j] - t);
-      lo[j] = int16_t(lo[j] + t);
+    const int16_t zeta = kZetas[k], zq = mullo16(zeta, kQInv);
+    k += Inverse ? -1 : 1;
+    int16_t z8[8], zq8[8];
+    for (int j = 0; j < 8; ++j) {
+      z8[j] = zeta;
+      zq8[j] = zq;
+    }
+    for (int j0 = 0; j0 < Len; j0 += 8) {
+      if (Inverse)
+        invntt_butterflies8(r + start + j0, r + start + j0 + Len, z8, zq8);
+      else
+        ntt_butterflies8(r + start + j0, r + start + j0 + Len, z8, zq8);
     }
   }
 }
 
+// The layers of distance 4 and 2 have butterflies inside every eight
+// coefficients, too short for a vector each.  They run on chunks of sixteen
+// coefficients instead: the eight lower and the eight upper inputs of the
+// chunk's butterflies gathered into two arrays, with the zetas per lane from
+// a table, so that each chunk is one vector operation wide.  Lane j of chunk
+// c has block (c * 16 / (2 * Len)) + j / Len and offset j % Len.
 template <int Len>
-inline void invntt_layer(int16_t* r, int& k) {
-  for (int start = 0; start < kN; start += 2 * Len) {
-    const int16_t zeta = kZetas[k--], zq = mullo16(zeta, kQInv);
-    int16_t* lo = r + start;
-    int16_t* hi = r + start + Len;
-    for (int j = 0; j < Len; ++j) {
-      const int16_t t = lo[j];
-      lo[j] = barrett16(int16_t(t + hi[j]));
-      hi[j] = fqmul_q(int16_t(hi[j] - t), zeta, zq);
-    }
+struct SmallLayer {
+  static constexpr int kBlocks = 16 / (2 * Len);  // blocks per chunk
+  int16_t zeta[kN / 2], zq[kN / 2];               // per chunk, per lane
+  // first = index in kZetas of the layer's first block; step = +1 forward,
+  // -1 inverse.
+  constexpr SmallLayer(int first, int step) : zeta(), zq() {
+    for (int c = 0; c < kN / 16; ++c)
+      for (int j = 0; j < 8; ++j) {
+        const int16_t z = kZetas[first + step * (c * kBlocks + j / Len)];
+        zeta[8 * c + j] = z;
+        zq[8 * c + j] = int16_t(uint16_t(uint32_t(uint16_t(z)) * uint16_t(kQInv)));
+      }
+  }
+};
+
+constexpr SmallLayer<4> kNttLayer4(32, 1);
+constexpr SmallLayer<2> kNttLayer2(64, 1);
+constexpr SmallLayer<2> kInvLayer2(127, -1);
+constexpr SmallLayer<4> kInvLayer4(63, -1);
+
+// The lower and upper halves of the blocks of a chunk are runs of Len
+// coefficients alternating; moved as words of Len coefficients (a 32-bit or
+// 64-bit shuffle, where 16-bit lanes would take many more).
+template <int Len>
+struct SmallWord;
+template <>
+struct SmallWord<2> { using type = uint32_t; };
+template <>
+struct SmallWord<4> { using type = uint64_t; };
+
+template <int Len>
+inline void gather_small(int16_t lo[8], int16_t hi[8], const int16_t* chunk) {
+  using W = typename SmallWord<Len>::type;
+  constexpr int kWords = 8 / Len;
+  W w[2 * kWords], l[kWords], h[kWords];
+  std::memcpy(w, chunk, sizeof w);
+  for (int i = 0; i < kWords; ++i) {
+    l[i] = w[2 * i];
+    h[i] = w[2 * i + 1];
+  }
+  std::memcpy(lo, l, sizeof l);
+  std::memcpy(hi, h, sizeof h);
+}
+
+template <int Len>
+inline void scatter_small(int16_t* chunk, const int16_t lo[8], const int16_t hi[8]) {
+  using W = typename SmallWord<Len>::type;
+  constexpr int kWords = 8 / Len;
+  W w[2 * kWords], l[kWords], h[kWords];
+  std::memcpy(l, lo, sizeof l);
+  std::memcpy(h, hi, sizeof h);
+  for (int i = 0; i < kWords; ++i) {
+    w[2 * i] = l[i];
+    w[2 * i + 1] = h[i];
+  }
+  std::memcpy(chunk, w, sizeof w);
+}
+
+template <int Len>
+LATKEM_LAYER void ntt_layer_small(int16_t* r, const SmallLayer<Len>& z) {
+  for (int c = 0; c < kN / 16; ++c) {
+    int16_t* chunk = r + 16 * c;
+    int16_t lo[8], hi[8];
+    gather_small<Len>(lo, hi, chunk);
+    ntt_butterflies8(lo, hi, z.zeta + 8 * c, z.zq + 8 * c);
+    scatter_small<Len>(chunk, lo, hi);
+  }
+}
+
+template <int Len>
+LATKEM_LAYER void invntt_layer_small(int16_t* r, const SmallLayer<Len>& z) {
+  for (int c = 0; c < kN / 16; ++c) {
+    int16_t* chunk = r + 16 * c;
+    int16_t lo[8], hi[8];
+    gather_small<Len>(lo, hi, chunk);
+    invntt_butterflies8(lo, hi, z.zeta + 8 * c, z.zq + 8 * c);
+    scatter_small<Len>(chunk, lo, hi);
   }
 }
 
@@ -105,27 +223,25 @@ inline void invntt_layer(int16_t* r, int& k) {
 
 void poly_ntt(Poly& p) {
   LATKEM_DISPATCH(poly_ntt(p.c));
-  int k = 1;
-  ntt_layer<128>(p.c, k);
-  ntt_layer<64>(p.c, k);
-  ntt_layer<32>(p.c, k);
-  ntt_layer<16>(p.c, k);
-  ntt_layer<8>(p.c, k);
-  ntt_layer<4>(p.c, k);
-  ntt_layer<2>(p.c, k);
+  wide_layer<128, false>(p.c, 1);
+  wide_layer<64, false>(p.c, 2);
+  wide_layer<32, false>(p.c, 4);
+  wide_layer<16, false>(p.c, 8);
+  wide_layer<8, false>(p.c, 16);
+  ntt_layer_small(p.c, kNttLayer4);
+  ntt_layer_small(p.c, kNttLayer2);
   poly_reduce(p);
 }
 
 void poly_invntt_tomont(Poly& p) {
   LATKEM_DISPATCH(poly_invntt_tomont(p.c));
-  int k = 127;
-  invntt_layer<2>(p.c, k);
-  invntt_layer<4>(p.c, k);
-  invntt_layer<8>(p.c, k);
-  invntt_layer<16>(p.c, k);
-  invntt_layer<32>(p.c, k);
-  invntt_layer<64>(p.c, k);
-  invntt_layer<128>(p.c, k);
+  invntt_layer_small(p.c, kInvLayer2);
+  invntt_layer_small(p.c, kInvLayer4);
+  wide_layer<8, true>(p.c, 31);
+  wide_layer<16, true>(p.c, 15);
+  wide_layer<32, true>(p.c, 7);
+  wide_layer<64, true>(p.c, 3);
+  wide_layer<128, true>(p.c, 1);
   const int16_t sq = mullo16(kInvNttScale, kQInv);
   for (int j = 0; j < kN; ++j) p.c[j] = fqmul_q(p.c[j], kInvNttScale, sq);
 }
@@ -173,17 +289,21 @@ void polyvec_basemul_acc_montgomery(Poly& r, const Poly* a, const Poly* b, int k
 
 void poly_tomont(Poly& p) {
   LATKEM_DISPATCH(poly_tomont(p.c));
-  for (int i = 0; i < kN; ++i) p.c[i] = fqmul(p.c[i], kMont2);
+  const int16_t mq = mullo16(kMont2, kQInv);
+  for (int i = 0; i < kN; ++i) p.c[i] = fqmul_q(p.c[i], kMont2, mq);
 }
 
 void poly_reduce(Poly& p) {
   LATKEM_DISPATCH(poly_reduce(p.c));
-  for (int i = 0; i < kN; ++i) p.c[i] = barrett_reduce(p.c[i]);
+  for (int i = 0; i < kN; ++i) p.c[i] = barrett16(p.c[i]);
 }
 
 void poly_freeze(Poly& p) {
   LATKEM_DISPATCH(poly_freeze(p.c));
-  for (int i = 0; i < kN; ++i) p.c[i] = freeze(p.c[i]);
+  for (int i = 0; i < kN; ++i) {
+    const int16_t r = barrett16(p.c[i]);
+    p.c[i] = int16_t(r + ((r >> 15) & kQ));
+  }
 }
 
 void poly_add(Poly& r, const Poly& a, const Poly& b) {
