@@ -452,6 +452,59 @@ bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j) {
 // ---------------------------------------------------------------------------
 // Packing.
 
+namespace {
+
+// ByteEncode_D / ByteDecode_D with D fixed: groups of eight coefficients are
+// D bytes, built in (or read from) two 64-bit words with shifts known at
+// compile time, instead of a bit accumulator with a loop per byte.
+template <int D>
+void encode_fixed(uint8_t* out, const int16_t* a) {
+  constexpr uint32_t kMask = (1u << D) - 1;
+  for (int g = 0; g < kN / 8; ++g) {
+    uint64_t lo = 0, hi = 0;
+    for (int j = 0; j < 8; ++j) {
+      const uint64_t v = uint64_t(uint32_t(uint16_t(a[8 * g + j])) & kMask);
+      const int bit = j * D;
+      if (bit < 64) {
+        lo |= v << bit;
+        if (bit + D > 64) hi |= v >> (64 - bit);
+      } else {
+        hi |= v << (bit - 64);
+      }
+    }
+    uint8_t* o = out + D * g;
+    for (int b = 0; b < D; ++b) o[b] = uint8_t(b < 8 ? lo >> (8 * b) : hi >> (8 * (b - 8)));
+  }
+}
+
+template <int D>
+void decode_fixed(int16_t* a, const uint8_t* in) {
+  constexpr uint64_t kMask = (uint64_t(1) << D) - 1;
+  for (int g = 0; g < kN / 8; ++g) {
+    const uint8_t* p = in + D * g;
+    uint64_t lo = 0, hi = 0;
+    for (int b = 0; b < D; ++b) {
+      if (b < 8)
+        lo |= uint64_t(p[b]) << (8 * b);
+      else
+        hi |= uint64_t(p[b]) << (8 * (b - 8));
+    }
+    for (int j = 0; j < 8; ++j) {
+      const int bit = j * D;
+      uint64_t v;
+      if (bit + D <= 64)
+        v = lo >> bit;
+      else if (bit >= 64)
+        v = hi >> (bit - 64);
+      else
+        v = (lo >> bit) | (hi << (64 - bit));
+      a[8 * g + j] = int16_t(v & kMask);
+    }
+  }
+}
+
+}  // namespace
+
 void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
   LATKEM_DISPATCH(byte_encode(out, a, d));
   if (d == 12) {
@@ -462,6 +515,14 @@ void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
       out[3 * i + 2] = uint8_t(y >> 4);
     }
     return;
+  }
+  switch (d) {  // the sizes of ciphertexts
+    case 1: encode_fixed<1>(out, a); return;
+    case 4: encode_fixed<4>(out, a); return;
+    case 5: encode_fixed<5>(out, a); return;
+    case 10: encode_fixed<10>(out, a); return;
+    case 11: encode_fixed<11>(out, a); return;
+    default: break;
   }
   const uint32_t mask = (1u << d) - 1;
   uint32_t acc = 0;
@@ -485,6 +546,14 @@ void byte_decode(int16_t a[kN], const uint8_t* in, int d) {
       a[2 * i + 1] = int16_t((in[3 * i + 1] >> 4) | (in[3 * i + 2] << 4));
     }
     return;
+  }
+  switch (d) {
+    case 1: decode_fixed<1>(a, in); return;
+    case 4: decode_fixed<4>(a, in); return;
+    case 5: decode_fixed<5>(a, in); return;
+    case 10: decode_fixed<10>(a, in); return;
+    case 11: decode_fixed<11>(a, in); return;
+    default: break;
   }
   const uint32_t mask = (1u << d) - 1;
   uint32_t acc = 0;
