@@ -598,10 +598,11 @@ void poly_decompress(Poly& p, int d) {
 
 void poly_frommsg(Poly& p, const uint8_t msg[32]) {
   LATKEM_DISPATCH(poly_frommsg(p.c, msg));
-  for (int i = 0; i < kN; ++i) {
-    const int16_t bit = int16_t((msg[i / 8] >> (i % 8)) & 1);
-    p.c[i] = int16_t(-bit & ((kQ + 1) / 2));
-  }
+  for (int i = 0; i < kSymBytes; ++i)
+    for (int j = 0; j < 8; ++j) {
+      const int16_t bit = int16_t((msg[i] >> j) & 1);
+      p.c[8 * i + j] = int16_t(-bit & ((kQ + 1) / 2));
+    }
 }
 
 void poly_tomsg(uint8_t msg[32], const Poly& p) {
