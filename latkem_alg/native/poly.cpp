@@ -254,24 +254,56 @@ namespace {
 
 // Products are accumulated in 32 bits and reduced once: each term is below
 // 2q^2 in magnitude, so four of them stay under the q*2^15 Montgomery bound.
+//
+// Written as one loop over the coefficients, the same operations in every
+// lane, so that compilers vectorise it: with xs, ys the inputs with
+// neighbours swapped (xs[n] = x[n ^ 1]), coefficient n accumulates
+//   even n:  x[n] * y[n] + fqmul(xs[n], ys[n]) * (+-zeta)
+//   odd n:   xs[n] * y[n] + x[n] * ys[n]
+// i.e. the same integer sums as the schoolbook formula per residue, picked
+// by a mask of the index's parity rather than a branch.
+struct BasemulZetas {
+  int16_t z[kN];  // +zeta_i at 4i, -zeta_i at 4i + 2, zero in odd lanes
+  constexpr BasemulZetas() : z() {
+    for (int i = 0; i < kN / 4; ++i) {
+      z[4 * i] = kZetas[64 + i];
+      z[4 * i + 2] = int16_t(-kZetas[64 + i]);
+    }
+  }
+};
+constexpr BasemulZetas kBasemulZetas;
+
+// montgomery_reduce() from 16-bit halves: t*q agrees with c in its low half,
+// so (c - t*q) >> 16 is the difference of the high halves.
+inline int16_t montgomery16(int32_t c) {
+  const int16_t t = mullo16(int16_t(c), kQInv);
+  return int16_t(int16_t(c >> 16) - mulhi16(t, kQ));
+}
+
 template <int K>
 void basemul_acc(Poly& r, const Poly* a, const Poly* b) {
-  for (int i = 0; i < kN / 4; ++i) {
-    const int16_t zeta = kZetas[64 + i];
-    int32_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
-    for (int m = 0; m < K; ++m) {
-      const int16_t* x = a[m].c + 4 * i;
-      const int16_t* y = b[m].c + 4 * i;
-      c0 += int32_t(x[0]) * y[0] + int32_t(fqmul(x[1], y[1])) * zeta;
-      c1 += int32_t(x[0]) * y[1] + int32_t(x[1]) * y[0];
-      c2 += int32_t(x[2]) * y[2] - int32_t(fqmul(x[3], y[3])) * zeta;
-      c3 += int32_t(x[2]) * y[3] + int32_t(x[3]) * y[2];
+  int32_t acc[kN] = {};
+  for (int m = 0; m < K; ++m) {
+    const int16_t* x = a[m].c;
+    const int16_t* y = b[m].c;
+    int16_t xs[kN], ys[kN];
+    for (int i = 0; i < kN / 2; ++i) {
+      xs[2 * i] = x[2 * i + 1];
+      xs[2 * i + 1] = x[2 * i];
+      ys[2 * i] = y[2 * i + 1];
+      ys[2 * i + 1] = y[2 * i];
     }
-    r.c[4 * i + 0] = montgomery_reduce(c0);
-    r.c[4 * i + 1] = montgomery_reduce(c1);
-    r.c[4 * i + 2] = montgomery_reduce(c2);
-    r.c[4 * i + 3] = montgomery_reduce(c3);
+    for (int n = 0; n < kN; ++n) {
+      const int16_t even = int16_t((n & 1) - 1);  // all ones in even lanes
+      const int16_t prod = mullo16(xs[n], ys[n]);  // fqmul(xs, ys)
+      const int16_t f = int16_t(mulhi16(xs[n], ys[n]) - mulhi16(mullo16(prod, kQInv), kQ));
+      const int16_t u = int16_t((x[n] & even) | (xs[n] & ~even));
+      const int16_t v = int16_t((f & even) | (x[n] & ~even));
+      const int16_t w = int16_t((kBasemulZetas.z[n] & even) | (ys[n] & ~even));
+      acc[n] += int32_t(u) * y[n] + int32_t(v) * w;
+    }
   }
+  for (int n = 0; n < kN; ++n) r.c[n] = montgomery16(acc[n]);
 }
 
 }  // namespace
