@@ -457,6 +457,36 @@ int rej_uniform(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
   return ctr;
 }
 
+namespace {
+
+// rej_uniform() for the matrix, without a branch per candidate (random
+// accept/reject branches are mispredicted about one time in five): each
+// candidate is stored at p[ctr] and ctr advances when it is accepted, so a
+// rejected one is overwritten by the next.  A 3-byte group adds at most two
+// coefficients, so while ctr <= kN - 2 both stores stay inside p; the last
+// few go through the branching loop, which never stores past kN.  Slots at
+// ctr and beyond may hold rejected candidates until they are filled.
+int rej_uniform_matrix(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
+  size_t pos = 0;
+  for (; ctr <= kN - 2 && pos + 3 <= len; pos += 3) {
+    const uint16_t d1 = uint16_t(buf[pos] | ((buf[pos + 1] & 0x0F) << 8));
+    const uint16_t d2 = uint16_t((buf[pos + 1] >> 4) | (buf[pos + 2] << 4));
+    p[ctr] = int16_t(d1);
+    ctr += d1 < kQ;
+    p[ctr] = int16_t(d2);
+    ctr += d2 < kQ;
+  }
+  for (; ctr < kN && pos + 3 <= len; pos += 3) {
+    const uint16_t d1 = uint16_t(buf[pos] | ((buf[pos + 1] & 0x0F) << 8));
+    const uint16_t d2 = uint16_t((buf[pos + 1] >> 4) | (buf[pos + 2] << 4));
+    if (d1 < kQ) p[ctr++] = int16_t(d1);
+    if (d2 < kQ && ctr < kN) p[ctr++] = int16_t(d2);
+  }
+  return ctr;
+}
+
+}  // namespace
+
 // 768 bytes is 4 full blocks plus 96 bytes of a fifth.  168 is a multiple of
 // 3, so no 3-byte group straddles a block boundary.
 bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j) {
@@ -475,7 +505,7 @@ bool sample_matrix_entry(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j) {
     xof.squeeze_blocks(block, 1);
     size_t take = kLimit - used;
     if (take > Shake128::kRate) take = Shake128::kRate;
-    ctr = rej_uniform(p.c, ctr, block, take);
+    ctr = rej_uniform_matrix(p.c, ctr, block, take);
     used += take;
   }
   return ctr == kN;
