@@ -631,11 +631,16 @@ void byte_decode(int16_t a[kN], const uint8_t* in, int d) {
   }
 }
 
-// floor(n / q) = (n * 2580335) >> 33 exactly for 0 <= n < 2^23, which covers
-// n = 2^d * x + 1664 for x < q and d <= 11.
+// floor(n / q) for n = 2^d * x + 1664 (x < q, d <= 11, so n < 6817409) in
+// 32-bit arithmetic, which vectorises where 64-bit products do not:
+// k = (n * 315) >> 20 overestimates n / q by less than 0.15 (315 / 2^20 is
+// 1/q to within 6e-5 and n / q < 2048), so it is floor(n / q) or one more,
+// and one more exactly when n - k*q is negative.  n * 315 < 2^31.
 int16_t compress(int16_t x, int d) {
-  const uint64_t n = (uint64_t(uint16_t(x)) << d) + 1664;
-  return int16_t(((n * 2580335u) >> 33) & ((1u << d) - 1));
+  const uint32_t n = (uint32_t(uint16_t(x)) << d) + 1664;
+  const uint32_t k = (n * 315u) >> 20;
+  const uint32_t below = uint32_t(int32_t(n - k * uint32_t(kQ)) >> 31);  // all ones if k > n/q
+  return int16_t((k + below) & ((1u << d) - 1));
 }
 
 int16_t decompress(int16_t y, int d) {
