@@ -674,9 +674,11 @@ void poly_frommsg(Poly& p, const uint8_t msg[32]) {
 
 void poly_tomsg(uint8_t msg[32], const Poly& p) {
   LATKEM_DISPATCH(poly_tomsg(msg, p.c));
+  int16_t bits[kN];  // compressed first, in a loop of its own, which vectorises
+  for (int i = 0; i < kN; ++i) bits[i] = compress(p.c[i], 1);
   for (int i = 0; i < kSymBytes; ++i) {
     uint8_t byte = 0;
-    for (int j = 0; j < 8; ++j) byte = uint8_t(byte | (compress(p.c[8 * i + j], 1) << j));
+    for (int j = 0; j < 8; ++j) byte = uint8_t(byte | (bits[8 * i + j] << j));
     msg[i] = byte;
   }
 }
