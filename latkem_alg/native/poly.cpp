@@ -183,18 +183,14 @@ inline void gather_small(int16_t lo[8], int16_t hi[8], const int16_t* chunk) {
   std::memcpy(hi, h, sizeof h);
 }
 
+// Stored run by run: put together in a local array first, the words were
+// read back as one vector before their stores had landed (a stall).
 template <int Len>
 inline void scatter_small(int16_t* chunk, const int16_t lo[8], const int16_t hi[8]) {
-  using W = typename SmallWord<Len>::type;
-  constexpr int kWords = 8 / Len;
-  W w[2 * kWords], l[kWords], h[kWords];
-  std::memcpy(l, lo, sizeof l);
-  std::memcpy(h, hi, sizeof h);
-  for (int i = 0; i < kWords; ++i) {
-    w[2 * i] = l[i];
-    w[2 * i + 1] = h[i];
+  for (int i = 0; i < 8 / Len; ++i) {
+    std::memcpy(chunk + 2 * Len * i, lo + Len * i, Len * sizeof(int16_t));
+    std::memcpy(chunk + 2 * Len * i + Len, hi + Len * i, Len * sizeof(int16_t));
   }
-  std::memcpy(chunk, w, sizeof w);
 }
 
 template <int Len>
