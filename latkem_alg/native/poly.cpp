@@ -459,11 +459,28 @@ namespace {
 // accept/reject branches are mispredicted about one time in five): each
 // candidate is stored at p[ctr] and ctr advances when it is accepted, so a
 // rejected one is overwritten by the next.  A 3-byte group adds at most two
-// coefficients, so while ctr <= kN - 2 both stores stay inside p; the last
-// few go through the branching loop, which never stores past kN.  Slots at
-// ctr and beyond may hold rejected candidates until they are filled.
+// coefficients, so while ctr <= kN - 2 (kN - 4 for two groups) the stores
+// stay inside p; the last few go through the branching loop, which never
+// stores past kN.  Slots at ctr and beyond may hold rejected candidates until
+// they are filled.
 int rej_uniform_matrix(int16_t* p, int ctr, const uint8_t* buf, size_t len) {
   size_t pos = 0;
+  // Two groups (four candidates, 48 bits read at once) while four stores fit.
+  for (; ctr <= kN - 4 && pos + 6 <= len; pos += 6) {
+    const uint8_t* b = buf + pos;
+    const uint64_t t = uint64_t(b[0]) | (uint64_t(b[1]) << 8) | (uint64_t(b[2]) << 16) |
+                       (uint64_t(b[3]) << 24) | (uint64_t(b[4]) << 32) | (uint64_t(b[5]) << 40);
+    const uint16_t d0 = uint16_t(t & 0xFFF), d1 = uint16_t((t >> 12) & 0xFFF);
+    const uint16_t d2 = uint16_t((t >> 24) & 0xFFF), d3 = uint16_t(t >> 36);
+    p[ctr] = int16_t(d0);
+    ctr += d0 < kQ;
+    p[ctr] = int16_t(d1);
+    ctr += d1 < kQ;
+    p[ctr] = int16_t(d2);
+    ctr += d2 < kQ;
+    p[ctr] = int16_t(d3);
+    ctr += d3 < kQ;
+  }
   for (; ctr <= kN - 2 && pos + 3 <= len; pos += 3) {
     const uint16_t d1 = uint16_t(buf[pos] | ((buf[pos + 1] & 0x0F) << 8));
     const uint16_t d2 = uint16_t((buf[pos + 1] >> 4) | (buf[pos + 2] << 4));
