@@ -582,16 +582,8 @@ void decode_fixed(int16_t* a, const uint8_t* in) {
 
 void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
   LATKEM_DISPATCH(byte_encode(out, a, d));
-  if (d == 12) {
-    for (int i = 0; i < kN / 2; ++i) {
-      const uint16_t x = uint16_t(a[2 * i]) & 0xFFF, y = uint16_t(a[2 * i + 1]) & 0xFFF;
-      out[3 * i + 0] = uint8_t(x);
-      out[3 * i + 1] = uint8_t((x >> 8) | (y << 4));
-      out[3 * i + 2] = uint8_t(y >> 4);
-    }
-    return;
-  }
-  switch (d) {  // the sizes of ciphertexts
+  switch (d) {  // the sizes of keys and ciphertexts
+    case 12: encode_fixed<12>(out, a); return;
     case 1: encode_fixed<1>(out, a); return;
     case 4: encode_fixed<4>(out, a); return;
     case 5: encode_fixed<5>(out, a); return;
@@ -615,14 +607,8 @@ void byte_encode(uint8_t* out, const int16_t a[kN], int d) {
 
 void byte_decode(int16_t a[kN], const uint8_t* in, int d) {
   LATKEM_DISPATCH(byte_decode(a, in, d));
-  if (d == 12) {
-    for (int i = 0; i < kN / 2; ++i) {
-      a[2 * i] = int16_t(in[3 * i] | ((in[3 * i + 1] & 0x0F) << 8));
-      a[2 * i + 1] = int16_t((in[3 * i + 1] >> 4) | (in[3 * i + 2] << 4));
-    }
-    return;
-  }
   switch (d) {
+    case 12: decode_fixed<12>(a, in); return;
     case 1: decode_fixed<1>(a, in); return;
     case 4: decode_fixed<4>(a, in); return;
     case 5: decode_fixed<5>(a, in); return;
