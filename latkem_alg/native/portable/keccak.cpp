@@ -1,12 +1,106 @@
-// Keccak-f[1600] on one state, in plain C++.
+// Keccak-f[1600] on one state, in plain C++, with lane complementing.
 #include "../backend.h"
 #include "../keccak_perm.h"
 
 namespace latkem {
 namespace native {
 namespace portable {
+namespace {
 
-void keccak_f1600(uint64_t state[25]) { keccak_permute(state); }
+// The portable rounds keep six lanes complemented (lane complementing): with
+// lanes 1, 2, 8, 12, 17 and 20 stored inverted, chi needs one NOT per plane
+// instead of five, the other and-nots turning into and/or of the stored
+// values.  Same round structure as keccak_perm.h (theta, then rho and pi into
+// b0..b4 per output plane, chi and iota at once); the state is complemented
+// on entry and exit only.
+#define LATKEM_KECCAK_ROUND_LC(A, E, rc)                                                    \
+  {                                                                                         \
+    const uint64_t c0 = A##00 ^ A##05 ^ A##10 ^ A##15 ^ A##20;                              \
+    const uint64_t c1 = A##01 ^ A##06 ^ A##11 ^ A##16 ^ A##21;                              \
+    const uint64_t c2 = A##02 ^ A##07 ^ A##12 ^ A##17 ^ A##22;                              \
+    const uint64_t c3 = A##03 ^ A##08 ^ A##13 ^ A##18 ^ A##23;                              \
+    const uint64_t c4 = A##04 ^ A##09 ^ A##14 ^ A##19 ^ A##24;                              \
+    const uint64_t d0 = c4 ^ rotl64(c1, 1), d1 = c0 ^ rotl64(c2, 1), d2 = c1 ^ rotl64(c3, 1); \
+    const uint64_t d3 = c2 ^ rotl64(c4, 1), d4 = c3 ^ rotl64(c0, 1);                        \
+    uint64_t b0, b1, b2, b3, b4;                                                            \
+    b0 = A##00 ^ d0;                                                                        \
+    b1 = rotl64(A##06 ^ d1, 44);                                                            \
+    b2 = rotl64(A##12 ^ d2, 43);                                                            \
+    b3 = rotl64(A##18 ^ d3, 21);                                                            \
+    b4 = rotl64(A##24 ^ d4, 14);                                                            \
+    E##00 = b0 ^ (b1 | b2) ^ (rc);                                                          \
+    E##01 = b1 ^ (~b2 | b3);                                                                \
+    E##02 = b2 ^ (b3 & b4);                                                                 \
+    E##03 = b3 ^ (b4 | b0);                                                                 \
+    E##04 = b4 ^ (b0 & b1);                                                                 \
+    b0 = rotl64(A##03 ^ d3, 28);                                                            \
+    b1 = rotl64(A##09 ^ d4, 20);                                                            \
+    b2 = rotl64(A##10 ^ d0, 3);                                                             \
+    b3 = rotl64(A##16 ^ d1, 45);                                                            \
+    b4 = rotl64(A##22 ^ d2, 61);                                                            \
+    E##05 = b0 ^ (b1 | b2);                                                                 \
+    E##06 = b1 ^ (b2 & b3);                                                                 \
+    E##07 = b2 ^ (b3 | ~b4);                                                                \
+    E##08 = b3 ^ (b4 | b0);                                                                 \
+    E##09 = b4 ^ (b0 & b1);                                                                 \
+    b0 = rotl64(A##01 ^ d1, 1);                                                             \
+    b1 = rotl64(A##07 ^ d2, 6);                                                             \
+    b2 = rotl64(A##13 ^ d3, 25);                                                            \
+    b3 = rotl64(A##19 ^ d4, 8);                                                             \
+    b4 = rotl64(A##20 ^ d0, 18);                                                            \
+    E##10 = b0 ^ (b1 | b2);                                                                 \
+    E##11 = b1 ^ (b2 & b3);                                                                 \
+    E##12 = b2 ^ (~b3 & b4);                                                                \
+    E##13 = ~b3 ^ (b4 | b0);                                                                \
+    E##14 = b4 ^ (b0 & b1);                                                                 \
+    b0 = rotl64(A##04 ^ d4, 27);                                                            \
+    b1 = rotl64(A##05 ^ d0, 36);                                                            \
+    b2 = rotl64(A##11 ^ d1, 10);                                                            \
+    b3 = rotl64(A##17 ^ d2, 15);                                                            \
+    b4 = rotl64(A##23 ^ d3, 56);                                                            \
+    E##15 = b0 ^ (b1 & b2);                                                                 \
+    E##16 = b1 ^ (b2 | b3);                                                                 \
+    E##17 = b2 ^ (~b3 | b4);                                                                \
+    E##18 = ~b3 ^ (b4 & b0);                                                                \
+    E##19 = b4 ^ (b0 | b1);                                                                 \
+    b0 = rotl64(A##02 ^ d2, 62);                                                            \
+    b1 = rotl64(A##08 ^ d3, 55);                                                            \
+    b2 = rotl64(A##14 ^ d4, 39);                                                            \
+    b3 = rotl64(A##15 ^ d0, 41);                                                            \
+    b4 = rotl64(A##21 ^ d1, 2);                                                             \
+    E##20 = b0 ^ (~b1 & b2);                                                                \
+    E##21 = ~b1 ^ (b2 | b3);                                                                \
+    E##22 = b2 ^ (b3 & b4);                                                                 \
+    E##23 = b3 ^ (b4 | b0);                                                                 \
+    E##24 = b4 ^ (b0 & b1);                                                                 \
+  }
+
+// Lane (x, y) lives in state[x + 5*y].
+inline void keccak_permute_lc(uint64_t state[25]) {
+  constexpr uint64_t kOnes = ~uint64_t(0);
+  uint64_t a00 = state[0], a01 = ~state[1], a02 = ~state[2], a03 = state[3], a04 = state[4];
+  uint64_t a05 = state[5], a06 = state[6], a07 = state[7], a08 = ~state[8], a09 = state[9];
+  uint64_t a10 = state[10], a11 = state[11], a12 = ~state[12], a13 = state[13], a14 = state[14];
+  uint64_t a15 = state[15], a16 = state[16], a17 = ~state[17], a18 = state[18], a19 = state[19];
+  uint64_t a20 = ~state[20], a21 = state[21], a22 = state[22], a23 = state[23], a24 = state[24];
+  uint64_t e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
+  uint64_t e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
+  for (int round = 0; round < 24; round += 2) {
+    LATKEM_KECCAK_ROUND_LC(a, e, kKeccakRC[round])
+    LATKEM_KECCAK_ROUND_LC(e, a, kKeccakRC[round + 1])
+  }
+  state[0] = a00; state[1] = a01 ^ kOnes; state[2] = a02 ^ kOnes; state[3] = a03; state[4] = a04;
+  state[5] = a05; state[6] = a06; state[7] = a07; state[8] = a08 ^ kOnes; state[9] = a09;
+  state[10] = a10; state[11] = a11; state[12] = a12 ^ kOnes; state[13] = a13; state[14] = a14;
+  state[15] = a15; state[16] = a16; state[17] = a17 ^ kOnes; state[18] = a18; state[19] = a19;
+  state[20] = a20 ^ kOnes; state[21] = a21; state[22] = a22; state[23] = a23; state[24] = a24;
+}
+
+#undef LATKEM_KECCAK_ROUND_LC
+
+}  // namespace
+
+void keccak_f1600(uint64_t state[25]) { keccak_permute_lc(state); }
 
 }  // namespace portable
 }  // namespace native

@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Cycles per call of the portable native core (the one every machine without
+AVX2 runs), forced with LATKEM_PORTABLE=1 in this process.
+
+Prints, side by side:
+
+* CCA_KeyGen, CCA_Enc and CCA_Dec at kk = 2: cycles per call (time per call
+  times the TSC frequency; the first decile of single calls, steadier than a
+  batch mean when other processes share the machine) beside published figures of the best native
+  implementation of the same lattice operations in portable C (ML-KEM-512),
+  and the ratio ours / theirs;
+* the same three operations at kk = 3, eta1 = 2 against the `cryptography`
+  package's ML-KEM-768, as ratios peer time / our time (skipped, with a note,
+  when that peer is not available).
+
+The figures are written as JSON to bench/portable.json (or --out FILE).
+Usage: python3 bench/portable.py [--quick] [--out FILE]
+"""
+import argparse
+import json
+import os
+import platform
+import sys
+import time
+
+os.environ["LATKEM_PORTABLE"] = "1"  # read once, at the first use of the core
+
+import Latkem  # noqa: E402
+from bench import (KEM_OPERATIONS, PEER_NAME, Parameters, cpu_model, fmt_int,  # noqa: E402
+                   fmt_ratio, fmt_time, load_peer, operations, peer_operations,
+                   tsc_frequency)
+
+# Published cycle counts of the best native implementation of the same lattice
+# operations, portable C, at the 512 size (ML-KEM-512).
+PUBLISHED_PORTABLE_CYCLES = {"CCA_KeyGen": 29000, "CCA_Enc": 36000, "CCA_Dec": 47000}
+
+
+def per_call(func, calls):
+    """Seconds per call: the first decile of `calls` calls timed one by one
+    (less at the mercy of other processes on a shared machine than the mean
+    of a batch), less the cost of timing an empty call."""
+    clock = time.perf_counter_ns
+
+    def sample(f):
+        times = []
+        for _ in range(calls):
+            start = clock()
+            f()
+            times.append(clock() - start)
+        times.sort()
+        return times[len(times) // 10]
+
+    func()  # warm-up (and first-call caches)
+    empty = sample(lambda: None)
+    return {"seconds": max(sample(func) - empty, 0) * 1e-9, "calls": calls,
+            "statistic": "first decile of single calls"}
+
+
+def run(quick):
+    calls = 300 if quick else 5000
+    m = bytes(range(32))
+    seed = bytes(range(100, 132))
+    coins = bytes(range(200, 232)).hex().encode()
+    results = {
+        "python": platform.python_implementation() + " " + platform.python_version(),
+        "machine": platform.machine(),
+        "cpu": cpu_model(),
+        "quick": quick,
+        "core": "portable (LATKEM_PORTABLE=1)",
+    }
+    print("Latkem portable core  (%s, %s, %s)%s" % (
+        results["python"], results["cpu"], results["machine"], "  [quick]" if quick else ""))
+
+    mhz, source, note = tsc_frequency()
+    ops = operations(m, seed, coins)
+    rows = {}
+    print("\nCycles per call (kk = %d), beside the best native portable C (ML-KEM-512)"
+          % Latkem.kk)
+    if mhz is None:
+        print("  %s" % note)
+    else:
+        print("  TSC %.3f MHz from %s%s" % (mhz, source, ("; " + note) if note else ""))
+        print("  %-12s %10s %10s %12s" % ("operation", "ours", "theirs", "ours/theirs"))
+    for name in KEM_OPERATIONS:
+        seconds = per_call(ops[name], calls)["seconds"]
+        cycles = None if mhz is None else seconds * mhz * 1e6
+        theirs = PUBLISHED_PORTABLE_CYCLES[name]
+        ratio = None if cycles is None else cycles / theirs
+        rows[name] = {"seconds": seconds, "cycles": cycles, "published": theirs, "ratio": ratio}
+        if mhz is not None:
+            print("  %-12s %10s %10s %12s" % (name, fmt_int(cycles), fmt_int(theirs),
+                                              fmt_ratio(ratio)))
+    results["cycles"] = {"kk": Latkem.kk, "tsc_mhz": mhz, "source": source, "note": note,
+                         "operations": rows}
+
+    print("\nAgainst %s (ours at kk = 3, eta1 = 2, portable core)" % PEER_NAME)
+    cls, reason = load_peer()
+    if cls is None:
+        print("  peer unavailable, part skipped: %s" % reason)
+        results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
+        return results
+    peer_ops = peer_operations(cls)
+    peer_rows = {}
+    with Parameters(kk=3, eta1=2):
+        ours_ops = operations(m, seed, coins)
+        print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
+        for name in KEM_OPERATIONS:
+            ours = per_call(ours_ops[name], calls)["seconds"]
+            peer = per_call(peer_ops[name], calls)["seconds"]
+            peer_rows[name] = {"ours": ours, "peer": peer, "peer_over_ours": peer / ours}
+            print("  %-12s %12s %12s %12s" % (name, fmt_time(ours), fmt_time(peer),
+                                             fmt_ratio(peer / ours)))
+    print("  (peer/ours above 1: ours is faster)")
+    results["peer"] = {"name": PEER_NAME, "available": True, "operations": peer_rows}
+    return results
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--quick", action="store_true", help="short runs (figures rough)")
+    parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                      "portable.json"),
+                        help="JSON file to write (default: bench/portable.json)")
+    args = parser.parse_args(argv)
+    results = run(args.quick)
+    with open(args.out, "w", encoding="utf-8") as f:
+        json.dump(results, f, indent=2, ensure_ascii=False)
+        f.write("\n")
+    print("\nFigures written to %s" % args.out)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
