@@ -14,7 +14,8 @@ import types
 import numpy
 import pytest
 
-LATKEM_FILE = "latkem_alg\\Latkem"
+from helpers import TB_FILE
+
 SEED = bytes(range(32))
 
 # name, first line, parameters, locals
@@ -174,7 +175,7 @@ def test_function_object(latkem, name, line, params, local_names):
     assert code.co_kwonlyargcount == 0
     assert getattr(code, "co_posonlyargcount", 0) == 0
     assert code.co_varnames == params + local_names
-    assert code.co_filename == LATKEM_FILE
+    assert code.co_filename == TB_FILE
     assert code.co_name == name
     assert code.co_firstlineno == line
     sig = inspect.signature(f)
@@ -548,7 +549,7 @@ def test_import_without_numpy_fails_and_can_be_retried(run_python):
     assert failure is not None, "the import succeeded without numpy"
     name, entries = failure
     assert name == "numpy"
-    assert entries[0] == ["init Latkem", LATKEM_FILE, 4]
+    assert entries[0] == ["init Latkem", TB_FILE, 4]
     assert entries[1][0] == "find_spec" and len(entries) == 2
     assert not left
     assert after == [True, 3329, "CCA_Dec", 768]
