@@ -5,6 +5,7 @@ import binascii
 import hashlib
 import math
 import random
+import types
 
 import numpy
 
@@ -197,6 +198,45 @@ def test_rebound_globals_are_honoured(keypair, monkeypatch, capsys, name, value)
     for call in (("Genkey", b"seed"), ("Enc", pk, b"m" * 32, b"00"), ("Dec", c, sk[:1536]),
                  ("CCA_Enc", pk, b"m"), ("CCA_Dec", c, sk), ("H", pk)):
         both_paths(*call, capsys=capsys)
+
+
+class Spy:
+    """Stands in for a global function or module: forwards every use to it
+    and records that it was used."""
+
+    def __init__(self, target):
+        self.target, self.used = target, False
+
+    def __call__(self, *args):
+        self.used = True
+        return self.target(*args)
+
+    def __getattr__(self, name):
+        self.used = True
+        return getattr(self.target, name)
+
+
+@pytest.mark.parametrize("name", ["CCA_KeyGen", "CCA_Enc", "CCA_Dec"])
+def test_every_global_the_host_statements_use_turns_the_native_path_off(keypair, capsys, name):
+    """The globals a call's host statements use, found by running them with
+    every function and module global behind a spy: rebound one at a time to
+    an equal-valued stand-in, each of them sends the call to the host
+    statements (which use it), with the same result."""
+    pk, sk = keypair
+    c = Latkem.CCA_Enc(pk, b"m")[0]
+    args = {"CCA_KeyGen": (), "CCA_Enc": (pk, b"m"), "CCA_Dec": (flip_digit(c, 9), sk)}[name]
+    fn = getattr(Latkem, name)
+    spies = {k: Spy(v) for k, v in vars(Latkem).items()
+             if not k.startswith("__") and (callable(v) or isinstance(v, types.ModuleType))}
+    with rebound(**spies), host_only(), seeded(5):
+        expected = fn(*args)
+    used = sorted(k for k, spy in spies.items() if spy.used)
+    assert {"binascii", "H"} <= set(used)
+    for k in used:
+        spy = Spy(getattr(Latkem, k))
+        with rebound(**{k: spy}), seeded(5):
+            assert fn(*args) == expected, k
+        assert spy.used, k
 
 
 def _changed_attribute(name, original):
