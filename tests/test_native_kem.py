@@ -14,7 +14,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import Latkem
-from helpers import PARAMETER_SETS, both_paths, flip_digit, host_only, picture, rebound, seeded
+from helpers import (N, PARAMETER_SETS, both_paths, flip_digit, host_only, parameters, picture,
+                     rebound, seeded)
 
 SLOW = settings(max_examples=8, deadline=None, suppress_health_check=list(HealthCheck))
 FAST = settings(max_examples=60, deadline=None, suppress_health_check=list(HealthCheck))
@@ -113,6 +114,53 @@ def test_Dec(keypair, ciphertext, form):
     }[form]
     both_paths("Dec", text, sk)
     both_paths("Dec", ciphertext, bytes(sk).upper())
+
+
+def test_hash_inputs_and_outputs_at_block_boundaries():
+    """Inputs that fill a block of the hash exactly, or with one byte to
+    spare or over (SHA3-512: 72 bytes, SHA3-256 and SHAKE-256: 136), and
+    outputs of more than one block."""
+    data = bytes(range(256)) * 2
+    for size in (71, 72, 73, 143, 144, 145):
+        both_paths("G", data[:size])
+    for size in (135, 136, 137, 272):
+        both_paths("H", binascii.hexlify(data[:size]))
+        both_paths("kdf", data[:size], 32)
+    for length in (135, 136, 137, 272, 273):
+        both_paths("kdf", b"x", length)
+
+
+@pytest.mark.parametrize("params", ["rank2", "rank2-other-noise"])
+def test_Enc_with_long_coins(keypair, params):
+    """Coins of 135 bytes and more: with the counter byte they fill a block
+    of the noise hash or run over it."""
+    data = bytes(range(256)) * 2
+    with parameters(params):
+        pk = Latkem.CCA_KeyGen()[0]
+        for size in (134, 135, 136, 137, 271, 272, 273):
+            both_paths("Enc", pk, bytes(range(32)), binascii.hexlify(data[:size]))
+
+
+def _packed(values, d):
+    """The hex text of the given d-bit values, least significant bit first."""
+    bits = "".join(format(v, "0%db" % d)[::-1] for v in values)
+    return binascii.hexlify(Latkem.bits_to_bytes(bits))
+
+
+@pytest.mark.parametrize("params", ["rank2", "rank2-other-noise"])
+def test_Dec_of_coefficients_on_a_rounding_tie(params):
+    """Every coefficient of u decompresses from a tie, q / 2, which rounds to
+    even: 1664.  With the secret 2 in its first entry and v at q / 4 (832),
+    the message coefficients are 832 - 2 * 1664 = 833 mod q: all ones; the
+    other rounding would give 831: all zeros."""
+    p = PARAMETER_SETS[params]
+    kk, du, dv = p["kk"], p["du"], p["dv"]
+    c = _packed([2 ** (du - 1)] * (N * kk), du) + _packed([2 ** (dv - 2)] * N, dv)
+    s_hat = Latkem.ntt3([2] + [0] * (N - 1))
+    sk = _packed([int(x) for x in s_hat] + [0] * (N * (kk - 1)), 12)
+    with parameters(params):
+        result = both_paths("Dec", c, sk)
+    assert result == ("returned", [1] * N)
 
 
 @SLOW
