@@ -147,6 +147,22 @@ MUTANTS = [
       "if (!fast::text_of(data, text, size)) return false;",
       "native H decodes an odd-length text (drops the last digit)", NKEM + ["tests/test_hashing.py"],
       equivalent="hex_decode of both cores refuses an odd length itself"),
+    M("host-xof-order", "hashing.cpp",
+      "Obj input_bytes = bytes32 + int_a + int_b;",
+      "Obj input_bytes = bytes32 + int_b + int_a;",
+      "host XOF appends its indices in the other order", NKEM + ["tests/test_hashing.py"]),
+    M("host-mat-a-transpose", "sampling.cpp",
+      "Obj tem = GLOBAL(XOF)(rho, ic, j);",
+      "Obj tem = GLOBAL(XOF)(rho, j, ic);",
+      "host matrix expansion builds the transpose", ["tests/test_sampling.py"] + NKEM),
+    M("host-parse-last", "sampling.cpp",
+      "if (d2 < GLOBAL(q) && num(jj) < GLOBAL(n)) {",
+      "if (d2 < GLOBAL(q) && num(jj) <= GLOBAL(n)) {",
+      "host Parse tries to store a second value after the last slot", ["tests/test_sampling.py"] + BLOCKS),
+    M("host-dec-line", "pke.cpp",
+      "  f.line = 447;\n  uv_code = unhexlify(uv_code);",
+      "  f.line = 448;\n  uv_code = unhexlify(uv_code);",
+      "a ciphertext that is not hex reports the next line", ["tests/test_kem.py"] + NKEM),
     # --- frame: binding and traceback entries -------------------------------------
     M("frame-count-message", "module.cpp",
       "s.name, \"exactly\", n, n == 1 ? \"\" : \"s\", given);",
@@ -471,14 +487,11 @@ def main():
     if unknown:
         sys.exit("unknown mutants: %s" % ", ".join(sorted(unknown)))
 
-    os.makedirs(args.work, exist_ok=True)
-    src = sync(args.work)
     chosen = [m for m in MUTANTS
               if (not args.names or m.name in args.names)
               and (not args.area or m.area in args.area)]
-    located = {m.name: locate(m, src) for m in chosen}
-
     if args.list:
+        located = {m.name: locate(m, ROOT) for m in chosen}
         for m in chosen:
             state = ("stale" if located[m.name] is None
                      else "equivalent" if m.equivalent else "")
@@ -486,6 +499,21 @@ def main():
             print("    %s" % m.note)
         return 0
 
+    os.makedirs(args.work, exist_ok=True)
+    lock = os.path.join(args.work, "running")
+    try:
+        os.close(os.open(lock, os.O_CREAT | os.O_EXCL))
+    except FileExistsError:
+        sys.exit("%s exists: another run uses this work directory (remove it if none does)" % lock)
+    try:
+        return run(args, chosen)
+    finally:
+        os.remove(lock)
+
+
+def run(args, chosen):
+    src = sync(args.work)
+    located = {m.name: locate(m, src) for m in chosen}
     log = open(os.path.join(args.work, "log.txt"), "w", encoding="utf-8")
     ok, bdir = build(args.work, src, log)
     if not ok or not check_module(bdir):
