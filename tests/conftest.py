@@ -13,7 +13,7 @@ import textwrap
 import pytest
 
 import Latkem
-from helpers import FUNCTIONS, TB_FILE, seeded, traceback_entries
+from helpers import FUNCTIONS, TB_FILE, rebound, seeded, traceback_entries
 
 
 @pytest.fixture(scope="session")
@@ -41,12 +41,8 @@ def globals_restored():
 @pytest.fixture
 def module_globals():
     """The module dictionary, put back afterwards with its values and key order."""
-    d = vars(Latkem)
-    saved = list(d.items())
-    yield d
-    if [(k, id(v)) for k, v in d.items()] != [(k, id(v)) for k, v in saved]:
-        d.clear()
-        d.update(saved)
+    with rebound():
+        yield vars(Latkem)
 
 
 @pytest.fixture
