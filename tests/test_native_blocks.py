@@ -489,6 +489,7 @@ def test_table_changed_in_place(index):
 
 WELL_FORMED = [
     ("hex_to_bits", (HEX_768,)),
+    ("hex_to_bits", (HEX_768.upper(),)),
     ("bits_to_bytes", (BITS_12,)),
     ("encode", ([PACKED], 12)),
     ("encode", ([np.array(PACKED, dtype=float)], 12)),

@@ -332,7 +332,8 @@ def test_native_path_is_taken_for_well_formed_input(keypair):
     c, _ = Latkem.CCA_Enc(pk, b"m")
     calls = [("H", pk), ("G", b"x"), ("PRF", b"s" * 32, b"\x00", 3), ("XOF", b"s" * 32, 0, 1),
              ("kdf", b"x", 32), ("Genkey", b"d" * 32), ("Enc", pk, b"m" * 32, b"00" * 32),
-             ("Dec", c, sk[:1536]), ("CCA_KeyGen",), ("CCA_Enc", pk, b"m"), ("CCA_Dec", c, sk)]
+             ("Dec", c, sk[:1536]), ("CCA_KeyGen",), ("CCA_Enc", pk, b"m"), ("CCA_Dec", c, sk),
+             ("H", pk.upper()), ("Dec", c.upper(), sk[:1536].upper()), ("CCA_Dec", c, sk.upper())]
     for name, *args in calls:
         fn = getattr(Latkem, name)
         before = fn._native_calls
