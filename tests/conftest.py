@@ -11,9 +11,14 @@ import sys
 import textwrap
 
 import pytest
+from hypothesis import Phase, settings
 
 import Latkem
 from helpers import FUNCTIONS, TB_FILE, rebound, seeded, traceback_entries
+
+
+# For tools/mutants.py: a failing example is reported as found, not made smaller.
+settings.register_profile("no-shrinking", phases=[Phase.explicit, Phase.reuse, Phase.generate])
 
 
 @pytest.fixture(scope="session")
