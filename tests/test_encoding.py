@@ -7,7 +7,7 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-from helpers import N, Q, TB_FILE, module_entries
+from helpers import N, Q, module_entries
 
 
 def round_half_even(num, den):
