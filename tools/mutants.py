@@ -455,6 +455,9 @@ def run_tests(m, bdir, log, timeout):
     last = done.stdout.strip().splitlines()[-1] if done.stdout.strip() else ""
     if done.returncode == 0:
         return "survived", last
+    if done.returncode < 0 or "Fatal Python error" in done.stdout:
+        crash = [ln for ln in done.stdout.splitlines() if "Fatal Python error" in ln]
+        return "killed", "crashed: " + (crash[0] if crash else "signal %d" % -done.returncode)
     if done.returncode == 1:
         failed = [ln for ln in done.stdout.splitlines() if ln.startswith("FAILED")]
         return "killed", failed[0][7:] if failed else last
