@@ -11,11 +11,14 @@ import sys
 import textwrap
 
 import pytest
+from hypothesis import Phase, settings
 
 import Latkem
+from helpers import FUNCTIONS, TB_FILE, rebound, seeded, traceback_entries
 
-# File name every traceback entry of the module reports.
-LATKEM_FILE = "latkem_alg\\Latkem"
+
+# For tools/mutants.py: a failing example is reported as found, not made smaller.
+settings.register_profile("no-shrinking", phases=[Phase.explicit, Phase.reuse, Phase.generate])
 
 
 @pytest.fixture(scope="session")
@@ -43,12 +46,8 @@ def globals_restored():
 @pytest.fixture
 def module_globals():
     """The module dictionary, put back afterwards with its values and key order."""
-    d = vars(Latkem)
-    saved = list(d.items())
-    yield d
-    if [(k, id(v)) for k, v in d.items()] != [(k, id(v)) for k, v in saved]:
-        d.clear()
-        d.update(saved)
+    with rebound():
+        yield vars(Latkem)
 
 
 @pytest.fixture
@@ -64,15 +63,33 @@ def builtin_names():
             d[key] = value
 
 
-def traceback_entries(exc):
-    """(function name, file name, line) of every entry of the exception's traceback."""
-    out = []
-    tb = exc.__traceback__
-    while tb is not None:
-        code = tb.tb_frame.f_code
-        out.append((code.co_name, code.co_filename, tb.tb_lineno))
-        tb = tb.tb_next
-    return out
+@pytest.fixture
+def path(monkeypatch):
+    """path("host") or path("native"): every function on that path for the test."""
+
+    def choose(which):
+        for fn in FUNCTIONS:
+            monkeypatch.setattr(fn, "_native", which == "native")
+
+    return choose
+
+
+@pytest.fixture
+def rebind(monkeypatch):
+    """rebind(name=value, ...): module globals rebound for the test."""
+
+    def set_globals(**values):
+        for name, value in values.items():
+            monkeypatch.setattr(Latkem, name, value)
+
+    return set_globals
+
+
+@pytest.fixture(scope="session")
+def keypair():
+    """A key pair of the module's own parameter set."""
+    with seeded(1234):
+        return Latkem.CCA_KeyGen()
 
 
 @pytest.fixture(scope="session")
@@ -82,10 +99,10 @@ def entries():
     def module_entries(exc):
         found = traceback_entries(exc)
         assert all(
-            (f == LATKEM_FILE) == name.startswith(("Latkem.", "init Latkem"))
+            (f == TB_FILE) == name.startswith(("Latkem.", "init Latkem"))
             for name, f, _ in found
         ), found
-        return [(name, line) for name, f, line in found if f == LATKEM_FILE]
+        return [(name, line) for name, f, line in found if f == TB_FILE]
 
     return module_entries
 

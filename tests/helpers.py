@@ -1,5 +1,10 @@
-"""Helpers shared by the test modules."""
+"""What the test modules share: constants, the parameter sets, the switch to
+the host path, the harness that runs a call on both paths, stand-ins for the
+random generator and the rejection key.  Fixtures are in conftest.py."""
+import binascii
 import contextlib
+import hashlib
+import random
 
 import numpy as np
 
@@ -14,17 +19,29 @@ DELETE = object()
 # The 27 function objects as the module bound them.
 FUNCTIONS = [value for value in vars(Latkem).values() if hasattr(value, "_native")]
 
+# The parameter sets the native core supports; "rank2" is the module's own.
+PARAMETER_SETS = {
+    "rank2": dict(kk=2, eta1=3, eta2=2, du=10, dv=4),
+    "rank3": dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
+    "rank4": dict(kk=4, eta1=2, eta2=2, du=11, dv=5),
+    "rank2-other-noise": dict(kk=2, eta1=2, eta2=3, du=11, dv=5),
+}
 
-def module_entries(exc):
-    """(function, line) of every traceback entry the module added, outermost first."""
-    entries = []
+
+def traceback_entries(exc):
+    """(function name, file name, line) of every entry of the exception's traceback."""
+    out = []
     tb = exc.__traceback__
     while tb is not None:
         code = tb.tb_frame.f_code
-        if code.co_filename == TB_FILE:
-            entries.append((code.co_name, tb.tb_lineno))
+        out.append((code.co_name, code.co_filename, tb.tb_lineno))
         tb = tb.tb_next
-    return entries
+    return out
+
+
+def module_entries(exc):
+    """(function, line) of every traceback entry the module added, outermost first."""
+    return [(name, line) for name, f, line in traceback_entries(exc) if f == TB_FILE]
 
 
 @contextlib.contextmanager
@@ -46,6 +63,11 @@ def rebound(**values):
             d.update(saved)
 
 
+def parameters(name):
+    """The module's parameters rebound to one of PARAMETER_SETS while in the block."""
+    return rebound(**PARAMETER_SETS[name])
+
+
 @contextlib.contextmanager
 def host_only():
     """Every function of the module on its host path."""
@@ -57,6 +79,21 @@ def host_only():
     finally:
         for fn, value in zip(FUNCTIONS, saved):
             fn._native = value
+
+
+@contextlib.contextmanager
+def seeded(seed):
+    """The `random` module seeded; its state put back afterwards."""
+    state = random.getstate()
+    random.seed(seed)
+    try:
+        yield
+    finally:
+        random.setstate(state)
+
+
+# ---------------------------------------------------------------------------
+# Running a call on both paths
 
 
 def same_nan(x):
@@ -75,10 +112,93 @@ def describe(value):
     return (type(value), value)
 
 
-def outcome(fn, *args):
-    """What a call did: its result, or its exception with the module's entries."""
+def outcome(fn, *args, system_error_ok=True):
+    """What a call did: ("returned", result), or ("raised", type, message,
+    entries of the module).  Where the host itself never raises SystemError,
+    system_error_ok=False lets one propagate: it is then a broken contract
+    inside the module, never an answer."""
     try:
         result = fn(*args)
     except Exception as exc:  # compared field by field
+        if isinstance(exc, SystemError) and not system_error_ok:
+            raise
         return ("raised", type(exc), str(exc), module_entries(exc))
-    return ("returned", describe(result))
+    return ("returned", result)
+
+
+def picture(result):
+    """An outcome made comparable: a returned value by its description."""
+    return ("returned", describe(result[1])) if result[0] == "returned" else result
+
+
+def printed_both_paths(capsys, name, *args, system_error_ok=True):
+    """Calls Latkem.<name> as it is, then with every function on its host
+    path, and requires the same outcome (values and their types, or the
+    exception, its message and the module's entries) and the same printed
+    lines.  Returns the outcome of the first call and what it printed."""
+    fn = getattr(Latkem, name)
+    capsys.readouterr()
+    first = outcome(fn, *args, system_error_ok=system_error_ok)
+    printed = capsys.readouterr().out
+    with host_only():
+        host = outcome(fn, *args, system_error_ok=system_error_ok)
+    assert picture(first) == picture(host), (name, args)
+    assert capsys.readouterr().out == printed, (name, args)
+    return first, printed
+
+
+def both_paths(name, *args, capsys=None, system_error_ok=True):
+    """printed_both_paths without the printed lines; without capsys nothing
+    printed is compared."""
+    if capsys is not None:
+        return printed_both_paths(capsys, name, *args, system_error_ok=system_error_ok)[0]
+    fn = getattr(Latkem, name)
+    first = outcome(fn, *args, system_error_ok=system_error_ok)
+    with host_only():
+        host = outcome(fn, *args, system_error_ok=system_error_ok)
+    assert picture(first) == picture(host), (name, args)
+    return first
+
+
+def returned(result):
+    return result[0] == "returned"
+
+
+# ---------------------------------------------------------------------------
+# Draws, forged ciphertexts and the rejection key
+
+
+class Draws:
+    """Stands in for the `random` module: hands out the given values in turn
+    and records the counts asked for."""
+
+    def __init__(self, *values):
+        self.values = list(values)
+        self.asked = []
+
+    def randbytes(self, count):
+        self.asked.append(count)
+        return self.values.pop(0)
+
+
+class BitsOnly:
+    """A generator without randbytes, as on hosts before 3.9."""
+
+    def __init__(self, seed):
+        self._r = random.Random(seed)
+
+    def getrandbits(self, k):
+        return self._r.getrandbits(k)
+
+
+def flip_digit(text, i):
+    """The hex text with its digit at i (modulo the length) replaced by another."""
+    i %= len(text)
+    return text[:i] + (b"1" if text[i:i + 1] != b"1" else b"2") + text[i + 1:]
+
+
+def rejection_key(sk, text):
+    """shake256(z || sha3_256(ciphertext bytes)), computed without the module."""
+    z = binascii.unhexlify(bytes(sk[-64:], "ascii") if isinstance(sk, str) else sk[-64:])
+    digest = hashlib.sha3_256(binascii.unhexlify(text)).digest()
+    return hashlib.shake_256(z + digest).digest(32)

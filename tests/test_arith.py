@@ -5,7 +5,7 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-from helpers import DELETE, N, Q, TB_FILE, module_entries, rebound
+from helpers import DELETE, N, Q, module_entries, rebound
 
 
 # ---------------------------------------------------------------------------

@@ -2,99 +2,34 @@
 wrong length and content gives an ordinary exception or, for decapsulation,
 the rejection key; a ciphertext that does not match never yields the
 encapsulated key; both paths answer alike wherever both run."""
-import binascii
-import contextlib
-import hashlib
-import random
+import functools
 
 import pytest
 
 import Latkem
-from helpers import host_only
+import helpers
+from helpers import Draws, flip_digit, host_only, parameters, picture, rejection_key, seeded
 
-RANKS = {
-    2: dict(kk=2, eta1=3, eta2=2, du=10, dv=4),
-    3: dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
-    4: dict(kk=4, eta1=2, eta2=2, du=11, dv=5),
-}
+# No input here makes the host raise SystemError: from the module it would be a fault.
+both_paths = functools.partial(helpers.both_paths, system_error_ok=False)
+printed_both_paths = functools.partial(helpers.printed_both_paths, system_error_ok=False)
+outcome = functools.partial(helpers.outcome, system_error_ok=False)
 
-
-def outcome(fn, *args):
-    try:
-        return ("returned", fn(*args))
-    except SystemError:  # a broken contract inside the module, never an answer
-        raise
-    except Exception as exc:
-        return ("raised", type(exc), str(exc))
-
-
-def printing_both_paths(capsys, name, *args):
-    """The outcome of a call and the lines it printed, the same on the native
-    and on the host path."""
-    fn = getattr(Latkem, name)
-    capsys.readouterr()
-    native = outcome(fn, *args)
-    printed = capsys.readouterr().out
-    with host_only():
-        host = outcome(fn, *args)
-    assert native == host, (name, args)
-    assert capsys.readouterr().out == printed
-    return native, printed
-
-
-def both_paths(name, *args, capsys=None):
-    """The outcome of a call, the same on the native and on the host path."""
-    if capsys is not None:
-        return printing_both_paths(capsys, name, *args)[0]
-    fn = getattr(Latkem, name)
-    native = outcome(fn, *args)
-    with host_only():
-        host = outcome(fn, *args)
-    assert native == host, (name, args)
-    return native
-
-
-@contextlib.contextmanager
-def rank(r):
-    saved = {name: getattr(Latkem, name) for name in RANKS[r]}
-    for name, value in RANKS[r].items():
-        setattr(Latkem, name, value)
-    try:
-        yield
-    finally:
-        for name, value in saved.items():
-            setattr(Latkem, name, value)
+RANKS = [2, 3, 4]
 
 
 @pytest.fixture(scope="module")
 def material():
     """A key pair, a ciphertext and its key for every parameter set."""
-    state = random.getstate()
     out = {}
-    try:
-        for r in RANKS:
-            random.seed(100 + r)
-            with rank(r):
-                pk, sk = Latkem.CCA_KeyGen()
-                c, key = Latkem.CCA_Enc(pk, b"message %d" % r)
-            out[r] = dict(pk=pk, sk=sk, c=c, key=key, cpa_sk=sk[:768 * r])
-        random.seed(99)
+    for r in RANKS:
+        with seeded(100 + r), parameters("rank%d" % r):
+            pk, sk = Latkem.CCA_KeyGen()
+            c, key = Latkem.CCA_Enc(pk, b"message %d" % r)
+        out[r] = dict(pk=pk, sk=sk, c=c, key=key, cpa_sk=sk[:768 * r])
+    with seeded(99):
         out["other"] = dict(zip(("pk", "sk"), Latkem.CCA_KeyGen()))
-    finally:
-        random.setstate(state)
     return out
-
-
-def rejection_key(sk, text):
-    """shake256(z || sha3_256(ciphertext bytes)), computed here without the module."""
-    z = binascii.unhexlify(bytes(sk[-64:], "ascii") if isinstance(sk, str) else sk[-64:])
-    digest = hashlib.sha3_256(binascii.unhexlify(text)).digest()
-    return hashlib.shake_256(z + digest).digest(32)
-
-
-def flip_digit(t, i):
-    i %= len(t)
-    return t[:i] + (b"1" if t[i:i + 1] != b"1" else b"2") + t[i + 1:]
 
 
 def put(t, i, ch):
@@ -136,7 +71,7 @@ ids = [name for name, _ in ALL]
 def test_changed_ciphertext_never_yields_the_key(material, capsys, name, change):
     m = material[2]
     text = change(m["c"])
-    result, printed = printing_both_paths(capsys, "CCA_Dec", text, m["sk"])
+    result, printed = printed_both_paths(capsys, "CCA_Dec", text, m["sk"])
     if result[0] == "raised":
         return
     key = result[1]
@@ -154,7 +89,7 @@ def test_every_changed_digit_gets_the_rejection_key(material, capsys, position):
     """One digit changed anywhere, in the u part and in the v part."""
     m = material[2]
     forged = flip_digit(m["c"], position)
-    result, printed = printing_both_paths(capsys, "CCA_Dec", forged, m["sk"])
+    result, printed = printed_both_paths(capsys, "CCA_Dec", forged, m["sk"])
     assert result == ("returned", rejection_key(m["sk"], forged))
     assert result[1] != m["key"] and printed == "错了\n"
 
@@ -162,7 +97,7 @@ def test_every_changed_digit_gets_the_rejection_key(material, capsys, position):
 def test_valid_ciphertext_in_str_and_bytearray_gives_the_key(material, capsys):
     m = material[2]
     for text in (m["c"], m["c"].decode(), bytearray(m["c"])):
-        assert printing_both_paths(capsys, "CCA_Dec", text, m["sk"]) == (("returned", m["key"]), "")
+        assert printed_both_paths(capsys, "CCA_Dec", text, m["sk"]) == (("returned", m["key"]), "")
 
 
 def test_ciphertext_for_another_key_pair_gets_the_rejection_key(material, capsys):
@@ -216,7 +151,7 @@ def test_keys_of_another_parameter_set(material, capsys, made, used):
     an exception or a key, the same on both paths, never the key of the
     exchange they were made in."""
     m = material[made]
-    with rank(used):
+    with parameters("rank%d" % used):
         enc = both_paths("CCA_Enc", m["pk"], b"m", capsys=capsys)
         dec = both_paths("CCA_Dec", m["c"], m["sk"], capsys=capsys)
         both_paths("Enc", m["pk"], bytes(32), b"ab" * 32)
@@ -224,7 +159,7 @@ def test_keys_of_another_parameter_set(material, capsys, made, used):
     assert enc[0] == "raised" or (len(enc[1]) == 2 and len(enc[1][1]) == 32)
     assert dec[0] == "raised" or dec[1] != m["key"]
     # back in its own set, the exchange still works
-    with rank(made):
+    with parameters("rank%d" % made):
         assert both_paths("CCA_Dec", m["c"], m["sk"], capsys=capsys) == ("returned", m["key"])
 
 
@@ -284,16 +219,6 @@ def test_odd_random_values(material, capsys, message):
 # --- key generation ------------------------------------------------------------------
 
 
-class Draws:
-    """Stands in for the `random` module: hands out the given values."""
-
-    def __init__(self, *values):
-        self.values = list(values)
-
-    def randbytes(self, count):
-        return self.values.pop(0)
-
-
 @pytest.mark.parametrize(
     "d, z",
     [
@@ -320,7 +245,7 @@ def test_key_generation_with_odd_draws(monkeypatch, capsys, d, z):
     monkeypatch.setattr(Latkem, "random", Draws(d, z))
     with host_only():
         host = outcome(Latkem.CCA_KeyGen)
-    assert native == host
+    assert picture(native) == picture(host)
     if native[0] == "raised":
         return
     pk, sk = native[1]

@@ -1,7 +1,6 @@
 """Key exchanges from many threads at once, on both paths, and the refusal of
 a second interpreter."""
 import binascii
-import hashlib
 import json
 import os
 import random
@@ -11,8 +10,8 @@ import threading
 import pytest
 
 import Latkem
+from helpers import FUNCTIONS, flip_digit, rejection_key, seeded
 
-FUNCTIONS = [value for value in vars(Latkem).values() if hasattr(value, "_native")]
 THREADS = 8
 
 
@@ -23,25 +22,6 @@ def busy_switching():
     sys.setswitchinterval(1e-6)
     yield
     sys.setswitchinterval(saved)
-
-
-@pytest.fixture
-def path(monkeypatch):
-    def choose(which):
-        for fn in FUNCTIONS:
-            monkeypatch.setattr(fn, "_native", which == "native")
-
-    return choose
-
-
-def rejection_key(sk, text):
-    z = binascii.unhexlify(sk[-64:])
-    return hashlib.shake_256(z + hashlib.sha3_256(binascii.unhexlify(text)).digest()).digest(32)
-
-
-def forge(c, i):
-    i %= len(c)
-    return c[:i] + (b"1" if c[i:i + 1] != b"1" else b"2") + c[i + 1:]
 
 
 def run_threads(work, count=THREADS):
@@ -69,18 +49,14 @@ def run_threads(work, count=THREADS):
 @pytest.fixture(scope="module")
 def reference():
     """Key pairs, ciphertexts and keys computed one at a time."""
-    state = random.getstate()
-    random.seed(4242)
-    try:
-        cases = []
+    cases = []
+    with seeded(4242):
         for i in range(THREADS):
             pk, sk = Latkem.CCA_KeyGen()
             m = bytes([i]) * 32
             c, key = Latkem.CCA_Enc(pk, m)
-            cases.append(dict(pk=pk, sk=sk, m=m, c=c, key=key, forged=forge(c, 97 * i)))
-        return cases
-    finally:
-        random.setstate(state)
+            cases.append(dict(pk=pk, sk=sk, m=m, c=c, key=key, forged=flip_digit(c, 97 * i)))
+    return cases
 
 
 @pytest.mark.parametrize("which, rounds", [("native", 25), ("host", 1)])

@@ -12,6 +12,8 @@ import sys
 
 import pytest
 
+from helpers import PARAMETER_SETS
+
 SCRIPT = r"""
 import binascii, contextlib, io, json, random, sys
 import Latkem
@@ -20,8 +22,7 @@ out = []
 printed = io.StringIO()
 contextlib.redirect_stdout(printed).__enter__()
 rng = random.Random(2024)
-sets = [dict(kk=2, eta1=3, eta2=2, du=10, dv=4), dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
-        dict(kk=4, eta1=2, eta2=2, du=11, dv=5), dict(kk=2, eta1=2, eta2=3, du=11, dv=5)]
+sets = PARAMETER_SETS
 for params in sets:
     for name, value in params.items():
         setattr(Latkem, name, value)
@@ -54,7 +55,8 @@ def run(portable):
     env.pop("LATKEM_PORTABLE", None)
     if portable:
         env["LATKEM_PORTABLE"] = "1"
-    done = subprocess.run([sys.executable, "-c", SCRIPT], capture_output=True, text=True, env=env)
+    script = SCRIPT.replace("PARAMETER_SETS", repr(list(PARAMETER_SETS.values())))
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout)
 

@@ -7,7 +7,7 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-from helpers import N, Q, TB_FILE, module_entries
+from helpers import N, Q, module_entries
 
 
 def round_half_even(num, den):
@@ -307,9 +307,11 @@ def test_bits_to_bytes_values(bits, data):
         (Latkem.hex_to_bits, "0fzz", ValueError, 589),
         (Latkem.hex_to_bits, 5, TypeError, 585),
         (Latkem.bits_to_bytes, "10000002", ValueError, 604),
+        (Latkem.bits_to_bytes, "1111111-", ValueError, 606),
         (Latkem.bits_to_bytes, 5, TypeError, 599),
     ],
-    ids=["invalid-utf8", "non-hex", "hex-no-length", "non-binary", "bits-no-length"],
+    ids=["invalid-utf8", "non-hex", "hex-no-length", "non-binary", "negative-byte",
+         "bits-no-length"],
 )
 def test_conversion_failures(func, arg, exc, line):
     with pytest.raises(exc) as info:

@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import Latkem
-from helpers import module_entries
+from helpers import PARAMETER_SETS, BitsOnly, Draws, flip_digit, module_entries, rejection_key
 
 VECTORS = os.path.join(os.path.dirname(__file__), "vectors")
 
@@ -18,37 +18,6 @@ VECTORS = os.path.join(os.path.dirname(__file__), "vectors")
 def load(kind):
     with open(os.path.join(VECTORS, "mlkem512-%s.json" % kind)) as f:
         return json.load(f)["tests"]
-
-
-class Draws:
-    """Stands in for the `random` module: hands out the given byte strings."""
-
-    def __init__(self, *values):
-        self.values = list(values)
-
-    def randbytes(self, count):
-        value = self.values.pop(0)
-        assert len(value) == count
-        return value
-
-
-@pytest.fixture(scope="module")
-def keypair():
-    state = random.getstate()
-    random.seed(1234)
-    try:
-        return Latkem.CCA_KeyGen()
-    finally:
-        random.setstate(state)
-
-
-@pytest.fixture
-def rebind(monkeypatch):
-    def set_globals(**values):
-        for name, value in values.items():
-            monkeypatch.setattr(Latkem, name, value)
-
-    return set_globals
 
 
 def is_lower_hex(data):
@@ -96,31 +65,22 @@ def cases(kind, host_count):
     ]
 
 
-@pytest.fixture
-def on_path(monkeypatch):
-    def choose(which):
-        if which == "host":
-            for value in list(vars(Latkem).values()):
-                if hasattr(value, "_native"):
-                    monkeypatch.setattr(value, "_native", False)
-
-    return choose
-
-
 @pytest.mark.parametrize("case, which", cases("keygen", 3))
-def test_keygen_vectors(case, which, rebind, on_path):
-    on_path(which)
+def test_keygen_vectors(case, which, rebind, path):
+    path(which)
     d, z = bytes.fromhex(case["d"]), bytes.fromhex(case["z"])
-    rebind(random=Draws(d, z))
+    draws = Draws(d, z)
+    rebind(random=draws)
     pk, sk = Latkem.CCA_KeyGen()
+    assert draws.asked == [32, 32]
     assert pk == case["ek"].encode()
     assert sk == case["dk"].encode()
     assert Latkem.Genkey(d) == [case["ek"].encode(), case["dk"][:1536].encode()]
 
 
 @pytest.mark.parametrize("case, which", cases("encap", 3))
-def test_encapsulation_vectors(case, which, on_path):
-    on_path(which)
+def test_encapsulation_vectors(case, which, path):
+    path(which)
     ek, m = case["ek"].encode(), bytes.fromhex(case["m"])
     K, r = Latkem.G(m + binascii.unhexlify(Latkem.H(ek)))
     assert Latkem.Enc(ek, m, binascii.hexlify(r)) == case["c"].encode()
@@ -128,8 +88,8 @@ def test_encapsulation_vectors(case, which, on_path):
 
 
 @pytest.mark.parametrize("case, which", cases("decap", 2))
-def test_decapsulation_vectors(case, which, on_path):
-    on_path(which)
+def test_decapsulation_vectors(case, which, path):
+    path(which)
     dk, c = case["dk"], case["c"]
     bits = Latkem.Dec(c, dk[:1536])
     m = Latkem.bits_to_bytes("".join(str(b) for b in bits))
@@ -147,8 +107,8 @@ def test_decapsulation_vectors(case, which, on_path):
 
 @pytest.mark.parametrize("which", ["native", "host"])
 @pytest.mark.parametrize("as_text", [False, True])
-def test_round_trip(keypair, as_text, which, on_path, capsys):
-    on_path(which)
+def test_round_trip(keypair, as_text, which, path, capsys):
+    path(which)
     pk, sk = keypair
     c, key = Latkem.CCA_Enc(pk, os.urandom(32))
     if as_text:
@@ -163,11 +123,6 @@ def test_encapsulation_is_deterministic(keypair):
     assert Latkem.CCA_Enc(pk, b"") != Latkem.CCA_Enc(pk, b"seed")
 
 
-def rejection_key(sk, c):
-    z = binascii.unhexlify(sk[3200:3264])
-    return Latkem.kdf(z + binascii.unhexlify(Latkem.H(c)), 32)
-
-
 @pytest.mark.parametrize(
     "forge",
     [
@@ -178,8 +133,8 @@ def rejection_key(sk, c):
     ids=["upper-case", "digit-changed", "last-digit-changed"],
 )
 @pytest.mark.parametrize("which", ["native", "host"])
-def test_forged_ciphertext_gets_the_rejection_key(keypair, forge, which, on_path, capsys):
-    on_path(which)
+def test_forged_ciphertext_gets_the_rejection_key(keypair, forge, which, path, capsys):
+    path(which)
     pk, sk = keypair
     c, key = Latkem.CCA_Enc(pk, b"\x07" * 32)
     forged = forge(c)
@@ -188,6 +143,25 @@ def test_forged_ciphertext_gets_the_rejection_key(keypair, forge, which, on_path
     assert result == rejection_key(sk, forged)
     assert Latkem.CCA_Dec(forged, sk) == result
     assert capsys.readouterr().out == "错了\n错了\n"
+
+
+class Unwritable:
+    def write(self, text):
+        raise OSError("stream closed")
+
+    def flush(self):
+        pass
+
+
+@pytest.mark.parametrize("which", ["native", "host"])
+def test_failing_rejection_print(keypair, path, monkeypatch, which):
+    path(which)
+    pk, sk = keypair
+    c, _ = Latkem.CCA_Enc(pk, b"m")
+    monkeypatch.setattr(sys, "stdout", Unwritable())
+    with pytest.raises(OSError, match="stream closed") as info:
+        Latkem.CCA_Dec(flip_digit(c, 5), sk)
+    assert module_entries(info.value) == [("Latkem.CCA_Dec", 704)]
 
 
 def test_upper_case_ciphertext_still_decrypts_to_the_message(keypair):
@@ -211,16 +185,6 @@ def test_reproducible_after_seeding():
     assert first != second
 
 
-class BitsOnly:
-    """A generator without randbytes, as on hosts before 3.9."""
-
-    def __init__(self, seed):
-        self._r = random.Random(seed)
-
-    def getrandbits(self, k):
-        return self._r.getrandbits(k)
-
-
 def test_generator_without_randbytes(rebind):
     rebind(random=BitsOnly(5))
     keys = Latkem.CCA_KeyGen()
@@ -231,18 +195,12 @@ def test_generator_without_randbytes(rebind):
     assert Latkem.CCA_KeyGen() == keys
 
 
-@pytest.mark.parametrize(
-    "params, sizes",
-    [
-        (dict(kk=3, eta1=2), (2368, 4800, 2176)),
-        (dict(kk=4, eta1=2, du=11, dv=5), (3136, 6336, 3136)),
-    ],
-    ids=["rank3", "rank4"],
-)
+@pytest.mark.parametrize("params, sizes", [("rank3", (2368, 4800, 2176)),
+                                           ("rank4", (3136, 6336, 3136))])
 @pytest.mark.parametrize("which", ["native", "host"])
-def test_larger_ranks(rebind, params, sizes, which, on_path, capsys):
-    on_path(which)
-    rebind(**params)
+def test_larger_ranks(rebind, params, sizes, which, path, capsys):
+    path(which)
+    rebind(**PARAMETER_SETS[params])
     pk, sk = Latkem.CCA_KeyGen()
     c, key = Latkem.CCA_Enc(pk, b"rank")
     assert (len(pk), len(sk), len(c)) == sizes
@@ -293,6 +251,13 @@ def test_parameter_checks(rebind, params, message, line):
     assert module_entries(info.value) == [("Latkem.CCA_KeyGen", 654), ("Latkem.Genkey", line)]
 
 
+class Undecodable(bytes):
+    """A ciphertext whose own decode fails (slices of it are plain bytes)."""
+
+    def decode(self, *args):
+        raise UnicodeError("undecodable")
+
+
 @pytest.mark.parametrize(
     "call, exc, line",
     [
@@ -304,6 +269,8 @@ def test_parameter_checks(rebind, params, message, line):
         (lambda pk, sk: Latkem.CCA_Enc(pk, "text"), TypeError, ("CCA_Enc", 668)),
         (lambda pk, sk: Latkem.CCA_Dec(b"00", 5), TypeError, ("CCA_Dec", 683)),
         (lambda pk, sk: Latkem.CCA_Dec(b"0", sk), binascii.Error, ("CCA_Dec", 688)),
+        (lambda pk, sk: Latkem.CCA_Dec(Undecodable(Latkem.CCA_Enc(pk, b"m")[0]), sk),
+         UnicodeError, ("CCA_Dec", 698)),
     ],
 )
 def test_failures_and_their_lines(keypair, call, exc, line):

@@ -7,9 +7,9 @@ import sys
 import pytest
 
 import Latkem
+from helpers import FUNCTIONS as FUNCTION_OBJECTS
 
-FUNCTIONS = [name for name, value in vars(Latkem).items() if type(value).__name__ == "function"
-             and getattr(value, "__module__", None) == "Latkem"]
+FUNCTIONS = [fn.__name__ for fn in FUNCTION_OBJECTS]
 
 
 def installed_stub():

@@ -1,0 +1,601 @@
+#!/usr/bin/env python3
+"""Mutant testing of the module: does the test suite notice small faults?
+
+Each mutant below replaces one exact snippet of the C++ sources by another.
+The script copies the sources into a work directory (build/mutants by
+default), applies one mutant at a time there, rebuilds the module
+incrementally with CMake and Ninja (the build directory is kept between
+mutants and between runs), and runs the tests named for that mutant against
+the rebuilt module with `pytest -x` (the tests too are run from the copy, so
+that the worktree may change while mutants run).  A mutant is "killed" when a test fails,
+"survived" when all pass.  The sources of the worktree are never touched.
+
+Mutants are found by their snippet, not by line numbers: the snippet must
+occur exactly once in the named file, or else exactly once in all the sources
+(the file may have moved).  A mutant whose snippet is found nowhere, or more
+than once, is reported as "stale" and skipped; re-anchor it by editing its
+snippet.  Mutants marked `equivalent` change nothing observable (the reason is
+given); they are listed but not run unless asked.
+
+Usage, from the repository root, in a virtual environment that has the test
+requirements, cmake and ninja (e.g. `pip install scikit-build-core cmake ninja`):
+
+    python tools/mutants.py                 # every non-equivalent mutant
+    python tools/mutants.py --list          # the list, with stale ones marked
+    python tools/mutants.py guard-attr-inplace core-decompress-tie  # by name
+    python tools/mutants.py --area guard    # by area (prefix of the name)
+    python tools/mutants.py --equivalent    # also run the equivalent ones
+    python tools/mutants.py --selftest      # survivors in a core: try the C++ self-test too
+
+Areas: host (function bodies), frame (binding, traceback entries), guard (the
+check that lets a native path answer), portable (portable core), avx2 (vector
+core).  Mutants of the portable core run their tests with LATKEM_PORTABLE=1.
+"""
+import argparse
+import filecmp
+import os
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass, field
+from typing import Dict, List, Optional
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SOURCES = "latkem_alg"
+
+# Test selections, narrowest first.
+BLOCKS = ["tests/test_native_blocks.py"]
+NKEM = ["tests/test_native_kem.py"]
+PATHS = ["tests/test_native_kem.py", "tests/test_native_blocks.py", "tests/test_kem.py",
+         "tests/test_bad_inputs.py"]
+FRAME = ["tests/test_frame.py"]
+GUARD = ["tests/test_native_blocks.py", "tests/test_native_kem.py", "tests/test_frame.py"]
+PORTABLE = {"LATKEM_PORTABLE": "1"}
+
+
+@dataclass
+class Mutant:
+    name: str          # area-what; the area is the part before the first '-'
+    file: str          # where the snippet is expected (relative to latkem_alg/)
+    old: str           # exact original text, unique in the file
+    new: str           # its replacement
+    note: str          # the fault it stands for
+    tests: List[str]   # test files (or node ids) to run
+    env: Dict[str, str] = field(default_factory=dict)
+    equivalent: Optional[str] = None  # why no test can tell it apart
+
+    @property
+    def area(self):
+        return self.name.split("-", 1)[0]
+
+
+M = Mutant
+MUTANTS = [
+    # --- host bodies -------------------------------------------------------------
+    M("host-compress-floor", "encoding.cpp",
+      "Obj new_x = host_round(scale / GLOBAL(q) * x);",
+      "Obj new_x = to_int(scale / GLOBAL(q) * x);",
+      "compress truncates instead of rounding", ["tests/test_encoding.py"]),
+    M("host-decompress-order", "encoding.cpp",
+      "Obj new_x = host_round(modulus / num(2).pow(d_u) * x);",
+      "Obj new_x = host_round(modulus * x / num(2).pow(d_u));",
+      "decompress multiplies before dividing (other float rounding)", ["tests/test_encoding.py"],
+      equivalent="q * x < 2^53 and 2^d divides exactly, so both orders give the same double"),
+    M("host-encode-unreversed", "encoding.cpp",
+      "fff_bytes = fff_bytes + reversed(host_format(value, spec));",
+      "fff_bytes = fff_bytes + host_format(value, spec);",
+      "encode puts the most significant bit first", ["tests/test_encoding.py"]),
+    M("host-decode-line", "encoding.cpp",
+      "      f.line = 577;\n        Obj key = tuple_of({hh, ii});",
+      "      f.line = 576;\n        Obj key = tuple_of({hh, ii});",
+      "a failing decode digit reports the loop's line", ["tests/test_encoding.py"]),
+    M("host-hex-to-bits-step", "encoding.cpp",
+      "for (Py_ssize_t ic = 0; ic < total; ic += 2) {",
+      "for (Py_ssize_t ic = 0; ic + 1 < total; ic += 2) {",
+      "hex_to_bits drops an odd trailing digit", ["tests/test_encoding.py"] + BLOCKS),
+    M("host-bits-to-bytes-line", "encoding.cpp",
+      "    f.line = 606;\n    byte32 = byte32 + byte_of(tem);",
+      "    f.line = 604;\n    byte32 = byte32 + byte_of(tem);",
+      "a failing byte conversion reports the slicing line", ["tests/test_encoding.py"]),
+    M("host-ntt3-kd", "arith.cpp",
+      "      kd = kd + 1;",
+      "      kd = kd + (kd < 127);",
+      "ntt3 reuses the last table entry", ["tests/test_arith.py"],
+      equivalent="kd never exceeds 127 on its own: the loop makes 127 steps from 1"),
+    M("host-intt3-line", "arith.cpp",
+      "        f.line = 209;\n        new_v.set(j, mod_q(t + new_v[j + l]));",
+      "        f.line = 208;\n        new_v.set(j, mod_q(t + new_v[j + l]));",
+      "a failing intt3 addition reports the line before", ["tests/test_arith.py"]),
+    M("host-mul0-no-negate", "arith.cpp",
+      "  if (negate) ze = -ze;",
+      "  if (false && negate) ze = -ze;",
+      "ntt3_mul passes +zeta for the second pair", ["tests/test_arith.py"]),
+    M("host-kem-print-line", "kem.cpp",
+      "    f.line = 704;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    f.line = 705;\n  } else {",
+      "    f.line = 705;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    f.line = 705;\n  } else {",
+      "a failing rejection print on the native path reports the next line",
+      ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
+    M("host-kem-print-line-host", "kem.cpp",
+      "  f.line = 704;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  f.line = 705;\n  Obj kdf",
+      "  f.line = 705;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  f.line = 705;\n  Obj kdf",
+      "a failing rejection print on the host path reports the next line",
+      ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
+    M("host-kem-decode-line", "kem.cpp",
+      "    f.line = 698;\n    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
+      "    f.line = 697;\n    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
+      "an undecodable ciphertext reports the `if` line", ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
+    M("host-kem-accept-upper", "kem.cpp",
+      "  const uint8_t same = native::ct_equal(u8(again_text), u8(c_chars), 2 * ct_len);",
+      "  uint8_t same = native::ct_equal(again, ct, ct_len);",
+      "native CCA_Dec compares bytes, accepting an upper-case ciphertext",
+      ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
+    M("host-encode-list-bound", "encoding.cpp",
+      "uint32_t((static_cast<unsigned long>(value) >> l) != 0);",
+      "uint32_t((static_cast<unsigned long>(value) >> (l + 1)) != 0);",
+      "native encode of lists lets values in [2^l, 2^(l+1)) through, truncated", BLOCKS),
+    M("host-encode-array-bound", "encoding.cpp",
+      "const double limit = double(1 << l);",
+      "const double limit = double(2 << l);",
+      "native encode of arrays lets values in [2^l, 2^(l+1)) through, truncated", BLOCKS),
+    M("host-decode-lines-float", "encoding.cpp",
+      "    out[i] = double(value);",
+      "    out[i] = double(value & 0x7FF);",
+      "native decode loses the twelfth bit", BLOCKS + ["tests/test_encoding.py"]),
+    M("host-hashing-h-odd", "hashing.cpp",
+      "if (!fast::text_of(data, text, size) || size % 2) return false;",
+      "if (!fast::text_of(data, text, size)) return false;",
+      "native H decodes an odd-length text (drops the last digit)", NKEM + ["tests/test_hashing.py"],
+      equivalent="hex_decode of both cores refuses an odd length itself"),
+    M("host-xof-order", "hashing.cpp",
+      "Obj input_bytes = bytes32 + int_a + int_b;",
+      "Obj input_bytes = bytes32 + int_b + int_a;",
+      "host XOF appends its indices in the other order", NKEM + ["tests/test_hashing.py"]),
+    M("host-mat-a-transpose", "sampling.cpp",
+      "Obj tem = GLOBAL(XOF)(rho, ic, j);",
+      "Obj tem = GLOBAL(XOF)(rho, j, ic);",
+      "host matrix expansion builds the transpose", ["tests/test_sampling.py"] + NKEM),
+    M("host-parse-last", "sampling.cpp",
+      "if (d2 < GLOBAL(q) && num(jj) < GLOBAL(n)) {",
+      "if (d2 < GLOBAL(q) && num(jj) <= GLOBAL(n)) {",
+      "host Parse tries to store a second value after the last slot", ["tests/test_sampling.py"] + BLOCKS),
+    M("host-dec-line", "pke.cpp",
+      "  f.line = 447;\n  uv_code = unhexlify(uv_code);",
+      "  f.line = 448;\n  uv_code = unhexlify(uv_code);",
+      "a ciphertext that is not hex reports the next line", ["tests/test_kem.py"] + NKEM),
+    # --- frame: binding and traceback entries -------------------------------------
+    M("frame-count-message", "module.cpp",
+      "s.name, \"exactly\", n, n == 1 ? \"\" : \"s\", given);",
+      "s.name, \"exactly\", n, n == 0 ? \"\" : \"s\", given);",
+      "wrong plural in the argument-count error", FRAME),
+    M("frame-bind-missing-count", "module.cpp",
+      "    if (found < 0) {\n      wrong_count(s, n, i);",
+      "    if (found < 0) {\n      wrong_count(s, n, npos);",
+      "a missing keyword argument reports the positional count only", FRAME),
+    M("frame-multiple-values", "module.cpp",
+      "      if (pos >= npos) {\n        out[pos] = kwvalues[j];",
+      "      if (pos >= 0) {\n        out[pos] = kwvalues[j];",
+      "a keyword repeating a positional argument silently replaces it", FRAME),
+    M("frame-kw-not-string", "module.cpp",
+      "      if (!PyUnicode_Check(kw)) {\n        PyErr_Format(PyExc_TypeError, \"%.200s() keywords must be strings\", s.name);\n        return false;\n      }",
+      "",
+      "keyword names that are not strings are reported as unexpected", FRAME),
+    M("frame-bind-error-line", "module.cpp",
+      "  if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {\n    add_entry(s.first_line);",
+      "  if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {\n    add_entry(s.first_line + 1);",
+      "a binding error's entry is one line below the function's first line", FRAME),
+    M("frame-entry-cache-by-name", "module.cpp",
+      "PyObject* key = Py_BuildValue(\"(si)\", funcname, line);",
+      "PyObject* key = Py_BuildValue(\"(si)\", funcname, 0);",
+      "entries cached by name only: a second failure line reuses the first", FRAME + ["tests/test_arith.py"]),
+    M("frame-failure-line", "module.cpp",
+      "      PyErr_SetString(PyExc_SystemError, \"Latkem function failed without an exception\");\n    add_entry(f.line);",
+      "      PyErr_SetString(PyExc_SystemError, \"Latkem function failed without an exception\");\n    add_entry(s.first_line);",
+      "every failure reported at the function's first line", FRAME),
+    M("frame-native-count", "module.cpp",
+      "if (f.went_native) ++const_cast<Function*>(fo)->native_calls;",
+      "++const_cast<Function*>(fo)->native_calls;",
+      "host-path calls counted as native ones", GUARD),
+    # --- guard: when a native path may answer --------------------------------------
+    M("guard-attr-inplace", "module.cpp",
+      "if (!(bits & bit(a.owner)) || attr_of(initial[a.owner], a.name) != a.initial)",
+      "if (!(bits & bit(a.owner)))",
+      "an attribute of a host module rebound in place (np.zeros, binascii.hexlify) goes unnoticed",
+      GUARD),
+    M("guard-attr-no-zeros", "module.cpp",
+      "{kNp, \"zeros\", nullptr}",
+      "{kNp, \"ones\", nullptr}",
+      "np.zeros is not among the watched attributes", GUARD),
+    M("guard-attr-no-hexlify", "module.cpp",
+      "{kBinascii, \"hexlify\", nullptr}",
+      "{kBinascii, \"b2a_hex\", nullptr}",
+      "binascii.hexlify is not among the watched attributes", GUARD),
+    M("guard-attr-no-sha3-256", "module.cpp",
+      "{kHashlib, \"sha3_256\", nullptr}",
+      "{kHashlib, \"sha3_384\", nullptr}",
+      "hashlib.sha3_256 is not among the watched attributes", GUARD),
+    M("guard-zetas-last", "module.cpp",
+      "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "for (Py_ssize_t i = 0; i < count - 1; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "an in-place edit of the last table entry goes unnoticed", GUARD),
+    M("guard-zetas-odd", "module.cpp",
+      "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "for (Py_ssize_t i = 0; i < count; i += 2)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "in-place edits at odd indices of the table go unnoticed", GUARD),
+    M("guard-zetas-high", "module.cpp",
+      "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "for (Py_ssize_t i = 0; i < 64; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "in-place edits of the base-multiplication half of the table go unnoticed", GUARD),
+    M("guard-zetas-first", "module.cpp",
+      "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "for (Py_ssize_t i = 1; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
+      "an in-place edit of entry 0 goes unnoticed", GUARD,
+      equivalent="no body reads zetas[0]: the transforms start at 1, the product at 64"),
+    M("guard-int-value", "module.cpp",
+      "same = exact_int(v, a) && exact_int(initial[i], b) && a == b;",
+      "same = exact_int(v, a) && exact_int(initial[i], b);",
+      "q, n or k rebound to another int keeps the native path", GUARD),
+    M("guard-reads-kdf", "module.cpp",
+      "{Fn::CCA_Enc, bit(kBinascii), {Fn::H, Fn::G, Fn::Enc, Fn::kdf}},",
+      "{Fn::CCA_Enc, bit(kBinascii), {Fn::H, Fn::G, Fn::Enc}},",
+      "CCA_Enc stays native when kdf is rebound", GUARD),
+    M("guard-reads-xof-shake", "module.cpp",
+      "{Fn::XOF, bit(kN) | bit(kShake128), {}},",
+      "{Fn::XOF, bit(kN), {}},",
+      "XOF stays native when shake_128 is rebound", GUARD),
+    M("guard-reads-dec-decompress", "module.cpp",
+      "{Fn::hex_to_bits, Fn::decode, Fn::decompress, Fn::ntt3, Fn::ntt3_mul, Fn::intt3,\n      Fn::compress}},",
+      "{Fn::hex_to_bits, Fn::decode, Fn::ntt3, Fn::ntt3_mul, Fn::intt3,\n      Fn::compress}},",
+      "Dec stays native when decompress is rebound", GUARD),
+    M("guard-reads-genkey-np", "module.cpp",
+      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kMath) | bit(kNp) | bit(kBinascii),",
+      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kMath) | bit(kBinascii),",
+      "Genkey stays native when np is rebound", GUARD,
+      equivalent="Genkey calls generate_mat_a, which reads np: the closure keeps it"),
+    M("guard-reads-genkey-math", "module.cpp",
+      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kMath) | bit(kNp) | bit(kBinascii),",
+      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kNp) | bit(kBinascii),",
+      "Genkey stays native when math is rebound", GUARD),
+    M("guard-version-check", "module.cpp",
+      "    if (reinterpret_cast<PyDictObject*>(watched[i])->ma_version_tag != versions[i]) {",
+      "    if (i == 0 && reinterpret_cast<PyDictObject*>(watched[i])->ma_version_tag != versions[i]) {",
+      "before 3.12: changes in the host modules' dictionaries are not noticed", GUARD),
+    M("guard-own-dict", "module.cpp",
+      "if (!ready || !genuine_builtins || module_dict() != tracked_dict) return false;",
+      "if (!ready || !genuine_builtins) return false;",
+      "functions of another module object take the native path", FRAME),
+    M("guard-print-builtin", "module.cpp",
+      "is_builtin(builtins.format, \"format\") && is_builtin(builtins.print, \"print\");",
+      "is_builtin(builtins.format, \"format\");",
+      "a replaced print fixed at initialisation keeps the native path", GUARD + ["tests/test_kem.py"],
+      equivalent="the native path prints through the same object fixed at initialisation; only "
+                 "code in print that rebinds globals could tell, which the guard does not follow yet"),
+    # --- portable core --------------------------------------------------------------
+    M("portable-decompress-tie", "native/poly.cpp",
+      "return int16_t(k + above + (tie & k & 1));",
+      "return int16_t(k + above + (tie & ~k & 1));",
+      "decompress rounds ties to odd", PATHS, PORTABLE),
+    M("portable-compress-round", "native/poly.cpp",
+      "const uint64_t n = (uint64_t(uint16_t(x)) << d) + 1664;",
+      "const uint64_t n = (uint64_t(uint16_t(x)) << d) + 1665;",
+      "compress rounds one residue the wrong way", PATHS, PORTABLE),
+    M("portable-squeeze-block", "native/keccak.cpp",
+      "    if (pos_ == rate_) {\n      keccak_f1600(s_);\n      pos_ = 0;\n    }\n    if (pos_ % 8 == 0 && len >= 8 && pos_ + 8 <= rate_) {\n      unsigned w = pos_ / 8;\n      const unsigned end = rate_ / 8;\n      while (w < end && len >= 8) {\n        store64",
+      "    if (pos_ == rate_) {\n      pos_ = 0;\n    }\n    if (pos_ % 8 == 0 && len >= 8 && pos_ + 8 <= rate_) {\n      unsigned w = pos_ / 8;\n      const unsigned end = rate_ / 8;\n      while (w < end && len >= 8) {\n        store64",
+      "long output repeats its first block (no permutation between squeezed blocks)",
+      NKEM + ["tests/test_hashing.py"]),
+    M("portable-absorb-boundary", "native/keccak.cpp",
+      "      s_[pos_ / 8] ^= uint64_t(*in++) << (8 * (pos_ % 8));\n      --len;\n      ++pos_;\n    }\n    if (pos_ == rate_) {",
+      "      s_[pos_ / 8] ^= uint64_t(*in++) << (8 * (pos_ % 8));\n      --len;\n      ++pos_;\n    }\n    if (pos_ == rate_ && len > 0) {",
+      "an input that fills a block exactly is padded inside the next one", NKEM + ["tests/test_hashing.py"]),
+    M("portable-encode-mask", "native/poly.cpp",
+      "const uint16_t x = uint16_t(a[2 * i]) & 0xFFF, y = uint16_t(a[2 * i + 1]) & 0xFFF;",
+      "const uint16_t x = uint16_t(a[2 * i]), y = uint16_t(a[2 * i + 1]) & 0xFFF;",
+      "12-bit packing of a value above 4095 spills into the next field", PATHS, PORTABLE,
+      equivalent="every caller packs values in [0, q) at 12 bits; the C++ self-test, which "
+                 "packs larger ones, kills it (--selftest)"),
+    M("portable-cbd3", "native/poly.cpp",
+      "const int16_t b = int16_t((d >> (6 * j + 3)) & 7);",
+      "const int16_t b = int16_t((d >> (6 * j + 3)) & 3);",
+      "eta = 3 noise loses the top bit of its negative part", PATHS, PORTABLE,
+      equivalent="each 3-bit field holds a sum of three bits, at most 3"),
+    M("portable-cbd2-top", "native/poly.cpp",
+      "const uint32_t d = (t & 0x55555555u) + ((t >> 1) & 0x55555555u);",
+      "const uint32_t d = (t & 0x55555555u) + ((t >> 1) & 0x15555555u);",
+      "eta = 2 noise drops the top bit of every fourth byte", PATHS, PORTABLE),
+    M("portable-rej-last", "native/poly.cpp",
+      "if (d2 < kQ && ctr < kN) p[ctr++] = int16_t(d2);",
+      "if (d2 < kQ && ctr < kN - 1) p[ctr++] = int16_t(d2);",
+      "the matrix sampler skips a last coefficient that comes second in its group", PATHS, PORTABLE),
+    M("portable-basemul-zeta", "native/poly.cpp",
+      "c2 += int32_t(x[2]) * y[2] - int32_t(fqmul(x[3], y[3])) * zeta;",
+      "c2 += int32_t(x[2]) * y[2] + int32_t(fqmul(x[3], y[3])) * zeta;",
+      "the second pair of the product uses +zeta", PATHS, PORTABLE),
+    M("portable-hex-upper", "native/core.h",
+      "const int32_t lower = c | 0x20;",
+      "const int32_t lower = c;",
+      "upper-case hex digits are refused by the core", PATHS, PORTABLE),
+    M("portable-ct-equal", "native/bytes.cpp",
+      "for (size_t i = 0; i < len; ++i) acc |= uint32_t(a[i] ^ b[i]);",
+      "for (size_t i = 0; i + 1 < len; ++i) acc |= uint32_t(a[i] ^ b[i]);",
+      "the ciphertext check ignores the last character", PATHS, PORTABLE),
+    M("portable-dec-reduce", "native/kpke.cpp",
+      "void decode_reduce12(Poly& p, const uint8_t* in) {\n  byte_decode(p.c, in, 12);\n  poly_freeze(p);",
+      "void decode_reduce12(Poly& p, const uint8_t* in) {\n  byte_decode(p.c, in, 12);",
+      "stored 12-bit values of q and above are not reduced", PATHS, PORTABLE,
+      equivalent="the product takes operands up to 4095 within its Montgomery bound (rank 4: "
+                 "under 2^26 against q * 2^15) and reduces: the results are the same"),
+    # --- vector core ------------------------------------------------------------------
+    M("avx2-decompress-tie", "native/poly_avx2.cpp",
+      "_mm256_cmpeq_epi16(_mm256_and_si256(k, one), one));",
+      "_mm256_cmpeq_epi16(_mm256_and_si256(k, one), _mm256_setzero_si256()));",
+      "decompress rounds ties to odd", PATHS),
+    M("avx2-long-coins-inblock", "native/kpke_avx2.cpp",
+      "if (seedlen + 1 < kRate256) {",
+      "if (seedlen + 1 <= kRate256) {",
+      "coins of 135 bytes take the one-block path, padding past the block", PATHS),
+    M("avx2-long-coins-nonce", "native/kpke_avx2.cpp",
+      "nonces[j] = uint8_t(nonce0 + first + (j < n ? j : 0));",
+      "nonces[j] = uint8_t(nonce0 + (j < n ? j : 0));",
+      "coins of 135 bytes or more: the fifth noise stream reuses the first one's nonce", PATHS),
+    M("avx2-absorb-prefix-block", "native/keccak_avx2.cpp",
+      "    for (unsigned w = 0; w < rate / 8; ++w) {\n      const uint64_t x = load64(prefix + 8 * w);",
+      "    for (unsigned w = 0; w + 1 < rate / 8; ++w) {\n      const uint64_t x = load64(prefix + 8 * w);",
+      "coins of 136 bytes or more: the last word of each whole block is not absorbed", PATHS),
+    M("avx2-squeeze-lane", "native/keccak_avx2.cpp",
+      "for (unsigned w = 0; w < rate / 8; ++w) std::memcpy(o + 8 * w, &s[4 * w + j], 8);",
+      "for (unsigned w = 0; w < rate / 8; ++w) std::memcpy(o + 8 * w, &s[4 * w + (b ? 3 - j : j)], 8);",
+      "the second squeezed block of long coins comes from the wrong lane", PATHS),
+    M("avx2-compress-correct", "native/poly_avx2.cpp",
+      "y = _mm256_sub_epi16(y, _mm256_cmpgt_epi16(r, qm1));",
+      "y = _mm256_sub_epi16(y, _mm256_cmpgt_epi16(r, q));",
+      "compress estimate not corrected when the remainder is exactly q", PATHS,
+      equivalent="over every x in [0, q) and every d the estimate is never low: r < q always"),
+    M("avx2-compress-low", "native/poly_avx2.cpp",
+      "y = _mm256_add_epi16(y, _mm256_cmpgt_epi16(_mm256_setzero_si256(), r));",
+      "y = _mm256_add_epi16(y, _mm256_setzero_si256());",
+      "compress estimate not corrected when it is one too high (12 values of x at d = 10)", PATHS),
+    M("avx2-encode-mask", "native/poly_avx2.cpp",
+      "const __m256i mask = set16(int16_t((1 << d) - 1));\n",
+      "const __m256i mask = set16(int16_t((2 << d) - 1));\n",
+      "vector packing does not cut values to d bits", PATHS,
+      equivalent="callers pass values already below 2^d (compressed, or in [0, q) at 12 "
+                 "bits); the C++ self-test, which packs larger ones, kills it (--selftest)"),
+    M("avx2-cbd-eta3-words", "native/kpke_avx2.cpp",
+      "        const size_t need = size_t(8) * x.eta;",
+      "        const size_t need = size_t(8) * 2;",
+      "eta = 3 noise read from one block only", PATHS),
+    M("avx2-noise-order", "native/kpke_avx2.cpp",
+      "      t.suffix[0] = uint8_t(nonce0 + k);",
+      "      t.suffix[0] = uint8_t(nonce0 + n - 1);",
+      "noise streams numbered by their order of running, not by their index", PATHS),
+    M("avx2-matrix-transpose", "native/kpke_avx2.cpp",
+      "      t.suffix[0] = uint8_t(transpose ? x : y);  // column",
+      "      t.suffix[0] = uint8_t(y);  // column",
+      "encryption uses A instead of its transpose", PATHS),
+]
+
+
+def read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def source_files(src):
+    for dirpath, _, files in os.walk(os.path.join(src, SOURCES)):
+        for name in sorted(files):
+            if name.endswith((".cpp", ".h")):
+                yield os.path.relpath(os.path.join(dirpath, name), os.path.join(src, SOURCES))
+
+
+def locate(m, src):
+    """The file (relative to latkem_alg/) holding the mutant's snippet once, or None."""
+    hinted = os.path.join(src, SOURCES, m.file)
+    if os.path.exists(hinted) and read(hinted).count(m.old) == 1:
+        return m.file
+    found = [rel for rel in source_files(src) if m.old in read(os.path.join(src, SOURCES, rel))]
+    if len(found) == 1 and read(os.path.join(src, SOURCES, found[0])).count(m.old) == 1:
+        return found[0]
+    return None
+
+
+def sync(work):
+    """Mirrors the sources into work/src, rewriting only the files that differ
+    (unchanged files keep their time stamps, so the build stays incremental)."""
+    src = os.path.join(work, "src")
+    for top in (SOURCES, "python", "tests"):
+        for dirpath, _, files in os.walk(os.path.join(ROOT, top)):
+            for name in files:
+                rel = os.path.relpath(os.path.join(dirpath, name), ROOT)
+                dst = os.path.join(src, rel)
+                if "__pycache__" in rel or ".hypothesis" in rel:
+                    continue
+                if not os.path.exists(dst) or not filecmp.cmp(os.path.join(ROOT, rel), dst, False):
+                    os.makedirs(os.path.dirname(dst), exist_ok=True)
+                    shutil.copyfile(os.path.join(ROOT, rel), dst)
+    for name in ("CMakeLists.txt", "pyproject.toml"):
+        dst = os.path.join(src, name)
+        data = read(os.path.join(ROOT, name))
+        if not os.path.exists(dst) or read(dst) != data:
+            write(dst, data)
+    # Files removed or moved in the worktree go from the copy too.
+    for rel in list(source_files(src)):
+        if not os.path.exists(os.path.join(ROOT, SOURCES, rel)):
+            os.remove(os.path.join(src, SOURCES, rel))
+    return src
+
+
+def build(work, src, log):
+    bdir = os.path.join(work, "build")
+    if not os.path.exists(os.path.join(bdir, "build.ninja")):
+        subprocess.run(["cmake", "-S", src, "-B", bdir, "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DPython_EXECUTABLE=" + sys.executable],
+                       check=True, stdout=log, stderr=subprocess.STDOUT)
+    done = subprocess.run(["cmake", "--build", bdir, "--", "-j2"], stdout=log,
+                          stderr=subprocess.STDOUT)
+    return done.returncode == 0, bdir
+
+
+def run_tests(m, bdir, log, timeout):
+    env = dict(os.environ)
+    env.pop("LATKEM_PORTABLE", None)
+    env.update(m.env)
+    env["PYTHONPATH"] = bdir + os.pathsep + env.get("PYTHONPATH", "")
+    cmd = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider",
+           "--hypothesis-seed=0", "--hypothesis-profile=no-shrinking", *m.tests]
+    try:
+        done = subprocess.run(cmd, cwd=os.path.dirname(bdir) + "/src", env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, universal_newlines=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return "killed", "timeout"
+    log.write(done.stdout)
+    last = done.stdout.strip().splitlines()[-1] if done.stdout.strip() else ""
+    if done.returncode == 0:
+        return "survived", last
+    if done.returncode < 0 or "Fatal Python error" in done.stdout:
+        crash = [ln for ln in done.stdout.splitlines() if "Fatal Python error" in ln]
+        return "killed", "crashed: " + (crash[0] if crash else "signal %d" % -done.returncode)
+    if done.returncode == 1:
+        failed = [ln for ln in done.stdout.splitlines() if ln.startswith("FAILED")]
+        return "killed", failed[0][7:] if failed else last
+    return "error", last  # collection or usage problem: fix the selection
+
+
+def check_module(bdir):
+    """The module the tests import must be the one just built."""
+    env = dict(os.environ, PYTHONPATH=bdir)
+    out = subprocess.run([sys.executable, "-c", "import Latkem; print(Latkem.__file__)"],
+                         cwd=ROOT, env=env, stdout=subprocess.PIPE, universal_newlines=True)
+    return out.stdout.strip().startswith(bdir)
+
+
+def selftest(work, src, log):
+    """The C++ self-test of the core, built from the mutated copy."""
+    shutil.copytree(os.path.join(ROOT, "tests", "native"), os.path.join(src, "tests", "native"),
+                    dirs_exist_ok=True)
+    env = dict(os.environ, LATKEM_NATIVE_BUILD=os.path.join(work, "selftest"))
+    done = subprocess.run(["bash", os.path.join(src, "tests", "native", "build.sh")], env=env,
+                          stdout=log, stderr=subprocess.STDOUT)
+    return done.returncode == 0
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("names", nargs="*", help="mutant names to run (default: all)")
+    ap.add_argument("--area", action="append", default=[], help="only mutants of this area")
+    ap.add_argument("--list", action="store_true", help="list the mutants and exit")
+    ap.add_argument("--equivalent", action="store_true", help="also run equivalent mutants")
+    ap.add_argument("--selftest", action="store_true",
+                    help="run the C++ self-test on core mutants the tests let through")
+    ap.add_argument("--work", default=os.path.join(ROOT, "build", "mutants"))
+    ap.add_argument("--timeout", type=float, default=900)
+    args = ap.parse_args()
+
+    names = [m.name for m in MUTANTS]
+    dup = {n for n in names if names.count(n) > 1}
+    if dup:
+        sys.exit("duplicate mutant names: %s" % ", ".join(sorted(dup)))
+    unknown = set(args.names) - set(names)
+    if unknown:
+        sys.exit("unknown mutants: %s" % ", ".join(sorted(unknown)))
+
+    chosen = [m for m in MUTANTS
+              if (not args.names or m.name in args.names)
+              and (not args.area or m.area in args.area)]
+    if args.list:
+        located = {m.name: locate(m, ROOT) for m in chosen}
+        for m in chosen:
+            state = ("stale" if located[m.name] is None
+                     else "equivalent" if m.equivalent else "")
+            print("%-30s %-9s %-26s %s" % (m.name, m.area, located[m.name] or m.file, state))
+            print("    %s" % m.note)
+        return 0
+
+    os.makedirs(args.work, exist_ok=True)
+    lock = os.path.join(args.work, "running")
+    try:
+        os.close(os.open(lock, os.O_CREAT | os.O_EXCL))
+    except FileExistsError:
+        sys.exit("%s exists: another run uses this work directory (remove it if none does)" % lock)
+    try:
+        return run(args, chosen)
+    finally:
+        os.remove(lock)
+
+
+def run(args, chosen):
+    src = sync(args.work)
+    located = {m.name: locate(m, src) for m in chosen}
+    log = open(os.path.join(args.work, "log.txt"), "w", encoding="utf-8")
+    ok, bdir = build(args.work, src, log)
+    if not ok or not check_module(bdir):
+        sys.exit("the unmutated sources do not build, or the build is not what Python imports; "
+                 "see %s" % log.name)
+    # Mutants of one file one after another: fewer files to rebuild.
+    order = sorted(chosen, key=lambda m: (located[m.name] or "", MUTANTS.index(m)))
+    results = []
+    originals = {}
+    try:
+        for m in order:
+            rel = located[m.name]
+            if rel is None:
+                results.append((m, "stale", "snippet not found once in the sources"))
+                continue
+            if m.equivalent and not args.equivalent:
+                results.append((m, "equivalent", m.equivalent))
+                continue
+            path = os.path.join(src, SOURCES, rel)
+            for other, text in list(originals.items()):
+                if other != path:
+                    write(other, text)
+                    del originals[other]
+            original = originals.setdefault(path, read(path))
+            write(path, original.replace(m.old, m.new, 1))
+            log.write("\n=== %s (%s)\n" % (m.name, rel))
+            log.flush()
+            started = time.time()
+            built, _ = build(args.work, src, log)
+            if not built:
+                results.append((m, "no-build", "does not compile: fix the replacement"))
+            else:
+                outcome, detail = run_tests(m, bdir, log, args.timeout)
+                if (outcome == "survived" and args.selftest
+                        and m.area in ("portable", "avx2") and not selftest(args.work, src, log)):
+                    outcome, detail = "killed", "native self-test"
+                results.append((m, outcome, detail))
+            log.flush()
+            print("%-30s %-10s %5.0f s  %s" % (m.name, results[-1][1], time.time() - started,
+                                               results[-1][2][:100]), flush=True)
+    finally:
+        for path, text in originals.items():
+            write(path, text)
+        build(args.work, src, log)
+        log.close()
+
+    print()
+    areas = sorted({m.area for m, _, _ in results})
+    total_k = total_n = 0
+    for area in areas:
+        rs = [(m, o) for m, o, _ in results if m.area == area]
+        k = sum(o == "killed" for _, o in rs)
+        n = sum(o in ("killed", "survived") for _, o in rs)
+        total_k += k
+        total_n += n
+        eq = sum(o == "equivalent" for _, o in rs)
+        st = sum(o in ("stale", "no-build", "error") for _, o in rs)
+        print("%-9s killed %2d of %2d  (equivalent %d, stale/broken %d)" % (area, k, n, eq, st))
+    if total_n:
+        print("score     %d / %d = %.1f%%" % (total_k, total_n, 100.0 * total_k / total_n))
+    for m, o, d in results:
+        if o in ("survived", "stale", "no-build", "error"):
+            print("%-10s %s: %s (%s)" % (o, m.name, m.note, d))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
