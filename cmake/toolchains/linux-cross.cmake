@@ -30,11 +30,10 @@ else()
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${LATKEM_QEMU} -L ${_latkem_libroot})
 
-# Libraries and headers from the target tree only; programs (compilers, the
-# emulator) from the host.
-if(LATKEM_TARGET_ROOT)
-  list(APPEND CMAKE_FIND_ROOT_PATH "${LATKEM_TARGET_ROOT}")
-endif()
+# Libraries and headers from the target tree (or the cross compiler's own)
+# only, never the build machine's; programs (compilers, the emulator) from the
+# host.
+list(APPEND CMAKE_FIND_ROOT_PATH "${_latkem_libroot}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
