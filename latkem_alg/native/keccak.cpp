@@ -41,6 +41,8 @@ Sponge::Sponge(unsigned rate_bytes, uint8_t domain_pad)
   std::memset(s_, 0, sizeof s_);
 }
 
+Sponge::~Sponge() { secure_wipe(s_, sizeof s_); }
+
 // Bytes up to a word boundary go in one at a time, whole words at once.
 void Sponge::absorb(const uint8_t* in, size_t len) {
   if (squeezing_) return;
