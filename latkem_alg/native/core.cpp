@@ -38,6 +38,19 @@ void secure_wipe(void* p, size_t len) {
 #endif
 }
 
+// Not inlined, so that its array lies below the caller's frame; the stack
+// grows down, so the top of the array is the part nearest to that frame.
+#if defined(_MSC_VER)
+__declspec(noinline)
+#elif defined(__GNUC__) || defined(__clang__)
+__attribute__((noinline))
+#endif
+void wipe_stack(size_t len) {
+  uint8_t below[kStackWipe];
+  if (len > kStackWipe) len = kStackWipe;
+  secure_wipe(below + kStackWipe - len, len);
+}
+
 // ---------------------------------------------------------------------------
 // Polynomial layer.
 

@@ -17,6 +17,16 @@ void decode_reduce12(const Backend& be, Poly& p, const uint8_t* in) {
   be.poly_freeze(p);
 }
 
+// Declared first in each operation, so that it runs last on every path out:
+// wipes the stack the sampling, the Keccak permutations and the vector code
+// used below the operation's frame.
+struct StackWipe {
+  StackWipe() = default;
+  StackWipe(const StackWipe&) = delete;
+  StackWipe& operator=(const StackWipe&) = delete;
+  ~StackWipe() { wipe_stack(kStackWipe); }
+};
+
 }  // namespace
 
 bool params_valid(const Params& p) {
@@ -26,6 +36,7 @@ bool params_valid(const Params& p) {
 
 bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* pk, uint8_t* sk) {
   if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
   const Backend& be = backend();
   const int kk = p.kk;
   uint8_t rho_sigma[64];
@@ -63,6 +74,7 @@ bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* 
 bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const uint8_t* coins,
               size_t coinslen, uint8_t* ct) {
   if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
   const Backend& be = backend();
   const int kk = p.kk;
   const uint8_t* rho = pk + kPolyBytes * kk;
@@ -106,6 +118,7 @@ bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const u
 
 bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]) {
   if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
   const Backend& be = backend();
   const int kk = p.kk;
   Poly u[kMaxRank], s_hat[kMaxRank], w, v;
