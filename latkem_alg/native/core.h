@@ -77,7 +77,12 @@ void secure_wipe(void* p, size_t len);
 // Zeroes the len (<= kStackWipe) bytes of stack just below the caller's
 // frame, where the functions it called left what the compiler kept there
 // (spilled Keccak lanes and vector registers, which no buffer wipe reaches).
+// Unoptimised code spills more and needs about twice the depth.
+#if defined(__OPTIMIZE__) || (defined(_MSC_VER) && !defined(_DEBUG))
+constexpr size_t kStackWipe = 4096;
+#else
 constexpr size_t kStackWipe = 8192;
+#endif
 void wipe_stack(size_t len);
 
 // Wipes a buffer when the scope that owns it ends, whatever the path out.
