@@ -94,13 +94,14 @@ bool native_CCA_Enc(PyObject* cca_pk, PyObject* m_unhex, Obj& result) {
   uint8_t pk[kMaxPk];
   const size_t pk_len = native::pk_bytes(p);
   if (!fast::unhex(cca_pk, pk, pk_len)) return false;
-  uint8_t seed[64], split[64], ct[kMaxCt];
+  uint8_t seed[64], split[64], ct[kMaxCt], pre[64], key[32];
+  native::Wiped wipe_seed(seed, sizeof seed), wipe_split(split, sizeof split),
+      wipe_pre(pre, sizeof pre), wipe_key(key, sizeof key);
   native::sha3_256(u8(m), static_cast<size_t>(m_len), seed);       // the message
   native::sha3_256(pk, pk_len, seed + 32);                          // H(pk)
   native::sha3_512(seed, 64, split);                                // (K_bar, coins)
   if (!native::kpke_enc(p, pk, seed, split + 32, 32, ct)) return false;
   const size_t ct_len = native::ct_bytes(p);
-  uint8_t pre[64], key[32];
   std::memcpy(pre, split, 32);
   native::sha3_256(ct, ct_len, pre + 32);
   native::shake256(pre, 64, key, 32);
@@ -120,6 +121,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
       static_cast<size_t>(key_size) != 2 * (sk_len + pk_len + 64))
     return false;
   uint8_t key[kMaxSk + kMaxPk + 64];
+  native::Wiped wipe_key(key, static_cast<size_t>(key_size) / 2);
   if (!native::hex_decode(key, key_text, static_cast<size_t>(key_size))) return false;
   const uint8_t* sk = key;
   const uint8_t* pk = key + sk_len;
@@ -132,15 +134,19 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
       !native::hex_decode(ct, c_chars, static_cast<size_t>(c_size)))
     return false;
   uint8_t seed[64], split[64], again[kMaxCt];
+  char again_text[2 * kMaxCt];
+  uint8_t pre[64], accept[32], reject[32], out[32];
+  native::Wiped wipe_seed(seed, sizeof seed), wipe_split(split, sizeof split),
+      wipe_again(again, ct_len), wipe_again_text(again_text, 2 * ct_len),
+      wipe_pre(pre, sizeof pre), wipe_accept(accept, sizeof accept),
+      wipe_reject(reject, sizeof reject), wipe_out(out, sizeof out);
   if (!native::kpke_dec(p, ct, sk, seed)) return false;
   std::memcpy(seed + 32, h, 32);
   native::sha3_512(seed, 64, split);
   if (!native::kpke_enc(p, pk, seed, split + 32, 32, again)) return false;
   // The re-encryption, as lower-case text, against the text as given.
-  char again_text[2 * kMaxCt];
   native::hex_encode(again_text, again, ct_len);
   const uint8_t same = native::ct_equal(u8(again_text), u8(c_chars), 2 * ct_len);
-  uint8_t pre[64], accept[32], reject[32], out[32];
   native::sha3_256(ct, ct_len, pre + 32);
   std::memcpy(pre, split, 32);
   native::shake256(pre, 64, accept, 32);
@@ -174,6 +180,7 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
   if (!PyBytes_CheckExact(dd)) return false;
   const native::Params p = guard::params();
   uint8_t pk[kMaxPk], sk[kMaxSk], digest[32];
+  native::Wiped wipe_sk(sk, sizeof sk);
   if (!native::kpke_keygen(p, u8(PyBytes_AS_STRING(dd)), static_cast<size_t>(PyBytes_GET_SIZE(dd)),
                            pk, sk))
     return false;

@@ -15,6 +15,7 @@ bool native_Genkey(PyObject* dd, Obj& result) {
   const native::Params p = guard::params();
   uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
   uint8_t sk[native::kPolyBytes * native::kMaxRank];
+  native::Wiped wipe_sk(sk, sizeof sk);
   if (!native::kpke_keygen(p, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(dd)),
                            static_cast<size_t>(PyBytes_GET_SIZE(dd)), pk, sk))
     return false;
@@ -33,6 +34,7 @@ bool native_Enc(PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) 
   else
     return false;
   uint8_t message[32];
+  native::Wiped wipe_message(message, sizeof message);
   std::memcpy(message, msg, 32);
   uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
   if (!fast::unhex(pk_cpa, pk, native::pk_bytes(p))) return false;
@@ -40,6 +42,7 @@ bool native_Enc(PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) 
   Py_ssize_t coins_len;
   if (!fast::text_of(rand, coins_text, coins_len) || coins_len % 2) return false;
   std::vector<uint8_t> coins(static_cast<size_t>(coins_len / 2) + 1);
+  native::Wiped wipe_coins(coins.data(), coins.size());
   if (!native::hex_decode(coins.data(), coins_text, static_cast<size_t>(coins_len))) return false;
   uint8_t ct[32 * (11 * native::kMaxRank + 5)];
   if (!native::kpke_enc(p, pk, message, coins.data(), static_cast<size_t>(coins_len / 2), ct))
@@ -52,10 +55,10 @@ bool native_Enc(PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) 
 bool native_Dec(PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
   const native::Params p = guard::params();
   uint8_t ct[32 * (11 * native::kMaxRank + 5)];
-  uint8_t sk[native::kPolyBytes * native::kMaxRank];
+  uint8_t sk[native::kPolyBytes * native::kMaxRank], message[32];
+  native::Wiped wipe_sk(sk, sizeof sk), wipe_message(message, sizeof message);
   if (!fast::unhex(uv_code, ct, native::ct_bytes(p)) || !fast::unhex(sk_cpa, sk, native::sk_bytes(p)))
     return false;
-  uint8_t message[32];
   if (!native::kpke_dec(p, ct, sk, message)) return false;
   Obj bits(PyList_New(256));
   for (int i = 0; i < 256; ++i)

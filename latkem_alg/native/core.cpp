@@ -2,12 +2,54 @@
 // use, and what is built on them the same way for every backend.
 #include <cstring>
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "backend.h"
 #include "core.h"
 #include "portable/portable.h"
 
 namespace latkem {
 namespace native {
+
+// ---------------------------------------------------------------------------
+// Wiping.  A plain memset of memory that is dead afterwards may be dropped;
+// the empty asm that may read the memory through p keeps it (GCC, clang),
+// SecureZeroMemory is never dropped (Windows), and stores through a volatile
+// pointer are kept everywhere else.
+
+void secure_wipe(void* p, size_t len) {
+  if (len == 0) return;
+#if defined(_WIN32)
+  SecureZeroMemory(p, len);
+#elif defined(__GNUC__) || defined(__clang__)
+  std::memset(p, 0, len);
+  __asm__ __volatile__("" : : "r"(p) : "memory");
+#else
+  volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
+  for (size_t i = 0; i < len; ++i) v[i] = 0;
+#endif
+}
+
+// Not inlined, so that its array lies below the caller's frame; the stack
+// grows down, so the top of the array is the part nearest to that frame.
+#if defined(_MSC_VER)
+__declspec(noinline)
+#elif defined(__GNUC__) || defined(__clang__)
+__attribute__((noinline))
+#endif
+void wipe_stack(size_t len) {
+  uint8_t below[kStackWipe];
+  if (len > kStackWipe) len = kStackWipe;
+  secure_wipe(below + kStackWipe - len, len);
+}
 
 // ---------------------------------------------------------------------------
 // Polynomial layer.
@@ -32,6 +74,7 @@ void poly_sub(Poly& r, const Poly& a, const Poly& b) { backend().poly_sub(r, a, 
 void ntt_reduced(const int16_t in[kN], int16_t out[kN]) {
   const Backend& be = backend();
   Poly p;
+  Wiped wipe_p(&p, sizeof p);
   std::memcpy(p.c, in, sizeof p.c);
   be.poly_ntt(p);
   be.poly_freeze(p);
@@ -40,6 +83,7 @@ void ntt_reduced(const int16_t in[kN], int16_t out[kN]) {
 
 void invntt_reduced(const int16_t in[kN], int16_t out[kN]) {
   Poly p;
+  Wiped wipe_p(&p, sizeof p);
   std::memcpy(p.c, in, sizeof p.c);
   backend().poly_invntt_tomont(p);
   for (int i = 0; i < kN; ++i) p.c[i] = freeze(montgomery_reduce(p.c[i]));
@@ -49,6 +93,7 @@ void invntt_reduced(const int16_t in[kN], int16_t out[kN]) {
 void basemul_reduced(const int16_t a[kN], const int16_t b[kN], int16_t out[kN]) {
   const Backend& be = backend();
   Poly pa, pb, r;
+  Wiped wipe_a(&pa, sizeof pa), wipe_b(&pb, sizeof pb), wipe_r(&r, sizeof r);
   std::memcpy(pa.c, a, sizeof pa.c);
   std::memcpy(pb.c, b, sizeof pb.c);
   be.polyvec_basemul_acc_montgomery(r, &pa, &pb, 1);
@@ -75,6 +120,7 @@ bool cbd_reduced(Poly& p, const uint8_t* buf, int eta) {
 bool sample_noise(Poly& p, const uint8_t* seed, size_t seedlen, uint8_t nonce, int eta) {
   if (eta < 1 || eta > kMaxEta) return false;
   uint8_t buf[64 * kMaxEta];
+  Wiped wipe_buf(buf, size_t(64) * eta);
   Shake256 xof;
   xof.absorb(seed, seedlen);
   xof.absorb(&nonce, 1);

@@ -66,6 +66,39 @@ constexpr int kMaxRank = 4;
 constexpr int kMaxEta = 8;        // largest eta the CBD sampler accepts
 
 // ---------------------------------------------------------------------------
+// Wiping secrets.  Every buffer of the core that held a secret (seeds, coins,
+// messages, secret keys, noise, sponge states that absorbed them) is wiped
+// before the function owning it returns, on every path.
+
+// Zeroes len bytes at p in a way the compiler keeps even though the memory
+// is never read again.  Not inline: the vector backends call it too.
+void secure_wipe(void* p, size_t len);
+
+// Zeroes the len (<= kStackWipe) bytes of stack just below the caller's
+// frame, where the functions it called left what the compiler kept there
+// (spilled Keccak lanes and vector registers, which no buffer wipe reaches).
+// Unoptimised code spills more and needs about twice the depth.
+#if defined(__OPTIMIZE__) || (defined(_MSC_VER) && !defined(_DEBUG))
+constexpr size_t kStackWipe = 4096;
+#else
+constexpr size_t kStackWipe = 8192;
+#endif
+void wipe_stack(size_t len);
+
+// Wipes a buffer when the scope that owns it ends, whatever the path out.
+class Wiped {
+ public:
+  Wiped(void* p, size_t len) : p_(p), len_(len) {}
+  ~Wiped() { secure_wipe(p_, len_); }
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+
+ private:
+  void* p_;
+  size_t len_;
+};
+
+// ---------------------------------------------------------------------------
 // Keccak-f[1600] and the sponge constructions built on it.
 
 void keccak_f1600(uint64_t state[25]);
@@ -76,6 +109,9 @@ void keccak_f1600(uint64_t state[25]);
 class Sponge {
  public:
   Sponge(unsigned rate_bytes, uint8_t domain_pad);
+  ~Sponge();  // wipes the state
+  Sponge(const Sponge&) = delete;
+  Sponge& operator=(const Sponge&) = delete;
   void absorb(const uint8_t* in, size_t len);
   void squeeze(uint8_t* out, size_t len);
   // Squeeze whole rate-sized blocks (out must hold nblocks * rate() bytes).

@@ -41,6 +41,8 @@ Sponge::Sponge(unsigned rate_bytes, uint8_t domain_pad)
   std::memset(s_, 0, sizeof s_);
 }
 
+Sponge::~Sponge() { secure_wipe(s_, sizeof s_); }
+
 // Bytes up to a word boundary go in one at a time, whole words at once.
 void Sponge::absorb(const uint8_t* in, size_t len) {
   if (squeezing_) return;
@@ -99,28 +101,44 @@ void Sponge::squeeze(uint8_t* out, size_t len) {
   }
 }
 
+// The one-shot hashes also wipe the stack the permutation used: its lanes
+// hold the output (and, with short input, the input) when it returns.
+constexpr size_t kPermutationStack = 1024;
+
 void sha3_256(const uint8_t* in, size_t len, uint8_t out[32]) {
-  Sponge s(136, 0x06);
-  s.absorb(in, len);
-  s.squeeze(out, 32);
+  {
+    Sponge s(136, 0x06);
+    s.absorb(in, len);
+    s.squeeze(out, 32);
+  }
+  wipe_stack(kPermutationStack);
 }
 
 void sha3_512(const uint8_t* in, size_t len, uint8_t out[64]) {
-  Sponge s(72, 0x06);
-  s.absorb(in, len);
-  s.squeeze(out, 64);
+  {
+    Sponge s(72, 0x06);
+    s.absorb(in, len);
+    s.squeeze(out, 64);
+  }
+  wipe_stack(kPermutationStack);
 }
 
 void shake128(const uint8_t* in, size_t inlen, uint8_t* out, size_t outlen) {
-  Shake128 s;
-  s.absorb(in, inlen);
-  s.squeeze(out, outlen);
+  {
+    Shake128 s;
+    s.absorb(in, inlen);
+    s.squeeze(out, outlen);
+  }
+  wipe_stack(kPermutationStack);
 }
 
 void shake256(const uint8_t* in, size_t inlen, uint8_t* out, size_t outlen) {
-  Shake256 s;
-  s.absorb(in, inlen);
-  s.squeeze(out, outlen);
+  {
+    Shake256 s;
+    s.absorb(in, inlen);
+    s.squeeze(out, outlen);
+  }
+  wipe_stack(kPermutationStack);
 }
 
 }  // namespace native

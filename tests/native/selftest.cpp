@@ -12,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <utility>
 #include <sstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "../../latkem_alg/native/backend.h"
@@ -599,6 +601,213 @@ void test_roundtrip() {
 }
 
 // ---------------------------------------------------------------------------
+// No secret left on the stack: a region below the caller's frame is painted,
+// an operation runs in it, and the region is read back and searched for
+// 16-byte pieces of the operation's secrets.  Meaningless under
+// AddressSanitizer (locals may live on its fake stack), hence skipped there.
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SELFTEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SELFTEST_ASAN 1
+#endif
+#endif
+
+#if defined(_MSC_VER)
+#define SELFTEST_NOINLINE __declspec(noinline)
+#else
+#define SELFTEST_NOINLINE __attribute__((noinline))
+#endif
+
+constexpr size_t kRegion = 64 * 1024;
+
+// Paints the region (copy null) or copies it out.  One function for both, so
+// that both see the same addresses.
+SELFTEST_NOINLINE void stack_region(uint8_t* copy) {
+  uint8_t region[kRegion];
+  volatile uint8_t* r = region;  // painted for real, read as found
+  if (copy == nullptr) {
+    for (size_t i = 0; i < kRegion; ++i) r[i] = uint8_t(0xA5 ^ (i * 131 >> 3));
+  } else {
+    for (size_t i = 0; i < kRegion; ++i) copy[i] = r[i];
+  }
+}
+
+// Runs op(ctx) a little deeper, so that the top of its frame, next to the
+// caller's, is inside the region too.
+SELFTEST_NOINLINE void run_lower(void (*op)(void*), void* ctx) {
+  volatile uint8_t pad[256];
+  pad[0] = 0;
+  op(ctx);
+  pad[1] = pad[0];
+}
+
+// The stack region as op(ctx), called at the same depth, left it.
+SELFTEST_NOINLINE void stack_after(void (*op)(void*), void* ctx, uint8_t* copy) {
+  stack_region(nullptr);
+  run_lower(op, ctx);
+  stack_region(copy);
+}
+
+struct Secret {
+  const char* name;
+  Bytes value;
+};
+
+template <class T>
+Bytes as_bytes(const T* p, size_t count) {
+  const uint8_t* b = reinterpret_cast<const uint8_t*>(p);
+  return Bytes(b, b + sizeof(T) * count);
+}
+
+// The secrets with a 16-byte piece (at a multiple of 8, of three different
+// byte values at least) found in the region after op.
+std::string left_behind(void (*op)(void*), void* ctx, const std::vector<Secret>& secrets) {
+  static Bytes copy(kRegion);
+  stack_after(op, ctx, copy.data());
+  std::unordered_set<std::string> pieces;
+  for (size_t i = 0; i + 16 <= kRegion; ++i)
+    pieces.insert(std::string(reinterpret_cast<const char*>(copy.data() + i), 16));
+  std::string found;
+  for (const Secret& s : secrets)
+    for (size_t i = 0; i + 16 <= s.value.size(); i += 8) {
+      const std::string piece(reinterpret_cast<const char*>(s.value.data() + i), 16);
+      if (std::set<char>(piece.begin(), piece.end()).size() < 3 || !pieces.count(piece)) continue;
+      found += std::string(found.empty() ? "" : ", ") + s.name;
+      break;
+    }
+  return found;
+}
+
+// The inputs and outputs of the operations live on the heap, above the region.
+struct StackCase {
+  Params p;
+  Bytes seed, msg, coins, z, pk, sk, ct, ct2, h, m, split, pre, key, reject;
+  uint8_t out[32];
+};
+
+void cca_keygen_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kpke_keygen(t.p, t.seed.data(), 32, t.pk.data(), t.sk.data());
+  sha3_256(t.pk.data(), t.pk.size(), t.h.data());
+}
+
+// Encapsulation as the module composes it around the core.
+void cca_enc_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  sha3_256(t.msg.data(), 32, t.m.data());
+  std::memcpy(t.m.data() + 32, t.h.data(), 32);
+  sha3_512(t.m.data(), 64, t.split.data());
+  kpke_enc(t.p, t.pk.data(), t.m.data(), t.split.data() + 32, 32, t.ct.data());
+  std::memcpy(t.pre.data(), t.split.data(), 32);
+  sha3_256(t.ct.data(), t.ct.size(), t.pre.data() + 32);
+  shake256(t.pre.data(), 64, t.key.data(), 32);
+}
+
+// Decapsulation likewise, with the rejection key.
+void cca_dec_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kpke_dec(t.p, t.ct.data(), t.sk.data(), t.out);
+  std::memcpy(t.m.data(), t.out, 32);
+  std::memcpy(t.m.data() + 32, t.h.data(), 32);
+  sha3_512(t.m.data(), 64, t.split.data());
+  kpke_enc(t.p, t.pk.data(), t.m.data(), t.split.data() + 32, 32, t.ct2.data());
+  std::memcpy(t.pre.data(), t.split.data(), 32);
+  sha3_256(t.ct.data(), t.ct.size(), t.pre.data() + 32);
+  shake256(t.pre.data(), 64, t.key.data(), 32);
+  std::memcpy(t.pre.data(), t.z.data(), 32);
+  shake256(t.pre.data(), 64, t.reject.data(), 32);
+}
+
+SELFTEST_NOINLINE uint8_t last_of(const volatile uint8_t* p, size_t n) { return p[n - 1]; }
+
+// Leaves a copy of the message on the stack: the test must see it.
+SELFTEST_NOINLINE void leaky_op(void* c) {
+  volatile uint8_t copy[32];
+  StackCase& t = *static_cast<StackCase*>(c);
+  for (int i = 0; i < 32; ++i) copy[i] = t.msg[size_t(i)];
+  t.out[0] = last_of(copy, sizeof copy);  // an array in memory, not 32 slots
+}
+
+// Noise polynomials k0 .. k0+count-1 from seed, as the core stores them,
+// then the pseudo-random bytes they come from.
+Bytes noise_polys(const uint8_t* seed, int k0, int count, int eta) {
+  std::vector<Poly> polys(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) sample_noise(polys[size_t(k)], seed, 32, uint8_t(k0 + k), eta);
+  Bytes out = as_bytes(polys.data(), polys.size());
+  for (int k = 0; k < count; ++k) {
+    uint8_t in[33], prf[64 * 3];
+    std::memcpy(in, seed, 32);
+    in[32] = uint8_t(k0 + k);
+    shake256(in, 33, prf, size_t(64) * eta);
+    out.insert(out.end(), prf, prf + 64 * eta);
+  }
+  return out;
+}
+
+Bytes decoded_key(const Bytes& sk) {
+  std::vector<int16_t> s(sk.size() / 384 * kN);
+  for (size_t i = 0; i < sk.size() / 384; ++i) byte_decode(s.data() + kN * i, sk.data() + 384 * i, 12);
+  return as_bytes(s.data(), s.size());
+}
+
+void test_stack_wiped() {
+#if defined(SELFTEST_ASAN)
+  std::printf("stack test skipped under AddressSanitizer\n");
+#else
+  Rng rng(8);
+  for (const Params& p : {Params{2, 3, 2, 10, 4}, Params{4, 2, 2, 11, 5}}) {
+    StackCase t;
+    t.p = p;
+    t.seed = rng.bytes(32), t.msg = rng.bytes(32), t.z = rng.bytes(32);
+    t.pk.resize(pk_bytes(p)), t.sk.resize(sk_bytes(p)), t.ct.resize(ct_bytes(p)), t.ct2 = t.ct;
+    t.h.resize(32), t.m.resize(64), t.split.resize(64), t.pre.resize(64), t.key.resize(32);
+    t.reject.resize(32);
+
+    CHECK(left_behind(leaky_op, &t, {{"message", t.msg}}) == "message",
+          "stack test: a secret left on purpose is not seen");
+
+    cca_keygen_op(&t);  // the keys, for the secrets
+    Bytes rho_sigma(64), sigma;
+    sha3_512(t.seed.data(), 32, rho_sigma.data());
+    sigma.assign(rho_sigma.begin() + 32, rho_sigma.end());
+    std::string found = left_behind(cca_keygen_op, &t,
+                                    {{"seed", t.seed},
+                                     {"sigma", sigma},
+                                     {"noise", noise_polys(sigma.data(), 0, 2 * p.kk, p.eta1)},
+                                     {"secret key", t.sk},
+                                     {"decoded secret key", decoded_key(t.sk)}});
+    CHECK(found.empty(), "kk=%d key generation leaves on the stack: %s", p.kk, found.c_str());
+
+    cca_enc_op(&t);  // the message digest and the coins, for the secrets
+    const Bytes m(t.m.begin(), t.m.begin() + 32), kbar(t.split.begin(), t.split.begin() + 32),
+        coins(t.split.begin() + 32, t.split.end()), key = t.key;
+    Bytes noise = noise_polys(coins.data(), 0, p.kk, p.eta1),
+          noise2 = noise_polys(coins.data(), p.kk, p.kk + 1, p.eta2);
+    noise.insert(noise.end(), noise2.begin(), noise2.end());
+    Poly mp;
+    poly_frommsg(mp, m.data());
+    const std::vector<Secret> enc_secrets = {{"message", t.msg}, {"message digest", m},
+                                             {"shared key", key},  {"pre-key", kbar},
+                                             {"coins", coins},     {"noise", noise},
+                                             {"message polynomial", as_bytes(&mp, 1)}};
+    found = left_behind(cca_enc_op, &t, enc_secrets);
+    CHECK(found.empty(), "kk=%d encapsulation leaves on the stack: %s", p.kk, found.c_str());
+
+    std::vector<Secret> dec_secrets = enc_secrets;
+    dec_secrets.push_back({"secret key", t.sk});
+    dec_secrets.push_back({"decoded secret key", decoded_key(t.sk)});
+    cca_dec_op(&t);
+    CHECK(t.key == key && t.ct2 == t.ct, "stack test: decapsulation gave another key");
+    dec_secrets.push_back({"rejection key", t.reject});
+    found = left_behind(cca_dec_op, &t, dec_secrets);
+    CHECK(found.empty(), "kk=%d decapsulation leaves on the stack: %s", p.kk, found.c_str());
+  }
+#endif
+}
+
+// ---------------------------------------------------------------------------
 // The backends: switching, and bit-for-bit agreement on random input.
 
 // Runs f on every backend this processor runs, naming it in failure messages.
@@ -1082,6 +1291,7 @@ int main(int argc, char** argv) {
     test_bytes();
     test_vectors(lines);
     test_roundtrip();
+    test_stack_wiped();
   });
   test_switch();
   if (g_only != "portable") test_paths_agree();

@@ -544,6 +544,7 @@ void byte_encode(uint8_t* out, const int16_t* a, int d) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(buf + 2 * d * v + d), _mm256_extracti128_si256(r, 1));
   }
   std::memcpy(out, buf, size_t(32) * d);
+  secure_wipe(buf, size_t(32) * d + 16);  // a secret key, when encoding one
 }
 
 // Coefficient j of a group starts at bit j*d: its (up to 19) bits are
@@ -601,6 +602,7 @@ void byte_decode(int16_t* a, const uint8_t* in, int d) {
     const __m256i hi = _mm256_and_si256(_mm256_srlv_epi32(_mm256_shuffle_epi8(x, mb), shb), mask);
     store(a + 16 * v, _mm256_packus_epi32(lo, hi));
   }
+  secure_wipe(buf, size_t(32) * d + 16);  // a secret key, when decoding one
 }
 
 // ---------------------------------------------------------------------------

@@ -83,7 +83,12 @@ bool run_streams(const Stream* st, int n) {
       }
       active |= job[j] >= 0;
     }
-    if (!active) return true;
+    if (!active) {
+      // The lanes and the buffers held noise: secret.
+      secure_wipe(s, sizeof s);
+      secure_wipe(buf, sizeof buf);
+      return true;
+    }
     keccakx4_f1600(s);
     for (unsigned j = 0; j < 4; ++j) {
       if (job[j] < 0) continue;
@@ -94,7 +99,11 @@ bool run_streams(const Stream* st, int n) {
         ctr[j] = rej_lane(x.out->c, ctr[j], s, j, take);
         used[j] += take;
         if (ctr[j] == kN) job[j] = -1;
-        else if (used[j] >= 768) return false;
+        else if (used[j] >= 768) {
+          secure_wipe(s, sizeof s);
+          secure_wipe(buf, sizeof buf);
+          return false;
+        }
       } else {
         // eta = 2 takes 16 words of one block, read in place; eta = 3 takes
         // all 17 words of the first block and 7 of the second.
@@ -173,6 +182,8 @@ void sample_noise_long(Poly* out, const int* eta, int count, const uint8_t* seed
     for (int j = 0; j < 4; ++j) outs[j] = j < n ? buf[j] : nullptr;
     keccakx4_squeeze(s, kRate256, outs, maxeta == 2 ? 1 : 2);
     for (int j = 0; j < n; ++j) avx2::cbd(out[first + j], buf[j], eta[first + j]);
+    secure_wipe(s, sizeof s);
+    secure_wipe(buf, sizeof buf);
   }
 }
 

@@ -191,7 +191,9 @@ bool sample_matrix_and_noise_sha3(Poly* m, const uint8_t rho[32], int kk, bool t
     squeeze2(s, 136, out, (eta[k] == 3 || eta[k1] == 3) ? 2 : 1);
     portable::cbd(noise[k], buf[0], eta[k]);
     if (k1 != k) portable::cbd(noise[k1], buf[1], eta[k1]);
+    secure_wipe(buf, sizeof buf);
   }
+  secure_wipe(s, sizeof s);  // the noise streams' state
   const int n = kk * kk;
   for (int e = 0; e < n; e += 2) {
     const int pair[2] = {e, e + 1 < n ? e + 1 : e};
