@@ -764,7 +764,10 @@ def change_scalar(value, kind, pos, val, size_like):
                 new = int(value) + (val % 17 - 8)
             elif kind == 4:
                 new = -int(value) if int(value) else -1
-            elif kind == 5:  # an edge value of any kind
+            elif kind == 5:  # an edge value of any kind (a size stays small:
+                # the host computes 2**d and loops up to lengths)
+                if size_like:
+                    return [0.5, math.nan, math.inf, -1.0, 12.0][val % 5]
                 return EDGE_VALUES[val % len(EDGE_VALUES)]
             else:
                 new = value
@@ -917,7 +920,7 @@ class Counter:
             if self.action == 2:
                 MODULE.pop(victim, None)
             elif self.action == 3:
-                choices = [None, 0, -1, 1.5, "x", b"", (), 3329.0, 255]
+                choices = [None, 0, -1, 1.5, "x", b"", (), 3329.0, 5]
                 setattr(Latkem, victim, choices[self.arg % len(choices)])
             elif self.action == 4:  # one item fewer, or one more
                 if isinstance(result, np.ndarray) and result.ndim:
