@@ -498,10 +498,19 @@ def same(a, b):
     return a == b
 
 
+def small_rank(name, param, value):
+    """generate_mat_a builds len_a**2 polynomials: a rank in the hundreds
+    takes seconds on each path, in the thousands minutes."""
+    if (name, param) == ("generate_mat_a", "len_a") and type(value) is int and value > 8:
+        return value % 9
+    return value
+
+
 def call_args(fdp, name):
     """Positional and keyword arguments for one call, with the binding mixes."""
     params = PARAMS[name]
-    values = [generate(fdp, size_like=(name, p) in SIZE_LIKE) for p in params]
+    values = [small_rank(name, p, generate(fdp, size_like=(name, p) in SIZE_LIKE))
+              for p in params]
     mix = fdp.ConsumeIntInRange(0, 9)
     if mix <= 4 or not params:
         args, kwargs = values, {}
@@ -794,8 +803,8 @@ def change(name, index, args, rank, kind, pos, val):
         return change_text(value, kind, pos, val)
     if isinstance(value, (list, tuple, np.ndarray)):
         return change_array(value, kind, pos, val)
-    size_like = (name, PARAMS[name][index]) in SIZE_LIKE if index < len(PARAMS[name]) else False
-    return change_scalar(value, kind, pos, val, size_like)
+    param = PARAMS[name][index] if index < len(PARAMS[name]) else None
+    return small_rank(name, param, change_scalar(value, kind, pos, val, (name, param) in SIZE_LIKE))
 
 
 def well_formed_call(fdp, pristine):
