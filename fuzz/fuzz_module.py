@@ -8,8 +8,13 @@ methods raise), with keyword mixes (valid names, duplicates, unknown names,
 non-string keys through **dict); rebinding of module globals (parameters,
 tables, imported modules, functions rebound to others or to stand-ins);
 switching functions between the native and the host path; and full key
-exchanges whose outcome is checked.  After every input the module is put
-back as it was.
+exchanges whose outcome is checked.  To reach the code behind the first
+checks there are also well-formed calls (arguments recorded from a real key
+exchange for each parameter set, then a few structured changes), faults
+injected in the middle of well-formed calls, the function objects' own
+attributes, and a switch between the two native cores (fuzz/README.md).
+The input is read as a small program (fuzz_input.py); make_corpus.py writes
+seeds in that encoding.  After every input the module is put back as it was.
 
 A finding is anything but an ordinary exception from a call:
   - a crash or a sanitizer report (the process dies);
@@ -25,16 +30,19 @@ A finding is anything but an ordinary exception from a call:
 The module prints a line for every rejected ciphertext; stdout is sent to
 /dev/null so that the fuzzer's log stays readable.
 
-Run through fuzz/run_module.sh (builds the module with coverage and
-sanitizers), or by hand:  python fuzz/fuzz_module.py [libFuzzer options]
+Build the module with coverage and sanitizers with fuzz/build_module.sh, then
+run:  python fuzz/fuzz_module.py [libFuzzer options] (fuzz/README.md)
 """
 import binascii
 import copy
 import ctypes
+import gc
 import hashlib
 import math
 import os
+import pickle
 import random
+import subprocess
 import sys
 import warnings
 
@@ -43,6 +51,9 @@ import atheris
 import numpy as np
 
 import Latkem
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from fuzz_input import Reader, Writer  # noqa: E402
 
 # ---------------------------------------------------------------------------
 # The module as imported, to put back after every input.
@@ -59,6 +70,34 @@ PARAMS = {name: value.__code__.co_varnames[: value.__code__.co_argcount]
 assert len(FUNCTIONS) == 27, FUNCTIONS
 
 
+FUNCTION_ATTRS = ("__name__", "__qualname__", "__module__", "__doc__")
+SAVED_ATTRS = {name: [getattr(value, a) for a in FUNCTION_ATTRS]
+               for name, value in SAVED if hasattr(value, "_native")}
+
+
+def find_set_portable():
+    """The core's switch between its portable and its vector code, which the
+    module does not export: found by its address in the (unstripped) fuzzing
+    build, so that one run reaches both cores.  None where it cannot be
+    found (no nm, no /proc, a stripped build)."""
+    path = os.path.realpath(Latkem.__file__)
+    try:
+        symbols = subprocess.run(["nm", "-C", path], capture_output=True, text=True,
+                                 check=True).stdout
+        offset = next(int(line.split()[0], 16) for line in symbols.splitlines()
+                      if line.endswith(" latkem::native::set_portable(bool)"))
+        with open("/proc/self/maps") as maps:
+            base = min(int(line.split("-")[0], 16) for line in maps
+                       if line.rstrip().endswith(path))
+    except (OSError, subprocess.CalledProcessError, StopIteration, ValueError):
+        return None
+    return ctypes.CFUNCTYPE(None, ctypes.c_bool)(base + offset)
+
+
+SET_PORTABLE = find_set_portable()
+PORTABLE_AT_START = os.environ.get("LATKEM_PORTABLE", "") not in ("", "0")
+
+
 def restore():
     if [(k, id(v)) for k, v in MODULE.items()] != [(k, id(v)) for k, v in SAVED]:
         MODULE.clear()
@@ -67,7 +106,15 @@ def restore():
     Latkem.zetas_inv[:] = SAVED_ZETAS_INV
     Latkem.tree[:] = SAVED_TREE
     for name in FUNCTIONS:
-        ORIGINAL[name]._native = True
+        fn = ORIGINAL[name]
+        fn._native = True
+        for attr, value in zip(FUNCTION_ATTRS, SAVED_ATTRS[name]):
+            if getattr(fn, attr) is not value:
+                setattr(fn, attr, value)
+        if fn.__dict__:
+            fn.__dict__.clear()
+    if SET_PORTABLE is not None:
+        SET_PORTABLE(PORTABLE_AT_START)
 
 
 # ---------------------------------------------------------------------------
@@ -109,6 +156,52 @@ def make_material():
 
 
 KEYS, BLOCKS = make_material()
+
+
+def record_templates():
+    """Well-formed arguments of every function for every parameter set: the
+    arguments the functions hand one another during a key exchange on the
+    host path (every function then calls the others through the module
+    globals), recorded by stand-ins.  A few per function, first and last."""
+    recorded = {}
+
+    def recorder(name, fn):
+        def stand_in(*args):
+            recorded.setdefault((rank, name), []).append(copy.deepcopy(args))
+            return fn(*args)
+        return stand_in
+
+    for rank, params in PARAMETER_SETS.items():
+        for name, value in params.items():
+            setattr(Latkem, name, value)
+        for name in FUNCTIONS:
+            ORIGINAL[name]._native = False
+            setattr(Latkem, name, recorder(name, ORIGINAL[name]))
+        random.seed(rank)
+        pk, sk = Latkem.CCA_KeyGen()
+        c, _ = Latkem.CCA_Enc(pk, bytes(range(32)))
+        Latkem.CCA_Dec(c, sk)
+        Latkem.CCA_Dec(c[:-2] + (b"00" if c[-2:] != b"00" else b"11"), sk)
+        restore()
+    templates = {}
+    for (rank, name), calls in recorded.items():
+        picks = []
+        for i in (0, 1, len(calls) // 2, len(calls) - 1):
+            if 0 <= i < len(calls) and i not in picks:
+                picks.append(i)
+        templates.setdefault(name, {})[rank] = [calls[i] for i in picks]
+    # Not called inside a key exchange: the scalar reductions.
+    templates["mont_red"] = {r: [(0,), (1,), (3328 * 3328,), (-3329 * 2 ** 15,)]
+                             for r in PARAMETER_SETS}
+    templates["mont_mul"] = {r: [(1, 1), (3328, 3328), (2285, 17), (-1, 1664)]
+                             for r in PARAMETER_SETS}
+    templates["barrett_red"] = {r: [(0,), (3329,), (2 ** 16 - 1,), (-(2 ** 15),)]
+                                for r in PARAMETER_SETS}
+    assert sorted(templates) == sorted(FUNCTIONS), sorted(set(FUNCTIONS) - set(templates))
+    return templates
+
+
+TEMPLATES = record_templates()
 VALID = [
     *(KEYS[r][k] for r in KEYS for k in ("pk", "sk", "c", "cpa_sk", "cpa_c")),
     *BLOCKS.values(),
@@ -405,10 +498,19 @@ def same(a, b):
     return a == b
 
 
+def small_rank(name, param, value):
+    """generate_mat_a builds len_a**2 polynomials: a rank in the hundreds
+    takes seconds on each path, in the thousands minutes."""
+    if (name, param) == ("generate_mat_a", "len_a") and type(value) is int and value > 8:
+        return value % 9
+    return value
+
+
 def call_args(fdp, name):
     """Positional and keyword arguments for one call, with the binding mixes."""
     params = PARAMS[name]
-    values = [generate(fdp, size_like=(name, p) in SIZE_LIKE) for p in params]
+    values = [small_rank(name, p, generate(fdp, size_like=(name, p) in SIZE_LIKE))
+              for p in params]
     mix = fdp.ConsumeIntInRange(0, 9)
     if mix <= 4 or not params:
         args, kwargs = values, {}
@@ -545,6 +647,402 @@ def toggle_native(fdp):
 
 
 # ---------------------------------------------------------------------------
+# Well-formed calls with a few structured changes: a recorded call of one
+# function for one parameter set, then up to MAX_CHANGES changes, each of
+# which keeps the argument's kind (a hex or bit text stays text of about the
+# same length, an array keeps its shape unless the change is about the
+# shape, an int moves to a boundary the code tests).  Encoding, read in this
+# order (fuzz_input.Reader): function, rank, template, globals, binding,
+# number of changes, then per change: argument, kind, position (two bytes),
+# value.
+
+WELL_FORMED = 12        # the step's selector in TestOneInput
+MAX_CHANGES = 4
+CHANGE_KINDS = 10
+BOUNDARY_INTS = [0, 1, -1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13, 16, 17, 31, 32, 33, 63, 64, 65,
+                 95, 96, 97, 127, 128, 129, 255, 256, 257, 383, 384, 385, 767, 768, 769, 1023,
+                 1024, 1535, 1536, 1600, 1664, 1665, 2047, 2048, 2285, 3328, 3329, 3330, 4095,
+                 4096, 6144, 32767, 32768, 65535, 65536, -3329, -1664, -32768, 3329 * 3329,
+                 3329 * 2 ** 16, 2 ** 31 - 1, 2 ** 31, 2 ** 53, 2 ** 53 + 1, 2 ** 63 - 1, 2 ** 63,
+                 -(2 ** 63)]
+EDGE_VALUES = [0, 1, -1, 3328, 3329, 3330, 1664, 1665, 2 ** 10, 2 ** 11, 2 ** 12, 2 ** 16, -3329,
+               0.5, -0.5, 1664.5, 2 ** 53, 1e300, math.nan, math.inf, -math.inf]
+SHAPE_DTYPES = [np.float64, np.int64, np.int16, np.uint16, np.float32, np.int32, np.uint8,
+                np.bool_, np.complex128]
+SCALAR_TYPES = [int, float, np.int64, np.float64, np.int16, np.uint16, np.float32, bool, Int]
+
+
+def text_alphabet(text):
+    chars = set(text[:64])
+    if chars <= set(b"01") or chars <= set("01"):
+        return b"01"
+    return HEX
+
+
+def change_text(value, kind, pos, val):
+    is_str = isinstance(value, str)
+    raw = value.encode("latin-1", "replace") if is_str else bytes(value)
+    alphabet = text_alphabet(raw)
+    i = pos % len(raw) if raw else 0
+    if kind == 0:  # another digit of the same alphabet (a flipped bit)
+        if raw:
+            c = alphabet[val % len(alphabet)]
+            if c == raw[i]:
+                c = alphabet[(val + 1) % len(alphabet)]
+            raw = raw[:i] + bytes([c]) + raw[i + 1:]
+    elif kind == 1:  # any byte
+        raw = raw[:i] + bytes([val]) + raw[i + 1:]
+    elif kind == 2:  # shorter by a few characters
+        raw = raw[: max(len(raw) - 1 - val % 8, 0)]
+    elif kind == 3:  # longer by a few characters of the alphabet
+        raw = raw + bytes(alphabet[(val + j) % len(alphabet)] for j in range(1 + val % 8))
+    elif kind == 4:  # upper case, from a point on
+        raw = raw[:i] + raw[i:].upper()
+    elif kind == 5:  # a character inserted
+        raw = raw[:i] + bytes([alphabet[val % len(alphabet)] if val < 128 else val]) + raw[i:]
+    elif kind == 6:  # a character removed
+        raw = raw[:i] + raw[i + 1:]
+    elif kind == 7:  # the same text as another kind of object
+        return [raw, raw.decode("latin-1"), bytearray(raw), memoryview(raw), Text(raw.decode(
+            "latin-1")), Bytes(raw), raw.decode("latin-1") + "\u0101", list(raw)][val % 8]
+    return raw.decode("latin-1") if is_str else type(value)(raw) if isinstance(
+        value, bytearray) else raw
+
+
+def edge_value(val):
+    return EDGE_VALUES[val % len(EDGE_VALUES)]
+
+
+def change_array(value, kind, pos, val):
+    as_list = isinstance(value, (list, tuple))
+    try:
+        arr = np.array(value, dtype=object if as_list else None)
+    except (ValueError, TypeError):
+        return value
+    if arr.size == 0 or arr.dtype == object and as_list and arr.ndim == 0:
+        return value
+    flat = arr.reshape(-1).copy() if arr.dtype != object else arr.reshape(-1).copy()
+    i = pos % flat.size
+    with np.errstate(all="ignore"):
+        try:
+            if kind == 0:  # one element at an edge value
+                if flat.dtype.kind in "iub" and isinstance(edge_value(val), float):
+                    flat = flat.astype(np.float64)
+                flat[i] = edge_value(val)
+            elif kind == 1:  # one element moved by a little
+                flat[i] = flat[i] + (val % 7 - 3)
+            elif kind == 2:  # every element at one edge value
+                flat = np.full(flat.shape, edge_value(val),
+                               dtype=object if as_list else np.float64)
+            elif kind == 3:  # another element type
+                flat = flat.astype(SHAPE_DTYPES[val % len(SHAPE_DTYPES)])
+            elif kind == 4:  # shorter or longer along the last axis
+                shape = list(arr.shape)
+                cut = (val % 3) + 1
+                if val & 0x80:
+                    arr = np.concatenate([arr, arr[..., :cut]], axis=-1)
+                else:
+                    arr = arr[..., : max(shape[-1] - cut, 0)]
+                return arr.tolist() if as_list else arr
+            elif kind == 5:  # a row more, a row less, or one row alone
+                if arr.ndim >= 2:
+                    arr = [arr[:-1], np.concatenate([arr, arr[:1]]), arr[0]][val % 3]
+                else:
+                    arr = arr[None, :] if val & 1 else arr[: arr.size // 2]
+                return arr.tolist() if as_list else arr
+            elif kind == 6:  # the other container
+                return [arr.tolist(), tuple(arr.tolist()), arr.astype(np.float64),
+                        np.asarray(value, dtype=np.int64), list(arr)][val % 5]
+            else:  # reversed
+                flat = flat[::-1].copy()
+        except (ValueError, TypeError, OverflowError):
+            return value
+    if as_list:
+        out = flat.reshape(arr.shape).tolist()
+        return out if isinstance(value, list) else tuple(out)
+    return flat.reshape(arr.shape)
+
+
+def change_scalar(value, kind, pos, val, size_like):
+    bounds = SIZE_INTS if size_like else BOUNDARY_INTS
+    with np.errstate(all="ignore"):
+        try:
+            if kind <= 2:  # a boundary the code tests
+                new = bounds[(val + 256 * kind) % len(bounds)]
+            elif kind == 3:  # near the value
+                new = int(value) + (val % 17 - 8)
+            elif kind == 4:
+                new = -int(value) if int(value) else -1
+            elif kind == 5:  # an edge value of any kind (a size stays small:
+                # the host computes 2**d and loops up to lengths)
+                if size_like:
+                    return [0.5, math.nan, math.inf, -1.0, 12.0][val % 5]
+                return EDGE_VALUES[val % len(EDGE_VALUES)]
+            else:
+                new = value
+            maker = SCALAR_TYPES[(val >> 4) % len(SCALAR_TYPES)] if kind >= 6 else type(value)
+            if maker is bool:
+                return bool(new)
+            try:
+                return maker(new)
+            except (OverflowError, ValueError, TypeError):
+                return new
+        except (OverflowError, ValueError, TypeError):
+            return value
+
+
+def change(name, index, args, rank, kind, pos, val):
+    value = args[index]
+    if kind == 9:  # the argument of the same call for another parameter set
+        others = TEMPLATES[name][2 + (rank - 1 + val % 2) % 3]
+        return others[pos % len(others)][index]
+    if kind == 8:  # something of another kind
+        return [None, b"", "", [], 0, 1.5, np.zeros(0), BLOCKS["bits"], KEYS[rank]["pk"],
+                KEYS[rank]["c"], KEYS[rank]["sk"], BLOCKS["seed"]][val % 12]
+    if isinstance(value, (str, bytes, bytearray, memoryview)):
+        return change_text(value, kind, pos, val)
+    if isinstance(value, (list, tuple, np.ndarray)):
+        return change_array(value, kind, pos, val)
+    param = PARAMS[name][index] if index < len(PARAMS[name]) else None
+    return small_rank(name, param, change_scalar(value, kind, pos, val, (name, param) in SIZE_LIKE))
+
+
+def well_formed_call(fdp, pristine):
+    """One well-formed call, changed; returns whether the module is still
+    untouched afterwards (a valid parameter set counts as untouched)."""
+    name = FUNCTIONS[fdp.ConsumeIntInRange(0, len(FUNCTIONS) - 1)]
+    rank = fdp.ConsumeIntInRange(2, 4)
+    calls = TEMPLATES[name][rank]
+    args = list(copy.deepcopy(calls[fdp.ConsumeIntInRange(0, 3) % len(calls)]))
+    # 0: the call's own parameter set, 1 to 3: that of rank 1 + it; 4 to 7:
+    # the call's own with another n.
+    globals_rank = fdp.ConsumeIntInRange(0, 7)
+    binding = fdp.ConsumeIntInRange(0, 3)
+    for _ in range(fdp.ConsumeIntInRange(0, MAX_CHANGES)):
+        index = fdp.ConsumeIntInRange(0, 7)
+        kind = fdp.ConsumeIntInRange(0, CHANGE_KINDS - 1)
+        pos = fdp.ConsumeIntInRange(0, 0xFFFF)
+        val = fdp.ConsumeIntInRange(0, 0xFF)
+        if args:
+            index %= len(args)
+            args[index] = change(name, index, args, rank, kind, pos, val)
+    for key, value in PARAMETER_SETS[rank if globals_rank in (0, 4, 5, 6, 7)
+                                     else globals_rank + 1].items():
+        setattr(Latkem, key, value)
+    if globals_rank >= 4:
+        # Another polynomial length: loops over the coefficients then run a
+        # number of times that is not a multiple of 256, which the fuzzer's
+        # 8-bit edge counters would otherwise see as zero.
+        Latkem.n = (255, 257, 129, 1)[globals_rank - 4]
+        pristine = False
+    params = PARAMS[name]
+    kwargs = {}
+    if binding == 1 and args:  # all by keyword
+        kwargs = dict(zip(params, args))
+        args = []
+    elif binding == 2 and len(args) > 1:  # the last by keyword, given first
+        kwargs = {params[len(args) - 1]: args[-1]}
+        args = args[:-1]
+    fn = ORIGINAL[name]
+    if not (pristine and plain(args) and plain(list(kwargs.values()))):
+        outcome(fn, args, kwargs)
+        return pristine
+    state = random.getstate()
+    first = outcome(fn, copy.deepcopy(args), copy.deepcopy(kwargs))
+    random.setstate(state)
+    fn._native = False
+    try:
+        second = outcome(fn, copy.deepcopy(args), copy.deepcopy(kwargs))
+    finally:
+        fn._native = True
+    if not same(first, second):
+        raise Finding("%s: native and host paths disagree (well-formed, rank %d)\n"
+                      "  args=%r kwargs=%r\n  native: %r\n  host:   %r"
+                      % (name, rank, args, kwargs, first, second))
+    return pristine
+
+
+def write_well_formed(writer, name, rank, template=0, globals_rank=0, binding=0, changes=()):
+    """The bytes of one well-formed call step (for make_corpus.py and the
+    mutator); changes are (argument, kind, position, value) tuples."""
+    writer.int_in(0, 15, WELL_FORMED)
+    writer.int_in(0, len(FUNCTIONS) - 1, FUNCTIONS.index(name))
+    writer.int_in(2, 4, rank).int_in(0, 3, template).int_in(0, 7, globals_rank)
+    writer.int_in(0, 3, binding).int_in(0, MAX_CHANGES, len(changes))
+    for index, kind, pos, val in changes:
+        writer.int_in(0, 7, index).int_in(0, CHANGE_KINDS - 1, kind)
+        writer.int_in(0, 0xFFFF, pos).int_in(0, 0xFF, val)
+    return writer
+
+
+# ---------------------------------------------------------------------------
+# Faults in the middle of a well-formed call.  Most of the host path's edges
+# are where an operation fails and the statement's objects are released: a
+# well-formed call never takes them.  Here every module function and every
+# callable of the host modules the bodies use is rebound to a stand-in that
+# counts calls; at the chosen count it fails, returns something else, or
+# deletes or rebinds a module global (seen at the next use of that name), so
+# the call fails at that statement of whatever body is running.  Encoding:
+# the well-formed call's first three choices, then whether every function
+# runs on the host path, the count (two bytes), the target (0: any call),
+# the action, its argument.
+
+FAULT = 13
+FAULT_ACTIONS = 6
+FAULT_GLOBALS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "zetas", "zetas_inv",
+                 "np", "binascii", "hashlib", "G", "H", "XOF", "PRF", "CBD", "ntt3", "intt3",
+                 "compress", "decompress", "encode", "decode", "hex_to_bits", "bits_to_bytes",
+                 "generate_mat_a", "Parse", "ntt3_mul", "ntt3_mul0", "kdf", "Enc", "Dec", "Genkey",
+                 "math", "sha3_512", "shake_128", "shake_256", "tree"]
+HOST_CALLABLES = ["np", "binascii", "hashlib", "math", "sha3_512", "shake_128", "shake_256"]
+# What a fault may wait for: a module function, or a callable the bodies
+# take from a host module.
+FAULT_TARGETS = FUNCTIONS + ["zeros", "hexlify", "unhexlify", "sha3_256", "shake_256",
+                             "sqrt", "gcd", "sha3_512", "shake_128"]
+
+
+class Countdown(Exception):
+    pass
+
+
+class Counter:
+    """Counts the calls of the stand-ins; acts at the chosen one: the at-th
+    call of any of them (target None) or the at-th call of the target."""
+
+    def __init__(self, target, at, action, arg):
+        self.target, self.left, self.action, self.arg = target, at, action, arg
+        self.calls = {}  # name: count, for make_corpus.py
+
+    def wrap(self, fn, name):
+        def counted(*args, **kwargs):
+            self.calls[name] = self.calls.get(name, 0) + 1
+            if self.target is None or self.target == name:
+                self.left -= 1
+            if self.left != -1:
+                return fn(*args, **kwargs)
+            if self.action == 0:
+                raise Countdown("fault injected by the fuzzer")
+            if self.action == 1:
+                return None
+            result = fn(*args, **kwargs)
+            victim = FAULT_GLOBALS[self.arg % len(FAULT_GLOBALS)]
+            if self.action == 2:
+                MODULE.pop(victim, None)
+            elif self.action == 3:
+                choices = [None, 0, -1, 1.5, "x", b"", (), 3329.0, 5]
+                setattr(Latkem, victim, choices[self.arg % len(choices)])
+            elif self.action == 4:  # one item fewer, or one more
+                if isinstance(result, np.ndarray) and result.ndim:
+                    result = result[:-1] if self.arg & 1 else np.concatenate([result, result[:1]])
+                elif isinstance(result, (tuple, list, bytes, str)):
+                    result = result[:-1] if self.arg & 1 else result + result[:1]
+            else:  # a value of another kind
+                result = [np.float64("nan"), 3329, -1, 2 ** 70, "0", b"00", [0],
+                          np.zeros((2, 2))][self.arg % 8]
+            return result
+        return counted
+
+
+class Proxy:
+    """A host module (or callable) whose callables count."""
+
+    def __init__(self, target, counter, name):
+        self._target, self._counter, self._name = target, counter, name
+
+    def __getattr__(self, name):
+        value = getattr(self._target, name)
+        return self._counter.wrap(value, name) if callable(value) else value
+
+    def __call__(self, *args, **kwargs):
+        return self._counter.wrap(self._target, self._name)(*args, **kwargs)
+
+
+def fault_call(fdp):
+    name = FUNCTIONS[fdp.ConsumeIntInRange(0, len(FUNCTIONS) - 1)]
+    rank = fdp.ConsumeIntInRange(2, 4)
+    calls = TEMPLATES[name][rank]
+    args = copy.deepcopy(calls[fdp.ConsumeIntInRange(0, 3) % len(calls)])
+    host = fdp.ConsumeBool()
+    at = fdp.ConsumeIntInRange(0, 0xFFFF)
+    target = fdp.ConsumeIntInRange(0, 0xFF)
+    target = None if target == 0 else FAULT_TARGETS[(target - 1) % len(FAULT_TARGETS)]
+    counter = Counter(target, at % 4096 if target is None else at % 32,
+                      fdp.ConsumeIntInRange(0, FAULT_ACTIONS - 1), fdp.ConsumeIntInRange(0, 0xFF))
+    for key, value in PARAMETER_SETS[rank].items():
+        setattr(Latkem, key, value)
+    for fn_name in FUNCTIONS:
+        setattr(Latkem, fn_name, counter.wrap(ORIGINAL[fn_name], fn_name))
+        if host:
+            ORIGINAL[fn_name]._native = False
+    for module_name in HOST_CALLABLES:
+        setattr(Latkem, module_name, Proxy(ORIGINAL[module_name], counter, module_name))
+    ORIGINAL[name]._native = False
+    outcome(ORIGINAL[name], args, {})
+    return counter
+
+
+def write_fault(writer, name, rank, template=0, host=False, at=0, target=None, action=0, arg=0):
+    writer.int_in(0, 15, FAULT)
+    writer.int_in(0, len(FUNCTIONS) - 1, FUNCTIONS.index(name))
+    writer.int_in(2, 4, rank).int_in(0, 3, template).bool(host).int_in(0, 0xFFFF, at)
+    writer.int_in(0, 0xFF, 0 if target is None else 1 + FAULT_TARGETS.index(target))
+    return writer.int_in(0, FAULT_ACTIONS - 1, action).int_in(0, 0xFF, arg)
+
+
+# ---------------------------------------------------------------------------
+# The function objects themselves, and the core in use.
+
+INTROSPECT = 14
+ATTR_VALUES = [None, "x", "", 1, b"x", "Latkem.y", Text("z"), True, "é" * 3, {}]
+
+
+def introspect(fdp):
+    fn = ORIGINAL[FUNCTIONS[fdp.ConsumeIntInRange(0, len(FUNCTIONS) - 1)]]
+    kind = fdp.ConsumeIntInRange(0, 11)
+    value = fdp.PickValueInList(ATTR_VALUES)
+    try:
+        if kind == 0:
+            repr(fn)
+            str(fn)
+        elif kind <= 3:
+            setattr(fn, ["__name__", "__qualname__", "_native"][kind - 1], value)
+        elif kind == 4:
+            setattr(fn, fdp.PickValueInList(["__module__", "__doc__", "__dict__", "x",
+                                             "__code__", "__globals__", "_core"]), value)
+        elif kind == 5:
+            fn.__reduce__()
+            pickle.loads(pickle.dumps(fn))
+        elif kind == 6:
+            gc.get_referents(fn)
+            gc.collect()
+        elif kind == 7:
+            for attr in ("__annotations__", "__defaults__", "__kwdefaults__", "__closure__",
+                         "_core", "_native_calls", "__code__", "__globals__", "__dict__",
+                         "__module__", "__doc__", "_native"):
+                getattr(fn, attr)
+        elif kind == 8:
+            copy.copy(fn)
+            copy.deepcopy(fn)
+        elif kind == 9:
+            delattr(fn, fdp.PickValueInList(["__name__", "__qualname__", "_native", "__doc__",
+                                             "__module__", "__dict__"]))
+        elif kind == 10:
+            fn.__get__(value)
+            type(fn).__call__(fn)
+        else:
+            fn == ORIGINAL[FUNCTIONS[0]]
+            hash(fn)
+            dir(fn)
+    except Exception:
+        pass
+
+
+def switch_core(fdp):
+    if SET_PORTABLE is not None:
+        SET_PORTABLE(fdp.ConsumeBool())
+
+
+# ---------------------------------------------------------------------------
 # Key exchanges with checked outcomes.
 
 def rejection_key(sk, text):
@@ -611,12 +1109,12 @@ def key_exchange(fdp, pristine):
 # ---------------------------------------------------------------------------
 
 def TestOneInput(data):
-    fdp = atheris.FuzzedDataProvider(data)
+    fdp = Reader(data)
     random.seed(0)
     pristine = True
     try:
         for _ in range(fdp.ConsumeIntInRange(1, 4)):
-            step = fdp.ConsumeIntInRange(0, 11)
+            step = fdp.ConsumeIntInRange(0, 15)
             if step <= 5:
                 call_function(fdp, pristine)
             elif step <= 7:
@@ -627,18 +1125,64 @@ def TestOneInput(data):
                 toggle_native(fdp)
             elif step <= 10:
                 key_exchange(fdp, pristine)
-            else:
+            elif step == 11:
                 restore()
                 pristine = True
+            elif step == FAULT:
+                fault_call(fdp)
+                pristine = False
+            elif step == INTROSPECT:
+                introspect(fdp)
+            elif step == 15:
+                switch_core(fdp)
+            else:
+                pristine = well_formed_call(fdp, pristine)
     finally:
         restore()
+
+
+def random_step(rng):
+    """A well-formed call step with a few random changes, or a fault step."""
+    name = rng.choice(FUNCTIONS)
+    if rng.randrange(3) == 0:
+        target = rng.choice([None, rng.choice(FAULT_TARGETS)])
+        return write_fault(Writer(), name, rng.randrange(2, 5), rng.randrange(4),
+                           rng.choice([False, True]), rng.randrange(0x10000), target,
+                           rng.randrange(FAULT_ACTIONS), rng.randrange(0x100)).bytes()
+    count = rng.choice([0, 1, 1, 1, 2, 2, 3, 4])
+    changes = [(rng.randrange(8), rng.randrange(CHANGE_KINDS), rng.randrange(0x10000),
+                rng.randrange(0x100)) for _ in range(count)]
+    return write_well_formed(Writer(), name, rng.randrange(2, 5), rng.randrange(4),
+                             rng.choice([0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7]),
+                             rng.choice([0, 0, 1, 2]), changes).bytes()
+
+
+def custom_mutator(data, max_size, seed):
+    """libFuzzer's own byte mutations (which use the dictionary) most of the
+    time; otherwise a well-formed call or fault step (random_step) put in
+    front of the input's own steps, or the input's first step replaced by
+    one."""
+    rng = random.Random(seed)
+    roll = rng.randrange(8)
+    if roll >= 2 or not data:
+        return atheris.Mutate(data, max_size)
+    step = random_step(rng)
+    count = Reader(data).ConsumeIntInRange(1, 4)
+    if roll == 0:  # in front of the input's own steps
+        out = Writer().int_in(1, 4, min(count + 1, 4)).raw(step).raw(data[1:]).bytes()
+    else:  # alone, followed by the input's bytes as data for later steps
+        out = Writer().int_in(1, 4, count).raw(step).raw(data[1 + len(step):]).bytes()
+    return out[:max_size]
 
 
 def main():
     warnings.simplefilter("ignore")  # numpy's overflow warnings, by the thousand
     # The rejection line is printed once per rejected ciphertext.
     sys.stdout = open(os.devnull, "w")
-    atheris.Setup(sys.argv, TestOneInput)
+    # libFuzzer starts its own children (-merge, -jobs) with a shell command
+    # made from argv[0]: the interpreter and this file.
+    argv = ["%s %s" % (sys.executable, os.path.abspath(__file__))] + sys.argv[1:]
+    atheris.Setup(argv, TestOneInput, custom_mutator=custom_mutator)
     atheris.Fuzz()
 
 

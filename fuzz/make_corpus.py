@@ -1,0 +1,280 @@
+"""Writes the seed corpora of both fuzz targets, deterministically:
+
+  fuzz/corpus/module/   inputs of fuzz_module.py, in its own encoding
+                        (fuzz_input.py): every function called with the
+                        arguments it gets in a key exchange, for each
+                        parameter set, unchanged and with a few structured
+                        changes; key exchanges with changed ciphertexts;
+                        rebindings followed by calls.
+  fuzz/corpus/native/   inputs of fuzz_native.cpp: valid keys, ciphertexts,
+                        hex texts and packed polynomials for each parameter
+                        set, made by the module.
+
+Run from anywhere with the fuzzing environment (the coverage build of the
+module importable, atheris's sanitizer runtime preloaded; see
+fuzz/README.md):
+    python fuzz/make_corpus.py [--all]
+The module seeds are then reduced by libFuzzer's merge to those that add
+coverage (all of them take longer to load than the CI step runs); --all
+keeps them all.  The directories are emptied first, so the result depends
+only on this file, the harness and the module build.  The dictionaries
+fuzz/module.dict and fuzz/native.dict are written too.
+"""
+import binascii
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+ARGS, sys.argv[1:] = sys.argv[1:], []
+
+import fuzz_module as F  # noqa: E402
+from fuzz_input import Reader, Writer  # noqa: E402
+
+import Latkem  # noqa: E402
+
+
+def fresh(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def module_corpus(out):
+    rng = random.Random(13)
+    files = {}
+
+    def one_step(step):
+        return Writer().int_in(1, 4, 1).raw(step).bytes()
+
+    for name in F.FUNCTIONS:
+        nargs = len(F.PARAMS[name])
+        for rank in (2, 3, 4):
+            templates = len(F.TEMPLATES[name][rank])
+            for t in range(templates):
+                files["wf-%s-r%d-t%d" % (name, rank, t)] = one_step(
+                    F.write_well_formed(Writer(), name, rank, t).bytes())
+            if not nargs:
+                continue
+            # One change of each kind, spread over the arguments.
+            for kind in range(F.CHANGE_KINDS):
+                change = (kind % nargs, kind, rng.randrange(0x10000), rng.randrange(0x100))
+                files["wf-%s-r%d-c%d" % (name, rank, kind)] = one_step(
+                    F.write_well_formed(Writer(), name, rank, kind % templates,
+                                        changes=[change]).bytes())
+            # Another n: loops of another length.
+            for other_n in range(4, 8):
+                files["wf-%s-r%d-n%d" % (name, rank, other_n)] = one_step(
+                    F.write_well_formed(Writer(), name, rank, 0, globals_rank=other_n).bytes())
+            # The globals of another parameter set; keyword binding.
+            files["wf-%s-r%d-g" % (name, rank)] = one_step(
+                F.write_well_formed(Writer(), name, rank, 0, globals_rank=1 + (rank - 1) % 3)
+                .bytes())
+            files["wf-%s-r%d-kw" % (name, rank)] = one_step(
+                F.write_well_formed(Writer(), name, rank, 0, binding=1 + rank % 2).bytes())
+
+    # Faults: at the first and the last call of every callable the larger
+    # functions use (found by running them), and at every few calls of any.
+    for name in ("Genkey", "Enc", "Dec", "CCA_KeyGen", "CCA_Enc", "CCA_Dec", "decode",
+                 "encode", "ntt3", "intt3", "ntt3_mul", "CBD", "generate_mat_a", "Parse",
+                 "hex_to_bits", "bits_to_bytes", "H", "G", "PRF", "XOF", "kdf"):
+        for rank in (2, 3, 4):
+            for host in (False, True):
+                reader = Reader(F.write_fault(Writer(), name, rank, host=host, at=0xFFFF,
+                                              target=None).bytes())
+                reader.ConsumeIntInRange(0, 15)  # the step selector
+                calls = F.fault_call(reader).calls
+                F.restore()
+                if rank != 2:  # the other ranks: the first call of each only
+                    calls = {k: 1 for k in calls}
+                for n, (target, count) in enumerate(sorted(calls.items())):
+                    if target not in F.FAULT_TARGETS:
+                        continue
+                    for at in sorted({0, min(count - 1, 31)}):
+                        files["fault-%s-r%d-h%d-%s-%d" % (name, rank, host, target, at)] = \
+                            one_step(F.write_fault(Writer(), name, rank, 0, host, at, target,
+                                                   action=(n + at) % F.FAULT_ACTIONS,
+                                                   arg=rng.randrange(256)).bytes())
+            for n, at in enumerate((1, 2, 3, 5, 8, 13, 30, 100, 300, 700, 1500)):
+                files["fault-%s-r%d-any-%d" % (name, rank, at)] = one_step(F.write_fault(
+                    Writer(), name, rank, n % 2, host=bool(n % 3), at=at,
+                    action=n % F.FAULT_ACTIONS, arg=rng.randrange(256)).bytes())
+
+    # Both cores: the switch, then a well-formed call or a key exchange.
+    for name in F.FUNCTIONS:
+        for rank in (2, 4):
+            step = F.write_well_formed(Writer(), name, rank).bytes()
+            files["portable-%s-r%d" % (name, rank)] = (
+                Writer().int_in(1, 4, 2).int_in(0, 15, 15).bool(True).raw(step).bytes())
+
+    # The function objects.
+    for kind in range(12):
+        for value in range(0, len(F.ATTR_VALUES), 3):
+            files["introspect-%d-%d" % (kind, value)] = (
+                Writer().int_in(1, 4, 1).int_in(0, 15, F.INTROSPECT)
+                .int_in(0, len(F.FUNCTIONS) - 1, (kind * 7 + value) % len(F.FUNCTIONS))
+                .int_in(0, 11, kind).int_in(0, len(F.ATTR_VALUES) - 1, value)
+                .raw(bytes([rng.randrange(256)])).bytes())
+
+    # Key exchanges: the ciphertext unchanged, or changed by each of the
+    # mutations of fuzz_module.mutate (its own data after the kind).
+    for rank in (2, 3, 4):
+        for kind in range(16):
+            w = Writer().int_in(1, 4, 1).int_in(0, 15, 9).int_in(2, 4, rank)
+            w.int_in(0, 40, 32).raw(bytes(range(32))).bool(True).int_in(0, 15, kind)
+            w.raw(bytes(rng.randrange(256) for _ in range(4)))
+            files["kex-r%d-m%d" % (rank, kind)] = w.bytes()
+
+    # Rebindings of each kind, then a well-formed call.
+    for kind in range(10):
+        w = Writer().int_in(1, 4, 2).int_in(0, 15, 6).int_in(0, 9, kind)
+        w.raw(bytes(rng.randrange(256) for _ in range(3)))
+        step = F.write_well_formed(Writer(), rng.choice(F.FUNCTIONS), 2).bytes()
+        files["rebind-%d" % kind] = w.raw(step).bytes()
+
+    # Arbitrary arguments for each function, from a few random bytes.
+    for name in F.FUNCTIONS:
+        w = Writer().int_in(1, 4, 1).int_in(0, 15, 0)
+        w.int_in(0, len(F.FUNCTIONS) - 1, F.FUNCTIONS.index(name)).int_in(0, 7, 1)
+        files["call-%s" % name] = w.raw(bytes(rng.randrange(256) for _ in range(24))).bytes()
+
+    for name, data in files.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+    return len(files)
+
+
+# The native target's parameter sets, in the order of fuzz_native.cpp's kSets.
+NATIVE_SETS = [dict(kk=2, eta1=3, eta2=2, du=10, dv=4), dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
+               dict(kk=4, eta1=2, eta2=2, du=11, dv=5), dict(kk=2, eta1=2, eta2=3, du=11, dv=5)]
+
+
+def native_corpus(out):
+    rng = random.Random(31)
+    files = {}
+    for index, params in enumerate(NATIVE_SETS):
+        for name, value in params.items():
+            setattr(Latkem, name, value)
+        random.seed(100 + index)
+        pk, sk = Latkem.CCA_KeyGen()
+        c, _ = Latkem.CCA_Enc(pk, bytes(range(32)))
+        F.restore()
+        kk = params["kk"]
+        pk_bin = binascii.unhexlify(pk)
+        cpa_sk = binascii.unhexlify(sk[: 768 * kk])
+        c_bin = binascii.unhexlify(c)
+        head = index << 4
+        msg = bytes(rng.randrange(256) for _ in range(32))
+        coins = bytes(rng.randrange(256) for _ in range(64))
+        files["dec-s%d" % index] = bytes([head | 3]) + c_bin + cpa_sk
+        for length in (32, 64, 0, 33):
+            files["enc-s%d-coins%d" % (index, length)] = (
+                bytes([head | 4]) + pk_bin + msg + bytes([length]) + coins[:length])
+        # Coefficients at q and above in the public key.
+        files["enc-s%d-big" % index] = (bytes([head | 4]) + b"\xff" * (384 * kk) + pk_bin[-32:]
+                                        + msg + bytes([32]) + coins[:32])
+        for flip in (0, 1, 0x80):
+            files["keys-s%d-flip%d" % (index, flip)] = (
+                bytes([head | 5, 32]) + coins[:32] + msg + coins[32:] + bytes([3, 7, flip]))
+        files["hex-s%d-pk" % index] = bytes([head]) + pk
+        files["hex-s%d-c-upper" % index] = bytes([head]) + c.upper()
+        files["hex-s%d-odd" % index] = bytes([head]) + pk[:-1]
+        files["round-s%d" % index] = bytes([head | 1]) + pk_bin[:64]
+    for d in (1, 4, 5, 10, 11, 12):
+        files["codec-d%d" % d] = bytes([2, d - 1]) + c_bin[: 32 * d]
+    for bad in ([0, 2, 2, 10, 4], [5, 2, 2, 10, 4], [2, 4, 2, 10, 4], [2, 2, 2, 12, 4],
+                [2, 3, 2, 10, 6], [2, 3, 2, 10, 4]):
+        files["bad-%s" % "-".join(map(str, bad))] = bytes([7] + bad)
+    for name, data in files.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+    return len(files)
+
+
+def quoted(token):
+    return '"%s"' % "".join(chr(b) if 32 <= b < 127 and chr(b) not in '"\\' else "\\x%02x" % b
+                            for b in token)
+
+
+def write_dict(path, tokens):
+    seen = []
+    for name, token in tokens:
+        if token not in [t for _, t in seen]:
+            seen.append((name, token))
+    with open(path, "w") as f:
+        f.write("# libFuzzer dictionary; written by make_corpus.py\n")
+        for name, token in seen:
+            f.write("%s=%s\n" % (name, quoted(token)))
+    return len(seen)
+
+
+# Values the code tests or sizes it expects, as the harness's two-byte
+# choices read them (little end first).
+SIZES = [32, 64, 96, 128, 192, 256, 384, 640, 704, 768, 1024, 1152, 1536, 1568, 1600, 2048, 3072,
+         3168, 3329, 3328, 3330, 1664, 2285, 4096, 6144, 65535]
+
+
+def module_dict(path):
+    tokens = []
+    for i, name in enumerate(F.FUNCTIONS):  # a well-formed call of each function
+        tokens.append(("call_%s" % name, bytes([F.WELL_FORMED, i])))
+    for kind in range(F.CHANGE_KINDS):  # a change: argument, kind
+        for index in range(3):
+            tokens.append(("change_%d_%d" % (index, kind), bytes([index, kind])))
+    for rank in (2, 3, 4):
+        tokens.append(("exchange_rank%d" % rank, bytes([9, rank - 2])))
+        tokens.append(("parameter_set%d" % rank, bytes([6, 4, rank - 2])))
+    for size in SIZES:
+        tokens.append(("int_%d" % size, size.to_bytes(2, "little")))
+    tokens += [("hex_digits", b"0123456789abcdef"), ("hex_upper", b"ABCDEF"),
+               ("bits", b"01"), ("not_hex", b"g"), ("non_ascii", b"\xc3\xa9")]
+    return write_dict(path, tokens)
+
+
+def native_dict(path):
+    tokens = []
+    for index in range(len(NATIVE_SETS)):
+        for op, what in ((3, "dec"), (4, "enc"), (5, "keys")):
+            tokens.append(("%s_set%d" % (what, index), bytes([index << 4 | op])))
+    tokens += [("seed_32", bytes([5, 32])), ("coins_32", b"\x20"), ("coins_64", b"\x40"),
+               ("hex_digits", b"0123456789abcdef"), ("hex_upper", b"ABCDEF"),
+               ("coefficient_q", (3329).to_bytes(2, "little")),
+               ("coefficient_max", b"\xff\x0f"), ("bad_params", bytes([7, 2, 3, 2, 10, 4]))]
+    return write_dict(path, tokens)
+
+
+def merge(seeds, out):
+    """Keeps the seeds that add coverage (libFuzzer's merge, run through the
+    harness in this process's environment): the whole set takes longer to
+    load than the CI step runs."""
+    log = os.path.join(seeds, "..", "merge.log")
+    with open(log, "w") as f:
+        subprocess.run([sys.executable, os.path.join(HERE, "fuzz_module.py"), "-merge=1",
+                        "-timeout=60", "-rss_limit_mb=4096", "-malloc_limit_mb=1024",
+                        out, seeds], stdout=f, stderr=subprocess.STDOUT, check=True)
+
+
+def main():
+    root = os.path.join(HERE, "corpus")
+    out = fresh(os.path.join(root, "module"))
+    if "--all" in ARGS:
+        count = module_corpus(out)
+    else:
+        with tempfile.TemporaryDirectory() as work:
+            count = module_corpus(fresh(os.path.join(work, "seeds")))
+            merge(os.path.join(work, "seeds"), out)
+    print("module corpus: %d inputs (%d generated)" % (len(os.listdir(out)), count),
+          file=sys.stderr)
+    count = native_corpus(fresh(os.path.join(root, "native")))
+    print("native corpus: %d inputs" % count, file=sys.stderr)
+    print("dictionaries: %d and %d tokens" % (module_dict(os.path.join(HERE, "module.dict")),
+                                              native_dict(os.path.join(HERE, "native.dict"))),
+          file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
