@@ -292,7 +292,7 @@ def _changed_attribute(name, original):
     return {
         "hexlify": lambda data: original(data)[::-1],
         "unhexlify": lambda data: original(data)[::-1],
-        "zeros": lambda shape: original(shape, dtype=numpy.float32),
+        "zeros": lambda shape: original(shape, dtype=numpy.float16),
         "sha3_256": lambda data=b"": original(bytes(data) + b"!"),
         "shake_256": lambda data=b"": original(bytes(data) + b"!"),
         "sqrt": lambda x: x,
