@@ -574,7 +574,8 @@ _FAILED_DEMO = """
     def refuse(*args):
         raise OSError("no randomness here")
 
-    saved = random.randbytes, random.getrandbits
+    draws = ("randbytes", "getrandbits")  # 3.8 has no randbytes
+    saved = {name: vars(random)[name] for name in draws if name in vars(random)}
     random.randbytes = random.getrandbits = refuse
     found = importlib.util.find_spec("Latkem")
     module = found.loader.create_module(found)
@@ -593,7 +594,9 @@ _FAILED_DEMO = """
     print(json.dumps(entries), flush=True)
     module.n = 128  # the function must see its own module's globals
     print(json.dumps(len(module.XOF(bytes(32), 0, 0))), flush=True)
-    random.randbytes, random.getrandbits = saved
+    for name in draws:
+        delattr(random, name)
+    vars(random).update(saved)
     import Latkem  # a second module object, whose globals the native paths follow now
     print(json.dumps([len(module.XOF(bytes(32), 0, 0)), len(Latkem.XOF(bytes(32), 0, 0))]))
 """
