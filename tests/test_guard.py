@@ -15,7 +15,7 @@ import numpy as np
 import pytest
 
 import Latkem
-from helpers import FUNCTIONS, host_only, outcome, rebound
+from helpers import FUNCTIONS, host_only, outcome, picture, rebound
 
 # Hosts from 3.12 on count calls from C against a limit of their own.
 C_LIMIT = sys.version_info >= (3, 12)
@@ -57,10 +57,10 @@ def run(name, args, native=True):
     random.seed(11)
     with contextlib.redirect_stdout(io.StringIO()) as out:
         if native:
-            got = outcome(fn, *args)
+            got = picture(outcome(fn, *args))
         else:
             with host_only():
-                got = outcome(fn, *args)
+                got = picture(outcome(fn, *args))
     return (got, out.getvalue()), fn._native_calls > before
 
 
@@ -313,7 +313,7 @@ def near_limit(name, args, call, native):
         with contextlib.ExitStack() as stack:
             if not native:
                 stack.enter_context(host_only())
-            return outcome(call, fn, args)
+            return picture(outcome(call, fn, args))
 
 
 @pytest.mark.parametrize("name", [

@@ -536,6 +536,8 @@ def main():
     ap.add_argument("--equivalent", action="store_true", help="also run equivalent mutants")
     ap.add_argument("--selftest", action="store_true",
                     help="run the C++ self-test on core mutants the tests let through")
+    ap.add_argument("--no-baseline", action="store_true",
+                    help="skip running each test selection on the unmutated sources first")
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "mutants"))
     ap.add_argument("--timeout", type=float, default=900)
     args = ap.parse_args()
@@ -580,6 +582,18 @@ def run(args, chosen):
     if not ok or not check_module(bdir):
         sys.exit("the unmutated sources do not build, or the build is not what Python imports; "
                  "see %s" % log.name)
+    if not args.no_baseline:
+        # Each selection must pass on the unmutated sources, or its kills mean nothing.
+        runnable = [m for m in chosen if located[m.name] and (args.equivalent or not m.equivalent)]
+        seen = set()
+        for m in runnable:
+            key = (tuple(m.tests), tuple(sorted(m.env.items())))
+            if key in seen:
+                continue
+            seen.add(key)
+            outcome, detail = run_tests(m, bdir, log, args.timeout)
+            if outcome != "survived":
+                sys.exit("the tests of %s fail on the unmutated sources: %s" % (m.name, detail))
     # Mutants of one file one after another: fewer files to rebuild.
     order = sorted(chosen, key=lambda m: (located[m.name] or "", MUTANTS.index(m)))
     results = []
