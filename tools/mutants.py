@@ -15,14 +15,18 @@ occur exactly once in the named file, or else exactly once in all the sources
 (the file may have moved).  A mutant whose snippet is found nowhere, or more
 than once, is reported as "stale" and skipped; re-anchor it by editing its
 snippet.  Mutants marked `equivalent` change nothing observable (the reason is
-given); they are listed but not run unless asked.
+given); they are listed but not run unless asked.  Mutants of code compiled
+only for some Pythons (the guard's dictionary watch from 3.12 on, its version
+tags before) run only under those.  Before the mutants, each test selection is
+run once on the unmutated sources: a selection that fails there would kill
+every mutant for nothing.
 
 Usage, from the repository root, in a virtual environment that has the test
 requirements, cmake and ninja (e.g. `pip install scikit-build-core cmake ninja`):
 
     python tools/mutants.py                 # every non-equivalent mutant
     python tools/mutants.py --list          # the list, with stale ones marked
-    python tools/mutants.py guard-attr-inplace core-decompress-tie  # by name
+    python tools/mutants.py guard-attr-inplace portable-decompress-tie  # by name
     python tools/mutants.py --area guard    # by area (prefix of the name)
     python tools/mutants.py --equivalent    # also run the equivalent ones
     python tools/mutants.py --selftest      # survivors in a core: try the C++ self-test too
@@ -30,6 +34,8 @@ requirements, cmake and ninja (e.g. `pip install scikit-build-core cmake ninja`)
 Areas: host (function bodies), frame (binding, traceback entries), guard (the
 check that lets a native path answer), portable (portable core), avx2 (vector
 core).  Mutants of the portable core run their tests with LATKEM_PORTABLE=1.
+The C++ self-test (--selftest) is built with CMake in work/selftest, with
+LATKEM_BUILD_MODULE=OFF and LATKEM_BUILD_SELFTEST=ON, and run with ctest.
 """
 import argparse
 import filecmp
@@ -66,6 +72,13 @@ class Mutant:
     tests: List[str]   # test files (or node ids) to run
     env: Dict[str, str] = field(default_factory=dict)
     equivalent: Optional[str] = None  # why no test can tell it apart
+    hosts: str = ""    # "<3.12" or ">=3.12": code compiled only for those Pythons
+
+    def applies(self):
+        if not self.hosts:
+            return True
+        op, version = self.hosts[:-4], tuple(int(x) for x in self.hosts[-4:].split("."))
+        return sys.version_info[:2] < version if op == "<" else sys.version_info[:2] >= version
 
     @property
     def area(self):
@@ -272,7 +285,12 @@ MUTANTS = [
     M("guard-version-check", "guard.cpp",
       "for (int i = 0; same && i < kWatched; ++i) same = version_of(watched[i]) == versions[i];",
       "for (int i = 0; same && i < 1; ++i) same = version_of(watched[i]) == versions[i];",
-      "before 3.12: changes in the host modules' dictionaries are not noticed", GUARD),
+      "before 3.12: changes in the host modules' dictionaries are not noticed", GUARD,
+      hosts="<3.12"),
+    M("guard-watch-count", "guard.cpp",
+      "  ++changes;\n  return 0;",
+      "  return 0;",
+      "from 3.12: changes in the watched dictionaries are not noticed", GUARD, hosts=">=3.12"),
     M("guard-own-dict", "guard.cpp",
       "if (!ready || !genuine_builtins || module_dict() != tracked_dict) return false;",
       "if (!ready || !genuine_builtins) return false;",
@@ -291,7 +309,13 @@ MUTANTS = [
     M("guard-recheck-loop", "guard.cpp",
       "for (int i = 0; i < kWatched; ++i) same = same && version_of(watched[i]) == before[i];",
       "",
-      "before 3.12: what user code changes during the check is taken as seen", GUARD_ONLY),
+      "before 3.12: what user code changes during the check is taken as seen", GUARD_ONLY,
+      hosts="<3.12"),
+    M("guard-recheck-count", "guard.cpp",
+      "    if (changes == at) {",
+      "    if (true) {",
+      "from 3.12: what user code changes during the check is taken as seen", GUARD_ONLY,
+      hosts=">=3.12"),
     M("guard-keygen-after-draw", "kem.cpp",
       "const bool shortcut = native && guard::allows(Fn::CCA_KeyGen);",
       "const bool shortcut = native;",
@@ -557,11 +581,13 @@ def main():
         located = {m.name: locate(m, ROOT) for m in chosen}
         for m in chosen:
             state = ("stale" if located[m.name] is None
-                     else "equivalent" if m.equivalent else "")
+                     else "equivalent" if m.equivalent
+                     else "Python " + m.hosts if not m.applies() else "")
             print("%-30s %-9s %-26s %s" % (m.name, m.area, located[m.name] or m.file, state))
             print("    %s" % m.note)
         return 0
 
+    args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
     lock = os.path.join(args.work, "running")
     try:
@@ -584,7 +610,8 @@ def run(args, chosen):
                  "see %s" % log.name)
     if not args.no_baseline:
         # Each selection must pass on the unmutated sources, or its kills mean nothing.
-        runnable = [m for m in chosen if located[m.name] and (args.equivalent or not m.equivalent)]
+        runnable = [m for m in chosen if located[m.name] and m.applies()
+                    and (args.equivalent or not m.equivalent)]
         seen = set()
         for m in runnable:
             key = (tuple(m.tests), tuple(sorted(m.env.items())))
@@ -606,6 +633,9 @@ def run(args, chosen):
                 continue
             if m.equivalent and not args.equivalent:
                 results.append((m, "equivalent", m.equivalent))
+                continue
+            if not m.applies():
+                results.append((m, "not-here", "compiled only for Python " + m.hosts))
                 continue
             path = os.path.join(src, SOURCES, rel)
             for other, text in list(originals.items()):
@@ -646,7 +676,9 @@ def run(args, chosen):
         total_n += n
         eq = sum(o == "equivalent" for _, o in rs)
         st = sum(o in ("stale", "no-build", "error") for _, o in rs)
-        print("%-9s killed %2d of %2d  (equivalent %d, stale/broken %d)" % (area, k, n, eq, st))
+        other = sum(o == "not-here" for _, o in rs)
+        print("%-9s killed %2d of %2d  (equivalent %d, stale/broken %d, other Pythons only %d)"
+              % (area, k, n, eq, st, other))
     if total_n:
         print("score     %d / %d = %.1f%%" % (total_k, total_n, 100.0 * total_k / total_n))
     for m, o, d in results:
