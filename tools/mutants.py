@@ -15,14 +15,18 @@ occur exactly once in the named file, or else exactly once in all the sources
 (the file may have moved).  A mutant whose snippet is found nowhere, or more
 than once, is reported as "stale" and skipped; re-anchor it by editing its
 snippet.  Mutants marked `equivalent` change nothing observable (the reason is
-given); they are listed but not run unless asked.
+given); they are listed but not run unless asked.  Mutants of code compiled
+only for some Pythons (the guard's dictionary watch from 3.12 on, its version
+tags before) run only under those.  Before the mutants, each test selection is
+run once on the unmutated sources: a selection that fails there would kill
+every mutant for nothing.
 
 Usage, from the repository root, in a virtual environment that has the test
 requirements, cmake and ninja (e.g. `pip install scikit-build-core cmake ninja`):
 
     python tools/mutants.py                 # every non-equivalent mutant
     python tools/mutants.py --list          # the list, with stale ones marked
-    python tools/mutants.py guard-attr-inplace core-decompress-tie  # by name
+    python tools/mutants.py guard-attr-inplace portable-decompress-tie  # by name
     python tools/mutants.py --area guard    # by area (prefix of the name)
     python tools/mutants.py --equivalent    # also run the equivalent ones
     python tools/mutants.py --selftest      # survivors in a core: try the C++ self-test too
@@ -30,6 +34,8 @@ requirements, cmake and ninja (e.g. `pip install scikit-build-core cmake ninja`)
 Areas: host (function bodies), frame (binding, traceback entries), guard (the
 check that lets a native path answer), portable (portable core), avx2 (vector
 core).  Mutants of the portable core run their tests with LATKEM_PORTABLE=1.
+The C++ self-test (--selftest) is built with CMake in work/selftest, with
+LATKEM_BUILD_MODULE=OFF and LATKEM_BUILD_SELFTEST=ON, and run with ctest.
 """
 import argparse
 import filecmp
@@ -50,7 +56,9 @@ NKEM = ["tests/test_native_kem.py"]
 PATHS = ["tests/test_native_kem.py", "tests/test_native_blocks.py", "tests/test_kem.py",
          "tests/test_bad_inputs.py"]
 FRAME = ["tests/test_frame.py"]
-GUARD = ["tests/test_native_blocks.py", "tests/test_native_kem.py", "tests/test_frame.py"]
+GUARD = ["tests/test_native_blocks.py", "tests/test_native_kem.py", "tests/test_frame.py",
+         "tests/test_guard.py"]
+GUARD_ONLY = ["tests/test_guard.py"]
 PORTABLE = {"LATKEM_PORTABLE": "1"}
 
 
@@ -64,6 +72,14 @@ class Mutant:
     tests: List[str]   # test files (or node ids) to run
     env: Dict[str, str] = field(default_factory=dict)
     equivalent: Optional[str] = None  # why no test can tell it apart
+    hosts: str = ""    # "<3.12" or ">=3.12": code compiled only for those Pythons
+
+    def applies(self):
+        if not self.hosts:
+            return True
+        op = self.hosts.rstrip("0123456789.")
+        version = tuple(int(x) for x in self.hosts[len(op):].split("."))
+        return sys.version_info[:2] < version if op == "<" else sys.version_info[:2] >= version
 
     @property
     def area(self):
@@ -112,13 +128,13 @@ MUTANTS = [
       "  if (false && negate) ze = -ze;",
       "ntt3_mul passes +zeta for the second pair", ["tests/test_arith.py"]),
     M("host-kem-print-line", "kem.cpp",
-      "    f.line = 704;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    f.line = 705;\n  } else {",
-      "    f.line = 705;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    f.line = 705;\n  } else {",
+      "    f.line = 704;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    // The print ran",
+      "    f.line = 705;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    // The print ran",
       "a failing rejection print on the native path reports the next line",
       ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
     M("host-kem-print-line-host", "kem.cpp",
-      "  f.line = 704;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  f.line = 705;\n  Obj kdf",
-      "  f.line = 705;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  f.line = 705;\n  Obj kdf",
+      "  f.line = 704;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  return rejection_key",
+      "  f.line = 705;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  return rejection_key",
       "a failing rejection print on the host path reports the next line",
       ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
     M("host-kem-decode-line", "kem.cpp",
@@ -131,8 +147,8 @@ MUTANTS = [
       "native CCA_Dec compares bytes, accepting an upper-case ciphertext",
       ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
     M("host-encode-list-bound", "encoding.cpp",
-      "uint32_t((static_cast<unsigned long>(value) >> l) != 0);",
-      "uint32_t((static_cast<unsigned long>(value) >> (l + 1)) != 0);",
+      "uint32_t((static_cast<unsigned long long>(value) >> l) != 0);",
+      "uint32_t((static_cast<unsigned long long>(value) >> (l + 1)) != 0);",
       "native encode of lists lets values in [2^l, 2^(l+1)) through, truncated", BLOCKS),
     M("host-encode-array-bound", "encoding.cpp",
       "const double limit = double(1 << l);",
@@ -163,121 +179,174 @@ MUTANTS = [
       "  f.line = 447;\n  uv_code = unhexlify(uv_code);",
       "  f.line = 448;\n  uv_code = unhexlify(uv_code);",
       "a ciphertext that is not hex reports the next line", ["tests/test_kem.py"] + NKEM),
+    M("host-getrandbits-width", "host.cpp",
+      "Obj bits = Obj(bits_fn)(count * num(8));",
+      "Obj bits = Obj(bits_fn)(count * num(4));",
+      "without randbytes, the draw asks getrandbits for half the bits", GUARD_ONLY),
+    M("host-randbytes-error", "host.cpp",
+      "    PyErr_Clear();\n    PyErr_Restore(type, value, tb);\n    raise();",
+      "    Py_XDECREF(type);\n    Py_XDECREF(value);\n    Py_XDECREF(tb);\n    raise();",
+      "an object with neither draw method fails with the error about getrandbits", GUARD_ONLY),
     # --- frame: binding and traceback entries -------------------------------------
-    M("frame-count-message", "module.cpp",
+    M("frame-count-message", "function.cpp",
       "s.name, \"exactly\", n, n == 1 ? \"\" : \"s\", given);",
       "s.name, \"exactly\", n, n == 0 ? \"\" : \"s\", given);",
       "wrong plural in the argument-count error", FRAME),
-    M("frame-bind-missing-count", "module.cpp",
+    M("frame-bind-missing-count", "function.cpp",
       "    if (found < 0) {\n      wrong_count(s, n, i);",
       "    if (found < 0) {\n      wrong_count(s, n, npos);",
       "a missing keyword argument reports the positional count only", FRAME),
-    M("frame-multiple-values", "module.cpp",
+    M("frame-multiple-values", "function.cpp",
       "      if (pos >= npos) {\n        out[pos] = kwvalues[j];",
       "      if (pos >= 0) {\n        out[pos] = kwvalues[j];",
       "a keyword repeating a positional argument silently replaces it", FRAME),
-    M("frame-kw-not-string", "module.cpp",
+    M("frame-kw-not-string", "function.cpp",
       "      if (!PyUnicode_Check(kw)) {\n        PyErr_Format(PyExc_TypeError, \"%.200s() keywords must be strings\", s.name);\n        return false;\n      }",
       "",
       "keyword names that are not strings are reported as unexpected", FRAME),
-    M("frame-bind-error-line", "module.cpp",
+    M("frame-bind-error-line", "function.cpp",
       "  if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {\n    add_entry(s.first_line);",
       "  if (!bind(s, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {\n    add_entry(s.first_line + 1);",
       "a binding error's entry is one line below the function's first line", FRAME),
-    M("frame-entry-cache-by-name", "module.cpp",
-      "PyObject* key = Py_BuildValue(\"(si)\", funcname, line);",
-      "PyObject* key = Py_BuildValue(\"(si)\", funcname, 0);",
+    M("frame-entry-cache-by-name", "host.cpp",
+      "const long long key = (static_cast<long long>(entry) << 32) | static_cast<unsigned>(line);",
+      "const long long key = (static_cast<long long>(entry) << 32);",
       "entries cached by name only: a second failure line reuses the first", FRAME + ["tests/test_arith.py"]),
-    M("frame-failure-line", "module.cpp",
+    M("frame-failure-line", "function.cpp",
       "      PyErr_SetString(PyExc_SystemError, \"Latkem function failed without an exception\");\n    add_entry(f.line);",
       "      PyErr_SetString(PyExc_SystemError, \"Latkem function failed without an exception\");\n    add_entry(s.first_line);",
       "every failure reported at the function's first line", FRAME),
-    M("frame-native-count", "module.cpp",
+    M("frame-native-count", "function.cpp",
       "if (f.went_native) ++const_cast<Function*>(fo)->native_calls;",
       "++const_cast<Function*>(fo)->native_calls;",
       "host-path calls counted as native ones", GUARD),
     # --- guard: when a native path may answer --------------------------------------
-    M("guard-attr-inplace", "module.cpp",
-      "if (!(bits & bit(a.owner)) || attr_of(initial[a.owner], a.name) != a.initial)",
-      "if (!(bits & bit(a.owner)))",
+    M("guard-attr-inplace", "guard.cpp",
+      "if (attr_of(initial[kAttrs[i].owner], kAttrs[i].name) == attr_initial[i]) attrs |= bit(i);",
+      "attrs |= bit(i);",
       "an attribute of a host module rebound in place (np.zeros, binascii.hexlify) goes unnoticed",
       GUARD),
-    M("guard-attr-no-zeros", "module.cpp",
-      "{kNp, \"zeros\", nullptr}",
-      "{kNp, \"ones\", nullptr}",
+    M("guard-attr-no-zeros", "guard.cpp",
+      "if (attr_of(initial[kAttrs[i].owner], kAttrs[i].name) == attr_initial[i]) attrs |= bit(i);",
+      "if (attr_of(initial[kAttrs[i].owner], kAttrs[i].name) == attr_initial[i] || i == a_np_zeros)"
+      " attrs |= bit(i);",
       "np.zeros is not among the watched attributes", GUARD),
-    M("guard-attr-no-hexlify", "module.cpp",
-      "{kBinascii, \"hexlify\", nullptr}",
-      "{kBinascii, \"b2a_hex\", nullptr}",
+    M("guard-attr-no-hexlify", "guard.cpp",
+      "if (attr_of(initial[kAttrs[i].owner], kAttrs[i].name) == attr_initial[i]) attrs |= bit(i);",
+      "if (attr_of(initial[kAttrs[i].owner], kAttrs[i].name) == attr_initial[i] ||"
+      " i == a_binascii_hexlify) attrs |= bit(i);",
       "binascii.hexlify is not among the watched attributes", GUARD),
-    M("guard-attr-no-sha3-256", "module.cpp",
-      "{kHashlib, \"sha3_256\", nullptr}",
-      "{kHashlib, \"sha3_384\", nullptr}",
+    M("guard-attr-no-sha3-256", "guard.cpp",
+      "if (attr_of(initial[kAttrs[i].owner], kAttrs[i].name) == attr_initial[i]) attrs |= bit(i);",
+      "if (attr_of(initial[kAttrs[i].owner], kAttrs[i].name) == attr_initial[i] ||"
+      " i == a_hashlib_sha3_256) attrs |= bit(i);",
       "hashlib.sha3_256 is not among the watched attributes", GUARD),
-    M("guard-zetas-last", "module.cpp",
+    M("guard-zetas-last", "guard.cpp",
       "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "for (Py_ssize_t i = 0; i < count - 1; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "an in-place edit of the last table entry goes unnoticed", GUARD),
-    M("guard-zetas-odd", "module.cpp",
+    M("guard-zetas-odd", "guard.cpp",
       "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "for (Py_ssize_t i = 0; i < count; i += 2)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "in-place edits at odd indices of the table go unnoticed", GUARD),
-    M("guard-zetas-high", "module.cpp",
+    M("guard-zetas-high", "guard.cpp",
       "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "for (Py_ssize_t i = 0; i < 64; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "in-place edits of the base-multiplication half of the table go unnoticed", GUARD),
-    M("guard-zetas-first", "module.cpp",
+    M("guard-zetas-first", "guard.cpp",
       "for (Py_ssize_t i = 0; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "for (Py_ssize_t i = 1; i < count; ++i)\n    if (now[i] != PyTuple_GET_ITEM(zetas_items, i)) return false;",
       "an in-place edit of entry 0 goes unnoticed", GUARD,
       equivalent="no body reads zetas[0]: the transforms start at 1, the product at 64"),
-    M("guard-int-value", "module.cpp",
-      "same = exact_int(v, a) && exact_int(initial[i], b) && a == b;",
-      "same = exact_int(v, a) && exact_int(initial[i], b);",
+    M("guard-int-value", "guard.cpp",
+      "ok = exact_int(v, a) && exact_int(initial[i], b) && a == b;",
+      "ok = exact_int(v, a) && exact_int(initial[i], b);",
       "q, n or k rebound to another int keeps the native path", GUARD),
-    M("guard-reads-kdf", "module.cpp",
-      "{Fn::CCA_Enc, bit(kBinascii), {Fn::H, Fn::G, Fn::Enc, Fn::kdf}},",
-      "{Fn::CCA_Enc, bit(kBinascii), {Fn::H, Fn::G, Fn::Enc}},",
+    M("guard-reads-kdf", "table.h",
+      "(binascii), (binascii_unhexlify, binascii_hexlify), (H, G, Enc, kdf))",
+      "(binascii), (binascii_unhexlify, binascii_hexlify), (H, G, Enc))",
       "CCA_Enc stays native when kdf is rebound", GUARD),
-    M("guard-reads-xof-shake", "module.cpp",
-      "{Fn::XOF, bit(kN) | bit(kShake128), {}},",
-      "{Fn::XOF, bit(kN), {}},",
+    M("guard-reads-xof-shake", "table.h",
+      "(\"input_bytes\"), (shake_128, n), (), ())",
+      "(\"input_bytes\"), (n), (), ())",
       "XOF stays native when shake_128 is rebound", GUARD),
-    M("guard-reads-dec-decompress", "module.cpp",
-      "{Fn::hex_to_bits, Fn::decode, Fn::decompress, Fn::ntt3, Fn::ntt3_mul, Fn::intt3,\n      Fn::compress}},",
-      "{Fn::hex_to_bits, Fn::decode, Fn::ntt3, Fn::ntt3_mul, Fn::intt3,\n      Fn::compress}},",
+    M("guard-reads-dec-decompress", "table.h",
+      "(hex_to_bits, decode, decompress, ntt3, ntt3_mul, intt3, compress))",
+      "(hex_to_bits, decode, ntt3, ntt3_mul, intt3, compress))",
       "Dec stays native when decompress is rebound", GUARD),
-    M("guard-reads-genkey-np", "module.cpp",
-      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kMath) | bit(kNp) | bit(kBinascii),",
-      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kMath) | bit(kBinascii),",
+    M("guard-reads-genkey-np", "table.h",
+      "(n, q, k, math, np, kk, eta1, binascii), (math_sqrt",
+      "(n, q, k, math, kk, eta1, binascii), (math_sqrt",
       "Genkey stays native when np is rebound", GUARD,
       equivalent="Genkey calls generate_mat_a, which reads np: the closure keeps it"),
-    M("guard-reads-genkey-math", "module.cpp",
-      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kMath) | bit(kNp) | bit(kBinascii),",
-      "{Fn::Genkey, bit(kQ) | bit(kN) | bit(kK) | bit(kNp) | bit(kBinascii),",
+    M("guard-reads-genkey-math", "table.h",
+      "(n, q, k, math, np, kk, eta1, binascii), (math_sqrt",
+      "(n, q, k, np, kk, eta1, binascii), (math_sqrt",
       "Genkey stays native when math is rebound", GUARD),
-    M("guard-version-check", "module.cpp",
-      "    if (reinterpret_cast<PyDictObject*>(watched[i])->ma_version_tag != versions[i]) {",
-      "    if (i == 0 && reinterpret_cast<PyDictObject*>(watched[i])->ma_version_tag != versions[i]) {",
-      "before 3.12: changes in the host modules' dictionaries are not noticed", GUARD),
-    M("guard-own-dict", "module.cpp",
+    M("guard-version-check", "guard.cpp",
+      "for (int i = 0; same && i < kWatched; ++i) same = version_of(watched[i]) == versions[i];",
+      "for (int i = 0; same && i < 1; ++i) same = version_of(watched[i]) == versions[i];",
+      "before 3.12: changes in the host modules' dictionaries are not noticed", GUARD,
+      hosts="<3.12"),
+    M("guard-watch-count", "guard.cpp",
+      "  ++changes;\n  return 0;",
+      "  return 0;",
+      "from 3.12: changes in the watched dictionaries are not noticed", GUARD, hosts=">=3.12"),
+    M("guard-own-dict", "guard.cpp",
       "if (!ready || !genuine_builtins || module_dict() != tracked_dict) return false;",
       "if (!ready || !genuine_builtins) return false;",
       "functions of another module object take the native path", FRAME),
-    M("guard-print-builtin", "module.cpp",
+    M("guard-print-builtin", "guard.cpp",
       "is_builtin(builtins.format, \"format\") && is_builtin(builtins.print, \"print\");",
       "is_builtin(builtins.format, \"format\");",
       "a replaced print fixed at initialisation keeps the native path", GUARD + ["tests/test_kem.py"],
-      equivalent="the native path prints through the same object fixed at initialisation; only "
-                 "code in print that rebinds globals could tell, which the guard does not follow yet"),
+      equivalent="the native path prints through the same object fixed at initialisation, and "
+                 "the fresh check after the print follows what code in print rebinds"),
+    M("guard-module-class", "guard.cpp",
+      "if (Py_TYPE(m) != &PyModule_Type) return false;",
+      "if (!PyModule_Check(m)) return false;",
+      "a host module whose __class__ is switched to a ModuleType subclass keeps the native path",
+      GUARD_ONLY),
+    M("guard-recheck-loop", "guard.cpp",
+      "for (int i = 0; i < kWatched; ++i) same = same && version_of(watched[i]) == before[i];",
+      "",
+      "before 3.12: what user code changes during the check is taken as seen", GUARD_ONLY,
+      hosts="<3.12"),
+    M("guard-recheck-count", "guard.cpp",
+      "    if (changes == at) {",
+      "    if (true) {",
+      "from 3.12: what user code changes during the check is taken as seen", GUARD_ONLY,
+      hosts=">=3.12"),
+    M("guard-keygen-after-draw", "kem.cpp",
+      "const bool shortcut = native && guard::allows(Fn::CCA_KeyGen);",
+      "const bool shortcut = native;",
+      "CCA_KeyGen keeps its shortcut when the second draw rebinds binascii", GUARD_ONLY),
+    M("guard-dec-after-print", "kem.cpp",
+      "if (!guard::allows(Fn::CCA_Dec)) {",
+      "if (false) {",
+      "a rejection print that rebinds kdf, H or binascii leaves the native key", GUARD_ONLY),
+    M("guard-depth-chain", "guard.cpp",
+      "if (!depth_left(need.chain * kPerModuleCall + kHostCallDepth)) return false;",
+      "if (!depth_left(kHostCallDepth)) return false;",
+      "before 3.9: the depth check ignores how deep the host path nests module calls",
+      GUARD_ONLY, hosts="<3.9"),
+    # From 3.9 on the mutant above is not observable: the deepest host path (a chain of
+    # three module calls under CCA_KeyGen, CCA_Enc or CCA_Dec, then a host call of one or
+    # two checks) stays within kHostCallDepth alone; measured on 3.11 with the budgets of
+    # test_near_the_recursion_limit, the host path returns from budget 45 and the native
+    # path answers from 49.  Before 3.9 each module call counts twice.
+    M("guard-depth-margin", "guard.cpp",
+      "constexpr int kHostCallDepth = 6;",
+      "constexpr int kHostCallDepth = 1;",
+      "the depth check leaves no room for the host calls a body makes", GUARD_ONLY),
     # --- portable core --------------------------------------------------------------
-    M("portable-decompress-tie", "native/poly.cpp",
+    M("portable-decompress-tie", "native/portable/poly.cpp",
       "return int16_t(k + above + (tie & k & 1));",
       "return int16_t(k + above + (tie & ~k & 1));",
       "decompress rounds ties to odd", PATHS, PORTABLE),
-    M("portable-compress-round", "native/poly.cpp",
-      "const uint64_t n = (uint64_t(uint16_t(x)) << d) + 1664;",
-      "const uint64_t n = (uint64_t(uint16_t(x)) << d) + 1665;",
+    M("portable-compress-round", "native/portable/poly.cpp",
+      "const uint32_t n = (uint32_t(uint16_t(x)) << d) + 1664;",
+      "const uint32_t n = (uint32_t(uint16_t(x)) << d) + 1665;",
       "compress rounds one residue the wrong way", PATHS, PORTABLE),
     M("portable-squeeze-block", "native/keccak.cpp",
       "    if (pos_ == rate_) {\n      keccak_f1600(s_);\n      pos_ = 0;\n    }\n    if (pos_ % 8 == 0 && len >= 8 && pos_ + 8 <= rate_) {\n      unsigned w = pos_ / 8;\n      const unsigned end = rate_ / 8;\n      while (w < end && len >= 8) {\n        store64",
@@ -288,88 +357,88 @@ MUTANTS = [
       "      s_[pos_ / 8] ^= uint64_t(*in++) << (8 * (pos_ % 8));\n      --len;\n      ++pos_;\n    }\n    if (pos_ == rate_) {",
       "      s_[pos_ / 8] ^= uint64_t(*in++) << (8 * (pos_ % 8));\n      --len;\n      ++pos_;\n    }\n    if (pos_ == rate_ && len > 0) {",
       "an input that fills a block exactly is padded inside the next one", NKEM + ["tests/test_hashing.py"]),
-    M("portable-encode-mask", "native/poly.cpp",
-      "const uint16_t x = uint16_t(a[2 * i]) & 0xFFF, y = uint16_t(a[2 * i + 1]) & 0xFFF;",
-      "const uint16_t x = uint16_t(a[2 * i]), y = uint16_t(a[2 * i + 1]) & 0xFFF;",
+    M("portable-encode-mask", "native/portable/poly.cpp",
+      "  constexpr uint32_t kMask = (1u << D) - 1;",
+      "  constexpr uint32_t kMask = (2u << D) - 1;",
       "12-bit packing of a value above 4095 spills into the next field", PATHS, PORTABLE,
       equivalent="every caller packs values in [0, q) at 12 bits; the C++ self-test, which "
                  "packs larger ones, kills it (--selftest)"),
-    M("portable-cbd3", "native/poly.cpp",
+    M("portable-cbd3", "native/portable/poly.cpp",
       "const int16_t b = int16_t((d >> (6 * j + 3)) & 7);",
       "const int16_t b = int16_t((d >> (6 * j + 3)) & 3);",
       "eta = 3 noise loses the top bit of its negative part", PATHS, PORTABLE,
       equivalent="each 3-bit field holds a sum of three bits, at most 3"),
-    M("portable-cbd2-top", "native/poly.cpp",
+    M("portable-cbd2-top", "native/portable/poly.cpp",
       "const uint32_t d = (t & 0x55555555u) + ((t >> 1) & 0x55555555u);",
       "const uint32_t d = (t & 0x55555555u) + ((t >> 1) & 0x15555555u);",
       "eta = 2 noise drops the top bit of every fourth byte", PATHS, PORTABLE),
-    M("portable-rej-last", "native/poly.cpp",
-      "if (d2 < kQ && ctr < kN) p[ctr++] = int16_t(d2);",
-      "if (d2 < kQ && ctr < kN - 1) p[ctr++] = int16_t(d2);",
+    M("portable-rej-last", "native/portable/poly.cpp",
+      "    if (d2 < kQ && ctr < kN) p[ctr++] = int16_t(d2);\n  }\n  return ctr;\n}\n\n}  // namespace",
+      "    if (d2 < kQ && ctr < kN - 1) p[ctr++] = int16_t(d2);\n  }\n  return ctr;\n}\n\n}  // namespace",
       "the matrix sampler skips a last coefficient that comes second in its group", PATHS, PORTABLE),
-    M("portable-basemul-zeta", "native/poly.cpp",
-      "c2 += int32_t(x[2]) * y[2] - int32_t(fqmul(x[3], y[3])) * zeta;",
-      "c2 += int32_t(x[2]) * y[2] + int32_t(fqmul(x[3], y[3])) * zeta;",
+    M("portable-basemul-zeta", "native/portable/poly.cpp",
+      "z[4 * i + 2] = int16_t(-kZetas[64 + i]);",
+      "z[4 * i + 2] = int16_t(kZetas[64 + i]);",
       "the second pair of the product uses +zeta", PATHS, PORTABLE),
     M("portable-hex-upper", "native/core.h",
       "const int32_t lower = c | 0x20;",
       "const int32_t lower = c;",
       "upper-case hex digits are refused by the core", PATHS, PORTABLE),
-    M("portable-ct-equal", "native/bytes.cpp",
+    M("portable-ct-equal", "native/portable/bytes.cpp",
       "for (size_t i = 0; i < len; ++i) acc |= uint32_t(a[i] ^ b[i]);",
       "for (size_t i = 0; i + 1 < len; ++i) acc |= uint32_t(a[i] ^ b[i]);",
       "the ciphertext check ignores the last character", PATHS, PORTABLE),
     M("portable-dec-reduce", "native/kpke.cpp",
-      "void decode_reduce12(Poly& p, const uint8_t* in) {\n  byte_decode(p.c, in, 12);\n  poly_freeze(p);",
-      "void decode_reduce12(Poly& p, const uint8_t* in) {\n  byte_decode(p.c, in, 12);",
+      "  be.byte_decode(p.c, in, 12);\n  be.poly_freeze(p);",
+      "  be.byte_decode(p.c, in, 12);",
       "stored 12-bit values of q and above are not reduced", PATHS, PORTABLE,
       equivalent="the product takes operands up to 4095 within its Montgomery bound (rank 4: "
                  "under 2^26 against q * 2^15) and reduces: the results are the same"),
     # --- vector core ------------------------------------------------------------------
-    M("avx2-decompress-tie", "native/poly_avx2.cpp",
+    M("avx2-decompress-tie", "native/avx2/poly.cpp",
       "_mm256_cmpeq_epi16(_mm256_and_si256(k, one), one));",
       "_mm256_cmpeq_epi16(_mm256_and_si256(k, one), _mm256_setzero_si256()));",
       "decompress rounds ties to odd", PATHS),
-    M("avx2-long-coins-inblock", "native/kpke_avx2.cpp",
+    M("avx2-long-coins-inblock", "native/avx2/sample.cpp",
       "if (seedlen + 1 < kRate256) {",
       "if (seedlen + 1 <= kRate256) {",
       "coins of 135 bytes take the one-block path, padding past the block", PATHS),
-    M("avx2-long-coins-nonce", "native/kpke_avx2.cpp",
+    M("avx2-long-coins-nonce", "native/avx2/sample.cpp",
       "nonces[j] = uint8_t(nonce0 + first + (j < n ? j : 0));",
       "nonces[j] = uint8_t(nonce0 + (j < n ? j : 0));",
       "coins of 135 bytes or more: the fifth noise stream reuses the first one's nonce", PATHS),
-    M("avx2-absorb-prefix-block", "native/keccak_avx2.cpp",
+    M("avx2-absorb-prefix-block", "native/avx2/keccak.cpp",
       "    for (unsigned w = 0; w < rate / 8; ++w) {\n      const uint64_t x = load64(prefix + 8 * w);",
       "    for (unsigned w = 0; w + 1 < rate / 8; ++w) {\n      const uint64_t x = load64(prefix + 8 * w);",
       "coins of 136 bytes or more: the last word of each whole block is not absorbed", PATHS),
-    M("avx2-squeeze-lane", "native/keccak_avx2.cpp",
+    M("avx2-squeeze-lane", "native/avx2/keccak.cpp",
       "for (unsigned w = 0; w < rate / 8; ++w) std::memcpy(o + 8 * w, &s[4 * w + j], 8);",
       "for (unsigned w = 0; w < rate / 8; ++w) std::memcpy(o + 8 * w, &s[4 * w + (b ? 3 - j : j)], 8);",
       "the second squeezed block of long coins comes from the wrong lane", PATHS),
-    M("avx2-compress-correct", "native/poly_avx2.cpp",
+    M("avx2-compress-correct", "native/avx2/poly.cpp",
       "y = _mm256_sub_epi16(y, _mm256_cmpgt_epi16(r, qm1));",
       "y = _mm256_sub_epi16(y, _mm256_cmpgt_epi16(r, q));",
       "compress estimate not corrected when the remainder is exactly q", PATHS,
       equivalent="over every x in [0, q) and every d the estimate is never low: r < q always"),
-    M("avx2-compress-low", "native/poly_avx2.cpp",
+    M("avx2-compress-low", "native/avx2/poly.cpp",
       "y = _mm256_add_epi16(y, _mm256_cmpgt_epi16(_mm256_setzero_si256(), r));",
       "y = _mm256_add_epi16(y, _mm256_setzero_si256());",
       "compress estimate not corrected when it is one too high (12 values of x at d = 10)", PATHS),
-    M("avx2-encode-mask", "native/poly_avx2.cpp",
+    M("avx2-encode-mask", "native/avx2/poly.cpp",
       "const __m256i mask = set16(int16_t((1 << d) - 1));\n",
       "const __m256i mask = set16(int16_t((2 << d) - 1));\n",
       "vector packing does not cut values to d bits", PATHS,
       equivalent="callers pass values already below 2^d (compressed, or in [0, q) at 12 "
                  "bits); the C++ self-test, which packs larger ones, kills it (--selftest)"),
-    M("avx2-cbd-eta3-words", "native/kpke_avx2.cpp",
+    M("avx2-cbd-eta3-words", "native/avx2/sample.cpp",
       "        const size_t need = size_t(8) * x.eta;",
       "        const size_t need = size_t(8) * 2;",
       "eta = 3 noise read from one block only", PATHS),
-    M("avx2-noise-order", "native/kpke_avx2.cpp",
+    M("avx2-noise-order", "native/avx2/sample.cpp",
       "      t.suffix[0] = uint8_t(nonce0 + k);",
       "      t.suffix[0] = uint8_t(nonce0 + n - 1);",
       "noise streams numbered by their order of running, not by their index", PATHS),
-    M("avx2-matrix-transpose", "native/kpke_avx2.cpp",
+    M("avx2-matrix-transpose", "native/avx2/sample.cpp",
       "      t.suffix[0] = uint8_t(transpose ? x : y);  // column",
       "      t.suffix[0] = uint8_t(y);  // column",
       "encryption uses A instead of its transpose", PATHS),
@@ -475,13 +544,19 @@ def check_module(bdir):
 
 
 def selftest(work, src, log):
-    """The C++ self-test of the core, built from the mutated copy."""
-    shutil.copytree(os.path.join(ROOT, "tests", "native"), os.path.join(src, "tests", "native"),
-                    dirs_exist_ok=True)
-    env = dict(os.environ, LATKEM_NATIVE_BUILD=os.path.join(work, "selftest"))
-    done = subprocess.run(["bash", os.path.join(src, "tests", "native", "build.sh")], env=env,
-                          stdout=log, stderr=subprocess.STDOUT)
-    return done.returncode == 0
+    """The C++ self-test of the core (its CMake target, without the module),
+    built from the mutated copy in a build directory of its own."""
+    bdir = os.path.join(work, "selftest")
+    if not os.path.exists(os.path.join(bdir, "build.ninja")):
+        done = subprocess.run(["cmake", "-S", src, "-B", bdir, "-G", "Ninja",
+                               "-DCMAKE_BUILD_TYPE=Release", "-DLATKEM_BUILD_MODULE=OFF",
+                               "-DLATKEM_BUILD_SELFTEST=ON"], stdout=log, stderr=subprocess.STDOUT)
+        if done.returncode:
+            return False
+    for cmd in (["cmake", "--build", bdir, "--", "-j2"], ["ctest", "--test-dir", bdir]):
+        if subprocess.run(cmd, stdout=log, stderr=subprocess.STDOUT).returncode:
+            return False
+    return True
 
 
 def main():
@@ -492,6 +567,8 @@ def main():
     ap.add_argument("--equivalent", action="store_true", help="also run equivalent mutants")
     ap.add_argument("--selftest", action="store_true",
                     help="run the C++ self-test on core mutants the tests let through")
+    ap.add_argument("--no-baseline", action="store_true",
+                    help="skip running each test selection on the unmutated sources first")
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "mutants"))
     ap.add_argument("--timeout", type=float, default=900)
     args = ap.parse_args()
@@ -511,11 +588,13 @@ def main():
         located = {m.name: locate(m, ROOT) for m in chosen}
         for m in chosen:
             state = ("stale" if located[m.name] is None
-                     else "equivalent" if m.equivalent else "")
+                     else "equivalent" if m.equivalent
+                     else "Python " + m.hosts if not m.applies() else "")
             print("%-30s %-9s %-26s %s" % (m.name, m.area, located[m.name] or m.file, state))
             print("    %s" % m.note)
         return 0
 
+    args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
     lock = os.path.join(args.work, "running")
     try:
@@ -536,6 +615,19 @@ def run(args, chosen):
     if not ok or not check_module(bdir):
         sys.exit("the unmutated sources do not build, or the build is not what Python imports; "
                  "see %s" % log.name)
+    if not args.no_baseline:
+        # Each selection must pass on the unmutated sources, or its kills mean nothing.
+        runnable = [m for m in chosen if located[m.name] and m.applies()
+                    and (args.equivalent or not m.equivalent)]
+        seen = set()
+        for m in runnable:
+            key = (tuple(m.tests), tuple(sorted(m.env.items())))
+            if key in seen:
+                continue
+            seen.add(key)
+            outcome, detail = run_tests(m, bdir, log, args.timeout)
+            if outcome != "survived":
+                sys.exit("the tests of %s fail on the unmutated sources: %s" % (m.name, detail))
     # Mutants of one file one after another: fewer files to rebuild.
     order = sorted(chosen, key=lambda m: (located[m.name] or "", MUTANTS.index(m)))
     results = []
@@ -548,6 +640,9 @@ def run(args, chosen):
                 continue
             if m.equivalent and not args.equivalent:
                 results.append((m, "equivalent", m.equivalent))
+                continue
+            if not m.applies():
+                results.append((m, "not-here", "compiled only for Python " + m.hosts))
                 continue
             path = os.path.join(src, SOURCES, rel)
             for other, text in list(originals.items()):
@@ -588,7 +683,9 @@ def run(args, chosen):
         total_n += n
         eq = sum(o == "equivalent" for _, o in rs)
         st = sum(o in ("stale", "no-build", "error") for _, o in rs)
-        print("%-9s killed %2d of %2d  (equivalent %d, stale/broken %d)" % (area, k, n, eq, st))
+        other = sum(o == "not-here" for _, o in rs)
+        print("%-9s killed %2d of %2d  (equivalent %d, stale/broken %d, other Pythons only %d)"
+              % (area, k, n, eq, st, other))
     if total_n:
         print("score     %d / %d = %.1f%%" % (total_k, total_n, 100.0 * total_k / total_n))
     for m, o, d in results:
