@@ -342,20 +342,26 @@ def run(quick):
     return results
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--quick", action="store_true",
-                        help="short runs and few repeats (a smoke run, figures rough)")
+def command_line(doc, run_fn, default_file, quick_help, argv=None):
+    """Parses --quick and --out, runs run_fn(quick) and writes its figures as
+    JSON (default: bench/<default_file>)."""
+    parser = argparse.ArgumentParser(description=doc.split("\n")[0])
+    parser.add_argument("--quick", action="store_true", help=quick_help)
     parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                      "results.json"),
-                        help="JSON file to write (default: bench/results.json)")
+                                                      default_file),
+                        help="JSON file to write (default: bench/%s)" % default_file)
     args = parser.parse_args(argv)
-    results = run(args.quick)
+    results = run_fn(args.quick)
     with open(args.out, "w", encoding="utf-8") as f:
         json.dump(results, f, indent=2, ensure_ascii=False)
         f.write("\n")
     print("\nFigures written to %s" % args.out)
     return 0
+
+
+def main(argv=None):
+    return command_line(__doc__, run, "results.json",
+                        "short runs and few repeats (a smoke run, figures rough)", argv)
 
 
 if __name__ == "__main__":

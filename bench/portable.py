@@ -16,8 +16,6 @@ Prints, side by side:
 The figures are written as JSON to bench/portable.json (or --out FILE).
 Usage: python3 bench/portable.py [--quick] [--out FILE]
 """
-import argparse
-import json
 import os
 import platform
 import sys
@@ -26,7 +24,7 @@ import time
 os.environ["LATKEM_PORTABLE"] = "1"  # read once, at the first use of the core
 
 import Latkem  # noqa: E402
-from bench import (KEM_OPERATIONS, PEER_NAME, Parameters, cpu_model, fmt_int,  # noqa: E402
+from bench import (KEM_OPERATIONS, command_line, PEER_NAME, Parameters, cpu_model, fmt_int,  # noqa: E402
                    fmt_ratio, fmt_time, load_peer, operations, peer_operations,
                    tsc_frequency)
 
@@ -116,18 +114,7 @@ def run(quick):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--quick", action="store_true", help="short runs (figures rough)")
-    parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                      "portable.json"),
-                        help="JSON file to write (default: bench/portable.json)")
-    args = parser.parse_args(argv)
-    results = run(args.quick)
-    with open(args.out, "w", encoding="utf-8") as f:
-        json.dump(results, f, indent=2, ensure_ascii=False)
-        f.write("\n")
-    print("\nFigures written to %s" % args.out)
-    return 0
+    return command_line(__doc__, run, "portable.json", "short runs (figures rough)", argv)
 
 
 if __name__ == "__main__":
