@@ -52,6 +52,8 @@ PHASE_CAP = 3e-4
 # caches and the like move by a few pages without any leak.
 TRACED_TOLERANCE = 8 * 1024
 RSS_TOLERANCE = 512 * 1024
+# Ends every problem that is growth alone (see the second run in main).
+GROWTH = " bytes"
 # Growth allowed over the whole run, from after the first warm-up to the end.
 RSS_TOTAL_TOLERANCE = 2 * 1024 * 1024
 
@@ -331,9 +333,9 @@ def run_phase(case, calls, time_cap, sink):
     traced = traced_after - traced_before
     rss = rss_after - rss_before
     if traced > TRACED_TOLERANCE:
-        problems.append("traced memory grew by %d bytes" % traced)
+        problems.append("traced memory grew by %d" % traced + GROWTH)
     if rss > RSS_TOLERANCE:
-        problems.append("resident set grew by %d bytes" % rss)
+        problems.append("resident set grew by %d" % rss + GROWTH)
     figures = {"calls": calls, "traced": traced, "rss": rss, "seconds": seconds,
                "globals": len(globals_), "arguments": len(watched)}
     return figures, problems
@@ -513,6 +515,12 @@ def main(argv=None):
                     if case_path != path:
                         continue
                     figures, problems = run_phase(case, calls, time_cap, sink)
+                    if problems and all(p.endswith(GROWTH) for p in problems):
+                        # Growth alone: a leak grows again in a second run of the
+                        # phase, a cache the host fills once (3.13's specialised
+                        # code, an interned name) does not.
+                        figures, problems = run_phase(case, calls, time_cap, sink)
+                        figures["rerun"] = True
                     rows.append((path, case.label, figures))
                     failures.extend("%s path, %s: %s" % (path, case.label, p) for p in problems)
                     if problems or not args.quiet:
@@ -520,7 +528,8 @@ def main(argv=None):
                             path, case.label, figures["calls"], figures.get("seconds", 0.0),
                             fmt_bytes(figures.get("traced", 0)),
                             fmt_bytes(figures.get("rss", 0)),
-                            "; ".join(problems) or "ok"))
+                            "; ".join(problems)
+                            or ("ok on a second run" if figures.get("rerun") else "ok")))
                         out.flush()
     finally:
         sys.stdout = out
