@@ -5,6 +5,8 @@
 #include "obj.h"
 #include "native/core.h"
 
+#include <vector>
+
 namespace latkem {
 namespace fast {
 
@@ -22,6 +24,64 @@ inline bool text_of(PyObject* o, const char*& data, Py_ssize_t& size) {
   }
   return false;
 }
+
+// An argument as a peer may send it: hex text (or a message) in any of the
+// containers the host's binascii takes.  bytes and str are immutable and the
+// caller holds them, so they are read in place; a bytearray or memoryview is
+// copied, so that nothing the core reads can change under it.
+class Input {
+ public:
+  enum Kind {
+    kOther,     // anything else: the host path takes it
+    kBytes,     // exact bytes
+    kStr,       // exact str of ASCII characters
+    kWideStr,   // exact str with a character beyond ASCII
+    kBuffer,    // exact bytearray, or a memoryview the host reads as bytes
+  };
+
+  explicit Input(PyObject* o) {
+    if (PyBytes_CheckExact(o)) {
+      set(kBytes, PyBytes_AS_STRING(o), PyBytes_GET_SIZE(o));
+    } else if (PyUnicode_CheckExact(o)) {
+      if (PyUnicode_IS_ASCII(o))
+        set(kStr, static_cast<const char*>(PyUnicode_DATA(o)), PyUnicode_GET_LENGTH(o));
+      else
+        kind_ = kWideStr;
+    } else if (PyByteArray_CheckExact(o) || PyMemoryView_Check(o)) {
+      Py_buffer view;
+      if (PyObject_GetBuffer(o, &view, PyBUF_SIMPLE) < 0) {
+        PyErr_Clear();  // the host path meets the same refusal
+        return;
+      }
+      const char* data = static_cast<const char*>(view.buf);
+      copy_.assign(data, data + view.len);
+      PyBuffer_Release(&view);
+      set(kBuffer, copy_.data(), static_cast<Py_ssize_t>(copy_.size()));
+    }
+  }
+
+  ~Input() { native::secure_wipe(copy_.data(), copy_.size()); }  // a message is a secret
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  Kind kind() const { return kind_; }
+  // Whether the host's binascii reads it (kWideStr makes it raise).
+  bool readable() const { return kind_ != kOther && kind_ != kWideStr; }
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+  const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(data_); }
+
+ private:
+  void set(Kind k, const char* d, Py_ssize_t n) {
+    kind_ = k;
+    data_ = d;
+    size_ = static_cast<size_t>(n);
+  }
+  Kind kind_ = kOther;
+  const char* data_ = "";
+  size_t size_ = 0;
+  std::vector<char> copy_;
+};
 
 // The bytes that hex text of exactly `size` bytes encodes, or false.
 inline bool unhex(PyObject* o, uint8_t* out, size_t size) {
