@@ -83,6 +83,21 @@ class Input {
   std::vector<char> copy_;
 };
 
+// The host's lock released for the core's work, and taken again when the
+// scope ends.  Inside the scope nothing may touch a host object (no Obj made,
+// copied or dropped): the core works on buffers the caller owns or on bytes
+// and str objects the caller holds, which nothing can change.
+class Unlocked {
+ public:
+  Unlocked() : state_(PyEval_SaveThread()) {}
+  ~Unlocked() { PyEval_RestoreThread(state_); }
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+
+ private:
+  PyThreadState* state_;
+};
+
 // The bytes that hex text of exactly `size` bytes encodes, or false.
 inline bool unhex(PyObject* o, uint8_t* out, size_t size) {
   const char* data;
