@@ -43,6 +43,44 @@ constexpr int16_t kZetas[128] = {
     -854,  -870,  478,   -108,  -308,  996,   991,   958,   -1460, 1522,  1628,
 };
 
+// A hash with 32 bytes of output at rate 136: SHA3-256 (pad 0x06) or
+// SHAKE-256 (pad 0x1F) of in[0, len), into out.
+struct Hash32 {
+  const uint8_t* in;
+  size_t len;
+  uint8_t pad;
+  uint8_t* out;
+};
+
+// The Keccak work of one encapsulation or decapsulation: the sampling of
+// sample_matrix_and_noise() (m, rho, kk, transpose; noise, eta, count, seed,
+// seedlen) and hashes of inputs independent of it.  The `first` hashes start
+// at once, with the matrix and, unless noise_after is set, the noise; when
+// every `first` hash is done, then(ctx) runs (if set): it may fill the noise
+// seed (when noise_after) and the inputs of the `after` hashes, which run
+// after it, with the noise when noise_after.  seedlen < 135, nfirst and
+// nafter <= kMaxKemHashes.  Returns false if a matrix entry fails; the outputs
+// then hold no meaningful value.
+constexpr int kMaxKemHashes = 4;
+struct KemWork {
+  Poly* m;
+  const uint8_t* rho;
+  int kk;
+  bool transpose;
+  Poly* noise;
+  const int* eta;
+  int count;
+  const uint8_t* seed;
+  size_t seedlen;
+  bool noise_after;
+  const Hash32* first;
+  int nfirst;
+  void (*then)(void* ctx);
+  void* ctx;
+  const Hash32* after;
+  int nafter;
+};
+
 struct Backend {
   const char* name;
 
@@ -86,6 +124,11 @@ struct Backend {
   bool (*hex_decode)(uint8_t* out, const char* hex, size_t hexlen);
   uint8_t (*ct_equal)(const uint8_t* a, const uint8_t* b, size_t len);
   void (*ct_select)(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a);
+
+  // The whole KemWork, its hashes sharing the lanes of a multi-way Keccak
+  // with the sampling.  Null where the backend has none: the core then does
+  // the steps one after the other (kpke.cpp), with the same results.
+  bool (*kem_work)(const KemWork& w);
 };
 
 // The tables, each defined in its folder.  Only those the build compiles

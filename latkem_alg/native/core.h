@@ -303,6 +303,29 @@ bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const u
 // Returns false only on invalid params.
 bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]);
 
+// ---------------------------------------------------------------------------
+// The key encapsulation on raw bytes, with all its hashing in one place, so
+// that hashes of independent inputs share the multi-way Keccak passes of the
+// sampling.  H = SHA3-256, G = SHA3-512, KDF = SHAKE-256 with 32 bytes out.
+
+// Encapsulation to pk (pk_bytes(p)) of the caller's random bytes m (any
+// length): m' = H(m), (K_bar, coins) = G(m' || H(pk)), ct = the encryption of
+// m' under pk with coins (ct_bytes(p)), key = KDF(K_bar || H(ct)).  Same
+// failure conditions as kpke_enc.
+bool kem_enc(const Params& p, const uint8_t* pk, const uint8_t* m, size_t mlen, uint8_t* ct,
+             uint8_t key[32]);
+
+// Decapsulation of ct (ct_bytes(p)), given as bytes and as the hex text the
+// caller received (2 * ct_bytes(p) characters), with the parts of the secret
+// key: sk (sk_bytes(p)), pk (pk_bytes(p)), h = H(pk) and z.  m' = decryption
+// of ct, (K_bar, coins) = G(m' || h), and the re-encryption of m' with coins
+// as lower-case hex is compared with ct_text: same = 1 if equal, else 0;
+// key = KDF(K_bar || H(ct)) if equal, else KDF(z || H(ct)).  Constant time
+// up to `same`.  Same failure conditions as kpke_enc.
+bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint8_t* sk,
+             const uint8_t* pk, const uint8_t h[32], const uint8_t z[32], uint8_t key[32],
+             uint8_t& same);
+
 }  // namespace native
 }  // namespace latkem
 

@@ -71,22 +71,21 @@ bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* 
   return true;
 }
 
-bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const uint8_t* coins,
-              size_t coinslen, uint8_t* ct) {
-  if (!params_valid(p)) return false;
-  const StackWipe wipe_stack_on_exit;
-  const Backend& be = backend();
-  const int kk = p.kk;
-  const uint8_t* rho = pk + kPolyBytes * kk;
+namespace {
 
-  // r[0..kk) (eta1), e1[0..kk) (eta2), e2 (eta2), nonces 0 .. 2kk.
-  Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1], u, v, m;
+// r[0..kk) (eta1), e1[0..kk) (eta2), e2 (eta2), nonces 0 .. 2kk.
+void enc_etas(const Params& p, int* eta) {
+  for (int i = 0; i < 2 * p.kk + 1; ++i) eta[i] = i < p.kk ? p.eta1 : p.eta2;
+}
+
+// The encryption once the transposed matrix `at` and the noise are sampled.
+// Wipes the noise (and what it makes) before it returns.
+void enc_sampled(const Backend& be, const Params& p, const uint8_t* pk, const uint8_t msg[32],
+                 const Poly* at, Poly* noise, uint8_t* ct) {
+  const int kk = p.kk;
+  Poly u, v, m;
   Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1)), wipe_u(&u, sizeof u), wipe_v(&v, sizeof v),
       wipe_m(&m, sizeof m);
-  int eta[2 * kMaxRank + 1] = {};
-  for (int i = 0; i < 2 * kk + 1; ++i) eta[i] = i < kk ? p.eta1 : p.eta2;
-  if (!be.sample_matrix_and_noise(at, rho, kk, true, noise, eta, 2 * kk + 1, coins, coinslen))
-    return false;
   Poly* r = noise;
   const Poly* e1 = noise + kk;
   const Poly& e2 = noise[2 * kk];
@@ -113,6 +112,24 @@ bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const u
   be.poly_freeze(v);
   be.poly_compress(v, p.dv);
   be.byte_encode(out, v.c, p.dv);
+}
+
+}  // namespace
+
+bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const uint8_t* coins,
+              size_t coinslen, uint8_t* ct) {
+  if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
+  const Backend& be = backend();
+  const int kk = p.kk;
+  const uint8_t* rho = pk + kPolyBytes * kk;
+  Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
+  Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
+  int eta[2 * kMaxRank + 1] = {};
+  enc_etas(p, eta);
+  if (!be.sample_matrix_and_noise(at, rho, kk, true, noise, eta, 2 * kk + 1, coins, coinslen))
+    return false;
+  enc_sampled(be, p, pk, msg, at, noise, ct);
   return true;
 }
 
@@ -137,6 +154,156 @@ bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg
   be.poly_sub(w, v, w);
   be.poly_freeze(w);
   be.poly_tomsg(msg, w);
+  return true;
+}
+
+
+// ---------------------------------------------------------------------------
+// Key encapsulation.
+
+namespace {
+
+void hash32(const Hash32& job) {
+  Sponge s(136, job.pad);
+  s.absorb(job.in, job.len);
+  s.squeeze(job.out, 32);
+}
+
+// The steps of a KemWork one after the other, for backends without their own.
+bool kem_work_in_order(const Backend& be, const KemWork& w) {
+  for (int i = 0; i < w.nfirst; ++i) hash32(w.first[i]);
+  if (w.then != nullptr) w.then(w.ctx);
+  if (!be.sample_matrix_and_noise(w.m, w.rho, w.kk, w.transpose, w.noise, w.eta, w.count, w.seed,
+                                  w.seedlen))
+    return false;
+  for (int i = 0; i < w.nafter; ++i) hash32(w.after[i]);
+  return true;
+}
+
+bool run_kem_work(const Backend& be, const KemWork& w) {
+  if (be.kem_work != nullptr && w.seedlen + 1 < 136 && w.nfirst <= kMaxKemHashes &&
+      w.nafter <= kMaxKemHashes)
+    return be.kem_work(w);
+  return kem_work_in_order(be, w);
+}
+
+// G(m' || H(pk)) into (K_bar, coins), once H(m) and H(pk) are known.
+struct EncState {
+  uint8_t hashes[64];  // H(m) || H(pk)
+  uint8_t split[64];   // K_bar || coins
+};
+
+void enc_then(void* ctx) {
+  EncState& st = *static_cast<EncState*>(ctx);
+  sha3_512(st.hashes, 64, st.split);
+}
+
+// The inputs of both key derivations, once H(ct) is known.
+struct DecState {
+  uint8_t hc[32];      // H(ct)
+  uint8_t accept[64];  // K_bar || H(ct)
+  uint8_t reject[64];  // z || H(ct)
+};
+
+void dec_then(void* ctx) {
+  DecState& st = *static_cast<DecState*>(ctx);
+  std::memcpy(st.accept + 32, st.hc, 32);
+  std::memcpy(st.reject + 32, st.hc, 32);
+}
+
+}  // namespace
+
+bool kem_enc(const Params& p, const uint8_t* pk, const uint8_t* m, size_t mlen, uint8_t* ct,
+             uint8_t key[32]) {
+  if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
+  const Backend& be = backend();
+  const int kk = p.kk;
+  const size_t pk_len = pk_bytes(p), ct_len = ct_bytes(p);
+  EncState st;
+  Wiped wipe_st(&st, sizeof st);
+  Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
+  Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
+  int eta[2 * kMaxRank + 1] = {};
+  enc_etas(p, eta);
+  // H(pk) is the longest chain: first in.
+  const Hash32 first[2] = {{pk, pk_len, 0x06, st.hashes + 32}, {m, mlen, 0x06, st.hashes}};
+  KemWork w = {};
+  w.m = at;
+  w.rho = pk + kPolyBytes * kk;
+  w.kk = kk;
+  w.transpose = true;
+  w.noise = noise;
+  w.eta = eta;
+  w.count = 2 * kk + 1;
+  w.seed = st.split + 32;
+  w.seedlen = 32;
+  w.noise_after = true;
+  w.first = first;
+  w.nfirst = 2;
+  w.then = enc_then;
+  w.ctx = &st;
+  if (!run_kem_work(be, w)) return false;
+  enc_sampled(be, p, pk, st.hashes, at, noise, ct);
+  // KDF(K_bar || H(ct)): the hash goes where H(m) was.
+  std::memcpy(st.hashes, st.split, 32);
+  sha3_256(ct, ct_len, st.hashes + 32);
+  shake256(st.hashes, 64, key, 32);
+  return true;
+}
+
+bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint8_t* sk,
+             const uint8_t* pk, const uint8_t h[32], const uint8_t z[32], uint8_t key[32],
+             uint8_t& same) {
+  same = 0;
+  if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
+  const Backend& be = backend();
+  const int kk = p.kk;
+  const size_t ct_len = ct_bytes(p);
+  uint8_t g_in[64], split[64], again[32 * (11 * kMaxRank + 5)];
+  char again_text[2 * sizeof again];
+  uint8_t accept[32], reject[32];
+  DecState st;
+  Wiped wipe_g_in(g_in, sizeof g_in), wipe_split(split, sizeof split), wipe_again(again, ct_len),
+      wipe_again_text(again_text, 2 * ct_len), wipe_accept(accept, sizeof accept),
+      wipe_reject(reject, sizeof reject), wipe_st(&st, sizeof st);
+  if (!kpke_dec(p, ct, sk, g_in)) return false;
+  std::memcpy(g_in + 32, h, 32);
+  sha3_512(g_in, 64, split);
+  std::memcpy(st.accept, split, 32);
+  std::memcpy(st.reject, z, 32);
+
+  Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
+  Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
+  int eta[2 * kMaxRank + 1] = {};
+  enc_etas(p, eta);
+  const Hash32 first[1] = {{ct, ct_len, 0x06, st.hc}};
+  const Hash32 after[2] = {{st.accept, 64, 0x1F, accept}, {st.reject, 64, 0x1F, reject}};
+  KemWork w = {};
+  w.m = at;
+  w.rho = pk + kPolyBytes * kk;
+  w.kk = kk;
+  w.transpose = true;
+  w.noise = noise;
+  w.eta = eta;
+  w.count = 2 * kk + 1;
+  w.seed = split + 32;
+  w.seedlen = 32;
+  w.noise_after = false;
+  w.first = first;
+  w.nfirst = 1;
+  w.then = dec_then;
+  w.ctx = &st;
+  w.after = after;
+  w.nafter = 2;
+  if (!run_kem_work(be, w)) return false;
+  enc_sampled(be, p, pk, g_in, at, noise, again);
+  // The re-encryption, as lower-case text, against the text as given.
+  be.hex_encode(again_text, again, ct_len);
+  same = be.ct_equal(reinterpret_cast<const uint8_t*>(again_text),
+                     reinterpret_cast<const uint8_t*>(ct_text), 2 * ct_len);
+  be.ct_select(key, accept, reject, 32, same);
   return true;
 }
 

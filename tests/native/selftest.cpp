@@ -7,6 +7,7 @@
 // the process started on that core (LATKEM_PORTABLE).  Exit status 0 when
 // every check passes, 77 when the processor lacks the core asked for.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -601,6 +602,83 @@ void test_roundtrip() {
 }
 
 // ---------------------------------------------------------------------------
+// The key encapsulation entry points against the steps they fuse.
+
+struct KemRef {
+  Bytes ct, key;
+};
+
+KemRef kem_enc_steps(const Params& p, const Bytes& pk, const Bytes& msg) {
+  uint8_t pre[64], split[64];
+  KemRef r{Bytes(ct_bytes(p)), Bytes(32)};
+  sha3_256(msg.data(), msg.size(), pre);
+  sha3_256(pk.data(), pk.size(), pre + 32);
+  sha3_512(pre, 64, split);
+  kpke_enc(p, pk.data(), pre, split + 32, 32, r.ct.data());
+  sha3_256(r.ct.data(), r.ct.size(), split + 32);
+  shake256(split, 64, r.key.data(), 32);
+  return r;
+}
+
+Bytes kem_dec_steps(const Params& p, const Bytes& ct, const std::string& text, const Bytes& sk,
+                    const Bytes& pk, const Bytes& z, uint8_t& same) {
+  uint8_t pre[64], split[64], accept[32], reject[32];
+  Bytes again(ct.size()), key(32);
+  kpke_dec(p, ct.data(), sk.data(), pre);
+  sha3_256(pk.data(), pk.size(), pre + 32);
+  sha3_512(pre, 64, split);
+  kpke_enc(p, pk.data(), pre, split + 32, 32, again.data());
+  same = uint8_t(tohex(again.data(), again.size()) == text);
+  sha3_256(ct.data(), ct.size(), split + 32);
+  shake256(split, 64, accept, 32);
+  std::memcpy(split, z.data(), 32);
+  shake256(split, 64, reject, 32);
+  std::memcpy(key.data(), same ? accept : reject, 32);
+  return key;
+}
+
+void test_kem() {
+  Rng rng(12);
+  const Params sets[] = {{2, 3, 2, 10, 4}, {3, 2, 3, 11, 5}, {4, 2, 2, 11, 5}};
+  // Message lengths around the rate of H, whose input may take several blocks.
+  const size_t lengths[] = {32, 0, 1, 135, 136, 137, 300};
+  int n = 0;
+  for (const Params& p : sets)
+    for (size_t len : lengths) {
+      const Bytes seed = rng.bytes(32), msg = rng.bytes(len), z = rng.bytes(32);
+      Bytes pk(pk_bytes(p)), sk(sk_bytes(p)), ct(ct_bytes(p)), key(32), h(32);
+      kpke_keygen(p, seed.data(), 32, pk.data(), sk.data());
+      sha3_256(pk.data(), pk.size(), h.data());
+      const KemRef ref = kem_enc_steps(p, pk, msg);
+      CHECK(kem_enc(p, pk.data(), msg.data(), len, ct.data(), key.data()) && ct == ref.ct &&
+                key == ref.key,
+            "kem_enc kk=%d, message of %zu bytes", p.kk, len);
+      // The ciphertext as sent, altered in one bit, and in upper case (the
+      // same bytes, another text: rejected).
+      for (int form = 0; form < 3; ++form) {
+        Bytes c = ref.ct;
+        if (form == 1) c[size_t(rng.below(int(c.size())))] ^= uint8_t(1 << rng.below(8));
+        std::string text = tohex(c.data(), c.size());
+        if (form == 2)
+          for (char& ch : text) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+        uint8_t same_ref = 2, same = 2;
+        const Bytes want = kem_dec_steps(p, c, text, sk, pk, z, same_ref);
+        const bool ok = kem_dec(p, c.data(), text.data(), sk.data(), pk.data(), h.data(), z.data(),
+                                key.data(), same);
+        CHECK(ok && same == same_ref && same == (form == 0) && key == want,
+              "kem_dec kk=%d, form %d, message of %zu bytes", p.kk, form, len);
+      }
+      ++n;
+    }
+  uint8_t buf[4096] = {0}, same = 1;
+  const Params bad = {5, 3, 2, 10, 4};
+  CHECK(!kem_enc(bad, buf, buf, 32, buf, buf) &&
+            !kem_dec(bad, buf, reinterpret_cast<const char*>(buf), buf, buf, buf, buf, buf, same) &&
+            same == 0,
+        "kem_enc/kem_dec accept invalid parameters");
+}
+
+// ---------------------------------------------------------------------------
 // No secret left on the stack: a region below the caller's frame is painted,
 // an operation runs in it, and the region is read back and searched for
 // 16-byte pieces of the operation's secrets.  Meaningless under
@@ -720,6 +798,20 @@ void cca_dec_op(void* c) {
   shake256(t.pre.data(), 64, t.reject.data(), 32);
 }
 
+// The same two with the fused entry points.
+void kem_enc_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kem_enc(t.p, t.pk.data(), t.msg.data(), t.msg.size(), t.ct.data(), t.key.data());
+}
+
+void kem_dec_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  const std::string text = tohex(t.ct.data(), t.ct.size());
+  uint8_t same;
+  kem_dec(t.p, t.ct.data(), text.data(), t.sk.data(), t.pk.data(), t.h.data(), t.z.data(),
+          t.key.data(), same);
+}
+
 SELFTEST_NOINLINE uint8_t last_of(const volatile uint8_t* p, size_t n) { return p[n - 1]; }
 
 // Leaves a copy of the message on the stack: the test must see it.
@@ -805,6 +897,8 @@ void test_stack_wiped() {
                                              {"message polynomial", as_bytes(&mp, 1)}};
     found = left_behind(cca_enc_op, &t, enc_secrets);
     CHECK(found.empty(), "kk=%d encapsulation leaves on the stack: %s", p.kk, found.c_str());
+    found = left_behind(kem_enc_op, &t, enc_secrets);
+    CHECK(found.empty(), "kk=%d kem_enc leaves on the stack: %s", p.kk, found.c_str());
 
     std::vector<Secret> dec_secrets = enc_secrets;
     dec_secrets.push_back({"secret key", t.sk});
@@ -814,6 +908,8 @@ void test_stack_wiped() {
     dec_secrets.push_back({"rejection key", t.reject});
     found = left_behind(cca_dec_op, &t, dec_secrets);
     CHECK(found.empty(), "kk=%d decapsulation leaves on the stack: %s", p.kk, found.c_str());
+    found = left_behind(kem_dec_op, &t, dec_secrets);
+    CHECK(found.empty(), "kk=%d kem_dec leaves on the stack: %s", p.kk, found.c_str());
   }
 #endif
 }
@@ -1302,6 +1398,7 @@ int main(int argc, char** argv) {
     test_bytes();
     test_vectors(lines);
     test_roundtrip();
+    test_kem();
     test_stack_wiped();
   });
   test_switch();

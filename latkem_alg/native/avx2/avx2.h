@@ -72,6 +72,8 @@ void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uin
 // The matrix and noise streams of one operation share the four-way Keccak.
 bool sample_matrix_and_noise(Poly* m, const uint8_t rho[32], int kk, bool transpose, Poly* noise,
                              const int* eta, int count, const uint8_t* seed, size_t seedlen);
+// And the hashes of a KemWork with them.
+bool kem_work(const KemWork& w);
 
 }  // namespace avx2
 }  // namespace native

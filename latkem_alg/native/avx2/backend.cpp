@@ -39,6 +39,7 @@ extern const Backend kBackend = {
     hex_decode,
     ct_equal,
     ct_select,
+    kem_work,
 };
 
 }  // namespace avx2

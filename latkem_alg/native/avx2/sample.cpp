@@ -13,11 +13,14 @@ namespace avx2 {
 namespace {
 
 constexpr unsigned kRate128 = 168, kRate256 = 136;
+constexpr int kMaxHashes = kMaxKemHashes;
 
-// One XOF stream to run in a lane of the four-way Keccak: a matrix entry
-// (SHAKE-128(rho || column || row), rejection sampling, eta = 0) or a noise
-// polynomial (SHAKE-256(seed || nonce) into CBD_eta).  The input must fit in
-// one block with its padding.
+// One stream to run in a lane of the four-way Keccak: a matrix entry
+// (SHAKE-128(rho || column || row), rejection sampling, eta = 0), a noise
+// polynomial (SHAKE-256(seed || nonce) into CBD_eta; the input fits in one
+// block with its padding) or a 32-byte hash of an input of any length
+// (hash set).  Streams of the second phase start only once every hash of the
+// first is done and the step between the phases has run.
 struct Stream {
   Poly* out;
   const uint8_t* prefix;
@@ -25,9 +28,11 @@ struct Stream {
   uint8_t suffix[2];
   uint8_t sl;
   uint8_t eta;
+  uint8_t phase;
+  const Hash32* hash;
 };
 
-inline unsigned stream_rate(const Stream& st) { return st.eta == 0 ? kRate128 : kRate256; }
+inline unsigned stream_rate(const Stream& st) { return st.eta == 0 && st.hash == nullptr ? kRate128 : kRate256; }
 
 // Loads lane j with the padded input of x, a word at a time: the tail of the
 // prefix, the suffix and the padding are assembled in registers (bytes
@@ -56,53 +61,94 @@ void start_lane(uint64_t* s, unsigned j, const Stream& x) {
   s[4 * (rate / 8 - 1) + j] ^= uint64_t(0x80) << 56;
 }
 
+// XORs the next block of a hash's input into lane j, from byte `at`: a whole
+// block, or the rest padded.  Returns the new position; past the input's
+// length once the padded block is in.
+size_t absorb_hash_block(uint64_t* s, unsigned j, const Hash32& h, size_t at) {
+  const size_t rest = h.len - at;
+  const uint8_t* in = h.in + at;
+  if (rest >= kRate256) {
+    for (unsigned w = 0; w < kRate256 / 8; ++w) {
+      uint64_t v;
+      std::memcpy(&v, in + 8 * w, 8);
+      s[4 * w + j] ^= v;
+    }
+    return at + kRate256;
+  }
+  const size_t whole = rest / 8;
+  for (size_t w = 0; w < whole; ++w) {
+    uint64_t v;
+    std::memcpy(&v, in + 8 * w, 8);
+    s[4 * w + j] ^= v;
+  }
+  uint64_t last = uint64_t(h.pad) << (8 * (rest % 8));
+  for (size_t k = 8 * whole; k < rest; ++k) last |= uint64_t(in[k]) << (8 * (k - 8 * whole));
+  s[4 * whole + j] ^= last;
+  s[4 * (kRate256 / 8 - 1) + j] ^= uint64_t(0x80) << 56;
+  return h.len + 1;
+}
+
 // Runs the streams through the four lanes, a new one starting in a lane as
 // soon as the lane's previous one is done, so that the permutations are
 // shared out with few idle lanes.  Returns false if a matrix entry runs out
 // of its 768 bytes (public data: the branches here depend on rho only, or on
-// the public stream lengths).
-bool run_streams(const Stream* st, int n) {
-  // Every lane is loaded by start_lane() before it is used, and with at
-  // least four streams all four are loaded at once; fewer leave lanes idle.
+// the public stream lengths and kinds).
+bool run_streams(const Stream* st, int n, void (*then)(void*), void* ctx) {
   alignas(32) uint64_t s[100];
-  if (n < 4) std::memset(s, 0, sizeof s);
+  std::memset(s, 0, sizeof s);
   uint64_t buf[4][2 * kRate256 / 8];
   int job[4] = {-1, -1, -1, -1};
   int ctr[4] = {0, 0, 0, 0};
   size_t used[4] = {0, 0, 0, 0};
   int next = 0;
+  // The hashes of the first phase still running or waiting.
+  int pending = 0;
+  for (int k = 0; k < n; ++k) pending += st[k].hash != nullptr && st[k].phase == 0;
+  bool released = false;
+  bool ok = true;
   for (;;) {
+    if (!released && pending == 0) {
+      if (then != nullptr) then(ctx);
+      released = true;
+    }
     bool active = false;
     for (unsigned j = 0; j < 4; ++j) {
-      if (job[j] < 0 && next < n) {
+      if (job[j] < 0 && next < n && (released || st[next].phase == 0)) {
         const Stream& x = st[next];
-        start_lane(s, j, x);
+        if (x.hash != nullptr) {
+          for (size_t w = 0; w < 25; ++w) s[4 * w + j] = 0;
+          used[j] = absorb_hash_block(s, j, *x.hash, 0);
+        } else {
+          start_lane(s, j, x);
+          used[j] = 0;
+        }
         job[j] = next++;
         ctr[j] = 0;
-        used[j] = 0;
       }
       active |= job[j] >= 0;
     }
-    if (!active) {
-      // The lanes and the buffers held noise: secret.
-      secure_wipe(s, sizeof s);
-      secure_wipe(buf, sizeof buf);
-      return true;
-    }
+    if (!active) break;
     keccakx4_f1600(s);
     for (unsigned j = 0; j < 4; ++j) {
       if (job[j] < 0) continue;
       const Stream& x = st[job[j]];
       const unsigned rate = stream_rate(x);
-      if (x.eta == 0) {
+      if (x.hash != nullptr) {
+        if (used[j] > x.hash->len) {
+          for (unsigned w = 0; w < 4; ++w) std::memcpy(x.hash->out + 8 * w, &s[4 * w + j], 8);
+          job[j] = -1;
+          pending -= x.phase == 0;
+        } else {
+          used[j] = absorb_hash_block(s, j, *x.hash, used[j]);
+        }
+      } else if (x.eta == 0) {
         const size_t take = (768 - used[j] < rate) ? 768 - used[j] : rate;
         ctr[j] = rej_lane(x.out->c, ctr[j], s, j, take);
         used[j] += take;
         if (ctr[j] == kN) job[j] = -1;
         else if (used[j] >= 768) {
-          secure_wipe(s, sizeof s);
-          secure_wipe(buf, sizeof buf);
-          return false;
+          ok = false;
+          break;
         }
       } else {
         // eta = 2 takes 16 words of one block, read in place; eta = 3 takes
@@ -123,7 +169,12 @@ bool run_streams(const Stream* st, int n) {
         }
       }
     }
+    if (!ok) break;
   }
+  // The lanes and the buffers held noise and hash inputs: secret.
+  secure_wipe(s, sizeof s);
+  secure_wipe(buf, sizeof buf);
+  return ok;
 }
 
 // Streams for the kk x kk matrix: m[x*kk + y] = A[x][y] (transpose = false)
@@ -139,6 +190,8 @@ int matrix_streams(Stream* st, Poly* m, const uint8_t* rho, int kk, bool transpo
       t.suffix[1] = uint8_t(transpose ? y : x);  // row
       t.sl = 2;
       t.eta = 0;
+      t.phase = 0;
+      t.hash = nullptr;
     }
   return kk * kk;
 }
@@ -146,7 +199,7 @@ int matrix_streams(Stream* st, Poly* m, const uint8_t* rho, int kk, bool transpo
 // Noise polynomial k gets CBD_eta[k](PRF(seed, nonce0 + k)).  Streams with
 // the larger eta (two blocks) go first.
 int noise_streams(Stream* st, Poly* out, const int* eta, int count, const uint8_t* seed, size_t seedlen,
-                  uint8_t nonce0) {
+                  uint8_t nonce0, uint8_t phase) {
   int n = 0;
   for (int pass = 3; pass >= 2; --pass)
     for (int k = 0; k < count; ++k) {
@@ -159,6 +212,8 @@ int noise_streams(Stream* st, Poly* out, const int* eta, int count, const uint8_
       t.suffix[1] = 0;
       t.sl = 1;
       t.eta = uint8_t(eta[k]);
+      t.phase = phase;
+      t.hash = nullptr;
     }
   return n;
 }
@@ -196,11 +251,35 @@ bool sample_matrix_and_noise(Poly* m, const uint8_t rho[32], int kk, bool transp
   Stream st[kMaxRank * kMaxRank + 2 * kMaxRank + 1] = {};
   int n = matrix_streams(st, m, rho, kk, transpose);
   if (seedlen + 1 < kRate256) {
-    n += noise_streams(st + n, noise, eta, count, seed, seedlen, 0);
+    n += noise_streams(st + n, noise, eta, count, seed, seedlen, 0, 0);
   } else {
     sample_noise_long(noise, eta, count, seed, seedlen, 0);
   }
-  return run_streams(st, n);
+  return run_streams(st, n, nullptr, nullptr);
+}
+
+// The hashes first (the longest input first: its chain of permutations is
+// the longest), then the matrix, then the noise, then the hashes after the
+// step between the phases.
+bool kem_work(const KemWork& w) {
+  Stream st[2 * kMaxHashes + kMaxRank * kMaxRank + 2 * kMaxRank + 1] = {};
+  int n = 0;
+  bool taken[kMaxHashes] = {};
+  for (int k = 0; k < w.nfirst; ++k) {
+    int longest = -1;
+    for (int i = 0; i < w.nfirst; ++i)
+      if (!taken[i] && (longest < 0 || w.first[i].len > w.first[longest].len)) longest = i;
+    taken[longest] = true;
+    st[n].hash = &w.first[longest];
+    st[n++].phase = 0;
+  }
+  n += matrix_streams(st + n, w.m, w.rho, w.kk, w.transpose);
+  n += noise_streams(st + n, w.noise, w.eta, w.count, w.seed, w.seedlen, 0, w.noise_after ? 1 : 0);
+  for (int k = 0; k < w.nafter; ++k) {
+    st[n].hash = &w.after[k];
+    st[n++].phase = 1;
+  }
+  return run_streams(st, n, w.then, w.ctx);
 }
 
 }  // namespace avx2
