@@ -43,24 +43,31 @@ constexpr int16_t kZetas[128] = {
     -854,  -870,  478,   -108,  -308,  996,   991,   958,   -1460, 1522,  1628,
 };
 
-// A hash with 32 bytes of output at rate 136: SHA3-256 (pad 0x06) or
-// SHAKE-256 (pad 0x1F) of in[0, len), into out.
-struct Hash32 {
+// One sponge of a KemWork: in[0, len) absorbed at `rate` bytes with domain
+// byte `pad`, and outlen (<= rate, a multiple of 8) bytes squeezed into out:
+// SHA3-256 is rate 136, pad 0x06, 32 bytes; SHA3-512 rate 72, pad 0x06, 64
+// bytes; SHAKE-256 rate 136, pad 0x1F.
+struct KemHash {
   const uint8_t* in;
   size_t len;
+  unsigned rate;
   uint8_t pad;
   uint8_t* out;
+  size_t outlen;
+  bool gates;  // a `first` hash that then() waits for
 };
 
 // The Keccak work of one encapsulation or decapsulation: the sampling of
 // sample_matrix_and_noise() (m, rho, kk, transpose; noise, eta, count, seed,
-// seedlen) and hashes of inputs independent of it.  The `first` hashes start
-// at once, with the matrix and, unless noise_after is set, the noise; when
-// every `first` hash is done, then(ctx) runs (if set): it may fill the noise
-// seed (when noise_after) and the inputs of the `after` hashes, which run
-// after it, with the noise when noise_after.  seedlen < 135, nfirst and
-// nafter <= kMaxKemHashes.  Returns false if a matrix entry fails; the outputs
-// then hold no meaningful value.
+// seedlen) and hashes of inputs independent of it, in three steps:
+//   - the `first` hashes, the matrix and (unless noise_after is set) the
+//     noise start at once;
+//   - once the `first` hashes marked `gates` are done, then(ctx) runs (if
+//     set; it may fill the noise seed), and the noise starts if noise_after;
+//   - once every `first` hash is done and then() has run, last(ctx) runs (if
+//     set; it may fill the inputs of the `after` hashes), and they start.
+// seedlen < 135, nfirst and nafter <= kMaxKemHashes.  Returns false if a
+// matrix entry fails; the outputs then hold no meaningful value.
 constexpr int kMaxKemHashes = 4;
 struct KemWork {
   Poly* m;
@@ -73,11 +80,12 @@ struct KemWork {
   const uint8_t* seed;
   size_t seedlen;
   bool noise_after;
-  const Hash32* first;
+  const KemHash* first;
   int nfirst;
   void (*then)(void* ctx);
+  void (*last)(void* ctx);
   void* ctx;
-  const Hash32* after;
+  const KemHash* after;
   int nafter;
 };
 

@@ -78,14 +78,13 @@ void enc_etas(const Params& p, int* eta) {
   for (int i = 0; i < 2 * p.kk + 1; ++i) eta[i] = i < p.kk ? p.eta1 : p.eta2;
 }
 
-// The encryption once the transposed matrix `at` and the noise are sampled.
-// Wipes the noise (and what it makes) before it returns.
+// The encryption once the transposed matrix `at` and the noise are sampled
+// (the caller wipes the noise).
 void enc_sampled(const Backend& be, const Params& p, const uint8_t* pk, const uint8_t msg[32],
                  const Poly* at, Poly* noise, uint8_t* ct) {
   const int kk = p.kk;
   Poly u, v, m;
-  Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1)), wipe_u(&u, sizeof u), wipe_v(&v, sizeof v),
-      wipe_m(&m, sizeof m);
+  Wiped wipe_u(&u, sizeof u), wipe_v(&v, sizeof v), wipe_m(&m, sizeof m);
   Poly* r = noise;
   const Poly* e1 = noise + kk;
   const Poly& e2 = noise[2 * kk];
@@ -133,10 +132,11 @@ bool kpke_enc(const Params& p, const uint8_t* pk, const uint8_t msg[32], const u
   return true;
 }
 
-bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]) {
-  if (!params_valid(p)) return false;
-  const StackWipe wipe_stack_on_exit;
-  const Backend& be = backend();
+namespace {
+
+// The decryption, for a caller that wipes the stack.
+void dec_unwiped(const Backend& be, const Params& p, const uint8_t* ct, const uint8_t* sk,
+                 uint8_t msg[32]) {
   const int kk = p.kk;
   Poly u[kMaxRank], s_hat[kMaxRank], w, v;
   Wiped wipe_s_hat(s_hat, sizeof(Poly) * kk), wipe_w(&w, sizeof w);
@@ -154,29 +154,43 @@ bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg
   be.poly_sub(w, v, w);
   be.poly_freeze(w);
   be.poly_tomsg(msg, w);
-  return true;
 }
 
+
+
+}  // namespace
+
+bool kpke_dec(const Params& p, const uint8_t* ct, const uint8_t* sk, uint8_t msg[32]) {
+  if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
+  dec_unwiped(backend(), p, ct, sk, msg);
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Key encapsulation.
 
 namespace {
 
-void hash32(const Hash32& job) {
-  Sponge s(136, job.pad);
-  s.absorb(job.in, job.len);
-  s.squeeze(job.out, 32);
+constexpr KemHash sha3_256_of(const uint8_t* in, size_t len, uint8_t* out, bool gates) {
+  return KemHash{in, len, 136, 0x06, out, 32, gates};
+}
+
+void run_hash(const KemHash& h) {
+  Sponge s(h.rate, h.pad);
+  s.absorb(h.in, h.len);
+  s.squeeze(h.out, h.outlen);
 }
 
 // The steps of a KemWork one after the other, for backends without their own.
 bool kem_work_in_order(const Backend& be, const KemWork& w) {
-  for (int i = 0; i < w.nfirst; ++i) hash32(w.first[i]);
+  for (int i = 0; i < w.nfirst; ++i) run_hash(w.first[i]);
   if (w.then != nullptr) w.then(w.ctx);
   if (!be.sample_matrix_and_noise(w.m, w.rho, w.kk, w.transpose, w.noise, w.eta, w.count, w.seed,
                                   w.seedlen))
     return false;
-  for (int i = 0; i < w.nafter; ++i) hash32(w.after[i]);
+  if (w.last != nullptr) w.last(w.ctx);
+  for (int i = 0; i < w.nafter; ++i) run_hash(w.after[i]);
   return true;
 }
 
@@ -187,26 +201,45 @@ bool run_kem_work(const Backend& be, const KemWork& w) {
   return kem_work_in_order(be, w);
 }
 
-// G(m' || H(pk)) into (K_bar, coins), once H(m) and H(pk) are known.
+// The sampling of the encryption: the transposed matrix from the public key,
+// the noise from `coins`.
+KemWork enc_work(const Params& p, const uint8_t* pk, Poly* at, Poly* noise, const int* eta,
+                 const uint8_t* coins) {
+  KemWork w = {};
+  w.m = at;
+  w.rho = pk + kPolyBytes * p.kk;
+  w.kk = p.kk;
+  w.transpose = true;
+  w.noise = noise;
+  w.eta = eta;
+  w.count = 2 * p.kk + 1;
+  w.seed = coins;
+  w.seedlen = 32;
+  return w;
+}
+
 struct EncState {
-  uint8_t hashes[64];  // H(m) || H(pk)
+  uint8_t hashes[64];  // H(m) || H(pk), then K_bar || H(ct)
   uint8_t split[64];   // K_bar || coins
 };
 
+// G(H(m) || H(pk)), once both are known.
 void enc_then(void* ctx) {
   EncState& st = *static_cast<EncState*>(ctx);
   sha3_512(st.hashes, 64, st.split);
 }
 
-// The inputs of both key derivations, once H(ct) is known.
 struct DecState {
+  uint8_t split[64];   // K_bar || coins
   uint8_t hc[32];      // H(ct)
   uint8_t accept[64];  // K_bar || H(ct)
   uint8_t reject[64];  // z || H(ct)
 };
 
-void dec_then(void* ctx) {
+// The inputs of both key derivations, once G and H(ct) are known.
+void dec_last(void* ctx) {
   DecState& st = *static_cast<DecState*>(ctx);
+  std::memcpy(st.accept, st.split, 32);
   std::memcpy(st.accept + 32, st.hc, 32);
   std::memcpy(st.reject + 32, st.hc, 32);
 }
@@ -219,25 +252,15 @@ bool kem_enc(const Params& p, const uint8_t* pk, const uint8_t* m, size_t mlen, 
   const StackWipe wipe_stack_on_exit;
   const Backend& be = backend();
   const int kk = p.kk;
-  const size_t pk_len = pk_bytes(p), ct_len = ct_bytes(p);
   EncState st;
-  Wiped wipe_st(&st, sizeof st);
   Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
-  Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
+  Wiped wipe_st(&st, sizeof st), wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
   int eta[2 * kMaxRank + 1] = {};
   enc_etas(p, eta);
-  // H(pk) is the longest chain: first in.
-  const Hash32 first[2] = {{pk, pk_len, 0x06, st.hashes + 32}, {m, mlen, 0x06, st.hashes}};
-  KemWork w = {};
-  w.m = at;
-  w.rho = pk + kPolyBytes * kk;
-  w.kk = kk;
-  w.transpose = true;
-  w.noise = noise;
-  w.eta = eta;
-  w.count = 2 * kk + 1;
-  w.seed = st.split + 32;
-  w.seedlen = 32;
+  // G waits for H(m) and H(pk); the noise for G.
+  const KemHash first[2] = {sha3_256_of(pk, pk_bytes(p), st.hashes + 32, true),
+                            sha3_256_of(m, mlen, st.hashes, true)};
+  KemWork w = enc_work(p, pk, at, noise, eta, st.split + 32);
   w.noise_after = true;
   w.first = first;
   w.nfirst = 2;
@@ -245,9 +268,9 @@ bool kem_enc(const Params& p, const uint8_t* pk, const uint8_t* m, size_t mlen, 
   w.ctx = &st;
   if (!run_kem_work(be, w)) return false;
   enc_sampled(be, p, pk, st.hashes, at, noise, ct);
-  // KDF(K_bar || H(ct)): the hash goes where H(m) was.
+  // KDF(K_bar || H(ct)).
   std::memcpy(st.hashes, st.split, 32);
-  sha3_256(ct, ct_len, st.hashes + 32);
+  sha3_256(ct, ct_bytes(p), st.hashes + 32);
   shake256(st.hashes, 64, key, 32);
   return true;
 }
@@ -261,39 +284,30 @@ bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint
   const Backend& be = backend();
   const int kk = p.kk;
   const size_t ct_len = ct_bytes(p);
-  uint8_t g_in[64], split[64], again[32 * (11 * kMaxRank + 5)];
+  uint8_t g_in[64], again[32 * (11 * kMaxRank + 5)];
   char again_text[2 * sizeof again];
   uint8_t accept[32], reject[32];
   DecState st;
-  Wiped wipe_g_in(g_in, sizeof g_in), wipe_split(split, sizeof split), wipe_again(again, ct_len),
-      wipe_again_text(again_text, 2 * ct_len), wipe_accept(accept, sizeof accept),
-      wipe_reject(reject, sizeof reject), wipe_st(&st, sizeof st);
-  if (!kpke_dec(p, ct, sk, g_in)) return false;
-  std::memcpy(g_in + 32, h, 32);
-  sha3_512(g_in, 64, split);
-  std::memcpy(st.accept, split, 32);
-  std::memcpy(st.reject, z, 32);
-
   Poly at[kMaxRank * kMaxRank], noise[2 * kMaxRank + 1];
-  Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
+  Wiped wipe_g_in(g_in, sizeof g_in), wipe_again(again, ct_len),
+      wipe_again_text(again_text, 2 * ct_len), wipe_accept(accept, sizeof accept),
+      wipe_reject(reject, sizeof reject), wipe_st(&st, sizeof st),
+      wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
+  dec_unwiped(be, p, ct, sk, g_in);
+  std::memcpy(g_in + 32, h, 32);
+  std::memcpy(st.reject, z, 32);
   int eta[2 * kMaxRank + 1] = {};
   enc_etas(p, eta);
-  const Hash32 first[1] = {{ct, ct_len, 0x06, st.hc}};
-  const Hash32 after[2] = {{st.accept, 64, 0x1F, accept}, {st.reject, 64, 0x1F, reject}};
-  KemWork w = {};
-  w.m = at;
-  w.rho = pk + kPolyBytes * kk;
-  w.kk = kk;
-  w.transpose = true;
-  w.noise = noise;
-  w.eta = eta;
-  w.count = 2 * kk + 1;
-  w.seed = split + 32;
-  w.seedlen = 32;
-  w.noise_after = false;
+  // The noise waits for G; the key derivations for G and H(ct).
+  const KemHash first[2] = {sha3_256_of(ct, ct_len, st.hc, false),
+                            KemHash{g_in, 64, 72, 0x06, st.split, 64, true}};
+  const KemHash after[2] = {{st.accept, 64, 136, 0x1F, accept, 32, false},
+                            {st.reject, 64, 136, 0x1F, reject, 32, false}};
+  KemWork w = enc_work(p, pk, at, noise, eta, st.split + 32);
+  w.noise_after = true;
   w.first = first;
-  w.nfirst = 1;
-  w.then = dec_then;
+  w.nfirst = 2;
+  w.last = dec_last;
   w.ctx = &st;
   w.after = after;
   w.nafter = 2;

@@ -18,9 +18,9 @@ constexpr int kMaxHashes = kMaxKemHashes;
 // One stream to run in a lane of the four-way Keccak: a matrix entry
 // (SHAKE-128(rho || column || row), rejection sampling, eta = 0), a noise
 // polynomial (SHAKE-256(seed || nonce) into CBD_eta; the input fits in one
-// block with its padding) or a 32-byte hash of an input of any length
-// (hash set).  Streams of the second phase start only once every hash of the
-// first is done and the step between the phases has run.
+// block with its padding) or a hash of an input of any length (hash set).
+// Phase 0 streams start at once, phase 1 and 2 ones after the KemWork's
+// then() and last() steps.
 struct Stream {
   Poly* out;
   const uint8_t* prefix;
@@ -29,10 +29,12 @@ struct Stream {
   uint8_t sl;
   uint8_t eta;
   uint8_t phase;
-  const Hash32* hash;
+  const KemHash* hash;
 };
 
-inline unsigned stream_rate(const Stream& st) { return st.eta == 0 && st.hash == nullptr ? kRate128 : kRate256; }
+inline unsigned stream_rate(const Stream& st) {
+  return st.hash != nullptr ? st.hash->rate : st.eta == 0 ? kRate128 : kRate256;
+}
 
 // Loads lane j with the padded input of x, a word at a time: the tail of the
 // prefix, the suffix and the padding are assembled in registers (bytes
@@ -64,16 +66,16 @@ void start_lane(uint64_t* s, unsigned j, const Stream& x) {
 // XORs the next block of a hash's input into lane j, from byte `at`: a whole
 // block, or the rest padded.  Returns the new position; past the input's
 // length once the padded block is in.
-size_t absorb_hash_block(uint64_t* s, unsigned j, const Hash32& h, size_t at) {
+size_t absorb_hash_block(uint64_t* s, unsigned j, const KemHash& h, size_t at) {
   const size_t rest = h.len - at;
   const uint8_t* in = h.in + at;
-  if (rest >= kRate256) {
-    for (unsigned w = 0; w < kRate256 / 8; ++w) {
+  if (rest >= h.rate) {
+    for (unsigned w = 0; w < h.rate / 8; ++w) {
       uint64_t v;
       std::memcpy(&v, in + 8 * w, 8);
       s[4 * w + j] ^= v;
     }
-    return at + kRate256;
+    return at + h.rate;
   }
   const size_t whole = rest / 8;
   for (size_t w = 0; w < whole; ++w) {
@@ -84,7 +86,7 @@ size_t absorb_hash_block(uint64_t* s, unsigned j, const Hash32& h, size_t at) {
   uint64_t last = uint64_t(h.pad) << (8 * (rest % 8));
   for (size_t k = 8 * whole; k < rest; ++k) last |= uint64_t(in[k]) << (8 * (k - 8 * whole));
   s[4 * whole + j] ^= last;
-  s[4 * (kRate256 / 8 - 1) + j] ^= uint64_t(0x80) << 56;
+  s[4 * (h.rate / 8 - 1) + j] ^= uint64_t(0x80) << 56;
   return h.len + 1;
 }
 
@@ -93,7 +95,7 @@ size_t absorb_hash_block(uint64_t* s, unsigned j, const Hash32& h, size_t at) {
 // shared out with few idle lanes.  Returns false if a matrix entry runs out
 // of its 768 bytes (public data: the branches here depend on rho only, or on
 // the public stream lengths and kinds).
-bool run_streams(const Stream* st, int n, void (*then)(void*), void* ctx) {
+bool run_streams(const Stream* st, int n, void (*then)(void*), void (*last)(void*), void* ctx) {
   alignas(32) uint64_t s[100];
   std::memset(s, 0, sizeof s);
   uint64_t buf[4][2 * kRate256 / 8];
@@ -101,19 +103,26 @@ bool run_streams(const Stream* st, int n, void (*then)(void*), void* ctx) {
   int ctr[4] = {0, 0, 0, 0};
   size_t used[4] = {0, 0, 0, 0};
   int next = 0;
-  // The hashes of the first phase still running or waiting.
-  int pending = 0;
-  for (int k = 0; k < n; ++k) pending += st[k].hash != nullptr && st[k].phase == 0;
-  bool released = false;
+  // The phase 0 hashes still running or waiting: all, and those then() waits for.
+  int pending = 0, gating = 0;
+  for (int k = 0; k < n; ++k) {
+    pending += st[k].hash != nullptr && st[k].phase == 0;
+    gating += st[k].hash != nullptr && st[k].phase == 0 && st[k].hash->gates;
+  }
+  int phase = 0;  // the last phase released
   bool ok = true;
   for (;;) {
-    if (!released && pending == 0) {
+    if (phase == 0 && gating == 0) {
       if (then != nullptr) then(ctx);
-      released = true;
+      phase = 1;
+    }
+    if (phase == 1 && pending == 0) {
+      if (last != nullptr) last(ctx);
+      phase = 2;
     }
     bool active = false;
     for (unsigned j = 0; j < 4; ++j) {
-      if (job[j] < 0 && next < n && (released || st[next].phase == 0)) {
+      if (job[j] < 0 && next < n && st[next].phase <= phase) {
         const Stream& x = st[next];
         if (x.hash != nullptr) {
           for (size_t w = 0; w < 25; ++w) s[4 * w + j] = 0;
@@ -135,9 +144,11 @@ bool run_streams(const Stream* st, int n, void (*then)(void*), void* ctx) {
       const unsigned rate = stream_rate(x);
       if (x.hash != nullptr) {
         if (used[j] > x.hash->len) {
-          for (unsigned w = 0; w < 4; ++w) std::memcpy(x.hash->out + 8 * w, &s[4 * w + j], 8);
+          for (size_t w = 0; w < x.hash->outlen / 8; ++w)
+            std::memcpy(x.hash->out + 8 * w, &s[4 * w + j], 8);
           job[j] = -1;
           pending -= x.phase == 0;
+          gating -= x.phase == 0 && x.hash->gates;
         } else {
           used[j] = absorb_hash_block(s, j, *x.hash, used[j]);
         }
@@ -255,20 +266,22 @@ bool sample_matrix_and_noise(Poly* m, const uint8_t rho[32], int kk, bool transp
   } else {
     sample_noise_long(noise, eta, count, seed, seedlen, 0);
   }
-  return run_streams(st, n, nullptr, nullptr);
+  return run_streams(st, n, nullptr, nullptr, nullptr);
 }
 
-// The hashes first (the longest input first: its chain of permutations is
-// the longest), then the matrix, then the noise, then the hashes after the
-// step between the phases.
+// The first hashes (the longest chain of permutations first), then the
+// matrix, the noise, and the hashes after.
 bool kem_work(const KemWork& w) {
   Stream st[2 * kMaxHashes + kMaxRank * kMaxRank + 2 * kMaxRank + 1] = {};
   int n = 0;
   bool taken[kMaxHashes] = {};
   for (int k = 0; k < w.nfirst; ++k) {
     int longest = -1;
-    for (int i = 0; i < w.nfirst; ++i)
-      if (!taken[i] && (longest < 0 || w.first[i].len > w.first[longest].len)) longest = i;
+    size_t most = 0;
+    for (int i = 0; i < w.nfirst; ++i) {
+      const size_t blocks = w.first[i].len / w.first[i].rate;
+      if (!taken[i] && (longest < 0 || blocks > most)) longest = i, most = blocks;
+    }
     taken[longest] = true;
     st[n].hash = &w.first[longest];
     st[n++].phase = 0;
@@ -277,9 +290,9 @@ bool kem_work(const KemWork& w) {
   n += noise_streams(st + n, w.noise, w.eta, w.count, w.seed, w.seedlen, 0, w.noise_after ? 1 : 0);
   for (int k = 0; k < w.nafter; ++k) {
     st[n].hash = &w.after[k];
-    st[n++].phase = 1;
+    st[n++].phase = 2;
   }
-  return run_streams(st, n, w.then, w.ctx);
+  return run_streams(st, n, w.then, w.last, w.ctx);
 }
 
 }  // namespace avx2
