@@ -6,8 +6,9 @@
 // move depends on uninitialised value", "Use of uninitialised value of size").
 // The driver runs key generation, encryption and decryption, then the KEM
 // steps as the module's native paths do them (kem.cpp: native_CCA_Enc and
-// native_CCA_Dec), for every supported parameter set and on every backend
-// this processor runs (portable, and AVX2 where the processor has it).
+// native_CCA_Dec), one by one and through the fused entry points kem_enc and
+// kem_dec, for every supported parameter set and on every backend this
+// processor runs (portable, and AVX2 where the processor has it).
 //
 // Only public values are made defined again, each at the point where it
 // becomes public:
@@ -167,6 +168,14 @@ void run(const Params& p, uint32_t salt) {
   shake256(pre, 64, shared, 32);
   char ct_text[2 * kMaxCt];
   hex_encode(ct_text, ct, ct_len);
+  {
+    // The same through the fused entry point.
+    uint8_t ct2[kMaxCt], shared2[32];
+    ok = kem_enc(p, pk_dec, m, 32, ct2, shared2);
+    declassify(ct2, ct_len);
+    check(ok && std::memcmp(ct2, ct, ct_len) == 0 && same_bytes(shared2, shared, 32),
+          "kem_enc gives the ciphertext and the shared key", p);
+  }
 
   // --- CPA decryption on its own: the secret key is secret.
   {
@@ -216,6 +225,13 @@ void run(const Params& p, uint32_t salt) {
     shake256(dpre, 64, reject, 32);
     ct_select(out, accept, reject, 32, same);
     declassify(&same, 1);  // the module prints the rejection line on it
+    {
+      uint8_t fused[32], fused_same = 2;
+      ok = kem_dec(p, dct, c_chars, dsk, dpk, dh, dz, fused, fused_same);
+      declassify(&fused_same, 1);
+      check(ok && fused_same == same && same_bytes(fused, out, 32),
+            "kem_dec gives the key of the steps", p);
+    }
     check(same == !forged, "decapsulation: ciphertext check", p);
     if (!forged) check(same_bytes(out, shared, 32), "decapsulation gives the shared key", p);
     else check(!same_bytes(out, shared, 32) && same_bytes(out, reject, 32),
