@@ -176,6 +176,7 @@ constexpr KemHash sha3_256_of(const uint8_t* in, size_t len, uint8_t* out, bool 
   return KemHash{in, len, 136, 0x06, out, 32, gates};
 }
 
+// One hash (the stack is wiped by the operation that calls it).
 void run_hash(const KemHash& h) {
   Sponge s(h.rate, h.pad);
   s.absorb(h.in, h.len);
@@ -226,7 +227,7 @@ struct EncState {
 // G(H(m) || H(pk)), once both are known.
 void enc_then(void* ctx) {
   EncState& st = *static_cast<EncState*>(ctx);
-  sha3_512(st.hashes, 64, st.split);
+  run_hash(KemHash{st.hashes, 64, 72, 0x06, st.split, 64, false});
 }
 
 struct DecState {
@@ -270,8 +271,8 @@ bool kem_enc(const Params& p, const uint8_t* pk, const uint8_t* m, size_t mlen, 
   enc_sampled(be, p, pk, st.hashes, at, noise, ct);
   // KDF(K_bar || H(ct)).
   std::memcpy(st.hashes, st.split, 32);
-  sha3_256(ct, ct_bytes(p), st.hashes + 32);
-  shake256(st.hashes, 64, key, 32);
+  run_hash(sha3_256_of(ct, ct_bytes(p), st.hashes + 32, false));
+  run_hash(KemHash{st.hashes, 64, 136, 0x1F, key, 32, false});
   return true;
 }
 
