@@ -148,7 +148,8 @@ def cases():
     for family, form in hex_forms():
         row("Enc", "public key " + family, lambda: Latkem.Enc(pk_cpa, m, coins),
             bind(lambda x: Latkem.Enc(x, m, coins), form(pk_cpa)))
-    for family, message in (("message bytearray", bytearray(m)), ("message memoryview", memoryview(m)),
+    for family, message in (("message bytearray", bytearray(m)),
+                            ("message memoryview", memoryview(m)),
                             ("message short (31 bytes)", m[:31]), ("message str", m.hex())):
         row("Enc", family, lambda: Latkem.Enc(pk_cpa, m, coins),
             bind(lambda x: Latkem.Enc(pk_cpa, x, coins), message))
@@ -162,15 +163,18 @@ def cases():
         elif entry and entry[0] == "H":
             callee = bind(Latkem.H, key)
         row("CCA_Enc", "public key " + family, lambda: Latkem.CCA_Enc(pk, m), hostile, callee)
-    for family, message in (("message bytearray", bytearray(m)), ("message memoryview", memoryview(m)),
-                            ("message of 1 kB", m * 32), ("message str", m.hex()),
-                            ("message wrong type (int)", 7)):
-        row("CCA_Enc", family, lambda: Latkem.CCA_Enc(pk, m), bind(lambda x: Latkem.CCA_Enc(pk, x), message))
+    for family, message in (("message bytearray", bytearray(m)),
+                            ("message memoryview", memoryview(m)), ("message of 1 kB", m * 32),
+                            ("message str", m.hex()), ("message wrong type (int)", 7)):
+        row("CCA_Enc", family, lambda: Latkem.CCA_Enc(pk, m),
+            bind(lambda x: Latkem.CCA_Enc(pk, x), message))
     for family, form in hex_forms():
         text = form(c)
         hostile = bind(lambda x: Latkem.CCA_Dec(x, sk), text)
         entry = callee_entry(hostile)
-        callee = bind(lambda x: Latkem.Dec(x, sk[:1536]), text) if entry and entry[0] == "Dec" else None
+        callee = None
+        if entry and entry[0] == "Dec":
+            callee = bind(lambda x: Latkem.Dec(x, sk[:1536]), text)
         row("CCA_Dec", "ciphertext " + family, lambda: Latkem.CCA_Dec(c, sk), hostile, callee)
     return rows
 
@@ -193,7 +197,8 @@ def run(quick):
     print("  own = the same less the time of the callee that raises (Dec, Enc or H on the "
           "arguments it is handed), where one does")
     line = "  %-8s %-36s %-22s %-6s %10s %10s %8s %8s %6s %s"
-    print(line % ("op", "input", "outcome", "path", "valid", "hostile", "ratio", "own", "target", ""))
+    print(line % ("op", "input", "outcome", "path", "valid", "hostile", "ratio", "own", "target",
+                  ""))
     missed = 0
     stdout = sys.stdout
     with open(os.devnull, "w", encoding="utf-8") as sink:
@@ -221,7 +226,8 @@ def run(quick):
             goal = RESULT_TARGET if kind == "result" else ERROR_TARGET
             ok = ratio <= goal
             missed += not ok
-            print(line % (r["op"], r["family"], "%s %s" % (kind, what), "native" if native else "host",
+            print(line % (r["op"], r["family"], "%s %s" % (kind, what),
+                          "native" if native else "host",
                           fmt_time(valid_s), fmt_time(hostile_s), fmt_ratio(ratio), fmt_ratio(own),
                           "%gx" % goal, "" if ok else "MISSED"))
             results["rows"].append({
@@ -229,7 +235,8 @@ def run(quick):
                 "native": native, "valid_seconds": valid_s, "hostile_seconds": hostile_s,
                 "ratio": ratio, "callee_seconds": callee_s, "own_ratio": own, "target": goal,
                 "met": ok})
-    print("  %d of %d rows within their target" % (len(results["rows"]) - missed, len(results["rows"])))
+    count = len(results["rows"])
+    print("  %d of %d rows within their target" % (count - missed, count))
     results["missed"] = missed
     return results
 

@@ -172,7 +172,8 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
       long_enough = pk.size >= pk_len;
       if (long_enough) {
         std::memcpy(key_in, pk.bytes.get(), t_len);
-        std::memcpy(key_in + t_len, pk.bytes.get() + pk.size - native::kSymBytes, native::kSymBytes);
+        const uint8_t* rho = pk.bytes.get() + pk.size - native::kSymBytes;
+        std::memcpy(key_in + t_len, rho, native::kSymBytes);
         encrypted = native::kpke_enc(p, key_in, seed, split + 32, 32, ct);
       }
       if (encrypted) {
@@ -276,9 +277,9 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
     // runs it, on the rest of the key and on the text as line 698 made it
     // before the print (a bytearray may have changed since).
     if (!guard::allows(Fn::CCA_Dec)) {
-      Obj c_str = PyUnicode_Check(c_text)
-                      ? Obj::borrow(c_text)
-                      : Obj(PyUnicode_DecodeASCII(c.data(), static_cast<Py_ssize_t>(c.size()), nullptr));
+      const Py_ssize_t size = static_cast<Py_ssize_t>(c.size());
+      Obj c_str = PyUnicode_Check(c_text) ? Obj::borrow(c_text)
+                                          : Obj(PyUnicode_DecodeASCII(c.data(), size, nullptr));
       const long long z_at = 2 * static_cast<long long>(sk_len + pk_len + 32);
       result = rejection_key(f, Obj::borrow(cca_sk).slice(num(z_at), Obj(), Obj()), c_str);
       return true;

@@ -11,7 +11,8 @@ import sys
 import pytest
 
 import Latkem
-from helpers import PARAMETER_SETS, flip_digit, host_only, printed_both_paths, rebound, rejection_key, seeded
+from helpers import (PARAMETER_SETS, flip_digit, host_only, printed_both_paths, rebound,
+                     rejection_key, seeded)
 
 REJECTED = "错了\n"
 
@@ -128,8 +129,9 @@ def test_CCA_Enc_public_key_of_each_length(capsys, exchange, size):
 @pytest.mark.parametrize("m", [
     b"", b"m" * 32, bytes(range(256)) * 40, bytearray(b"message"), memoryview(b"message"),
     memoryview(bytes(range(32))).cast("I"), "message", "é", Text("message"), 7, None, [1, 2]],
-    ids=["empty", "32 bytes", "10240 bytes", "bytearray", "memoryview", "memoryview of 32-bit items",
-         "str", "non-ASCII str", "str subclass", "int", "None", "list"])
+    ids=["empty", "32 bytes", "10240 bytes", "bytearray", "memoryview",
+         "memoryview of 32-bit items", "str", "non-ASCII str", "str subclass", "int", "None",
+         "list"])
 def test_CCA_Enc_message(capsys, exchange, m):
     native_as_host(capsys, "CCA_Enc", exchange[0], m)
 
