@@ -170,7 +170,6 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     Obj a[kMaxParams];
     for (size_t i = 0; i < s.params.size(); ++i) a[i] = Obj::borrow(bound[i]);
     result = s.body(f, a).release();
-    if (f.went_native) ++const_cast<Function*>(fo)->native_calls;
   } catch (const HostError&) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
@@ -178,6 +177,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
   }
   Py_LeaveRecursiveCall();
+  if (f.went_native) ++const_cast<Function*>(fo)->native_calls;
   if (!result) {
     if (!PyErr_Occurred())
       PyErr_SetString(PyExc_SystemError, "Latkem function failed without an exception");
@@ -349,7 +349,7 @@ PyMemberDef function_members[] = {
     {"__code__", T_OBJECT, offsetof(Function, code), READONLY, nullptr},
     {"__globals__", T_OBJECT, offsetof(Function, globals), READONLY, nullptr},
     {"_native_calls", T_PYSSIZET, offsetof(Function, native_calls), READONLY,
-     "how many calls the native path has answered"},
+     "how many calls the native path has answered (with a result or an error)"},
     {nullptr, 0, 0, 0, nullptr},
 };
 

@@ -3,6 +3,8 @@
 #include "guard.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace latkem {
 
@@ -77,35 +79,120 @@ Obj rejection_key(Frame& f, const Obj& z, const Obj& c_text) {
   return kdf(zz + unhex2(H(c_text)), num(32));
 }
 
-// CCA_Enc(cca_pk, m_unhex) with the native core.
-bool native_CCA_Enc(PyObject* cca_pk, PyObject* m_unhex, Obj& result) {
-  const native::Params p = guard::params();
-  const char* m;
-  Py_ssize_t m_len;
-  if (PyBytes_CheckExact(m_unhex)) {
-    m = PyBytes_AS_STRING(m_unhex);
-    m_len = PyBytes_GET_SIZE(m_unhex);
-  } else if (PyByteArray_CheckExact(m_unhex)) {
-    m = PyByteArray_AS_STRING(m_unhex);
-    m_len = PyByteArray_GET_SIZE(m_unhex);
-  } else {
-    return false;
+// Hostile input.  The native paths below take a ciphertext or public key in
+// every container the host's binascii reads, of any case and length, and
+// give the host path's result.  Where the host path fails, they run on host
+// objects only the statement that fails, with its line set, handing the
+// input to the callee that refuses it (Dec, Enc, H) through the module's
+// globals, so that its own traceback entries appear.  The statements they
+// skip read only what the guard has proved to be the module's own, so
+// skipping them changes nothing but the time.  An input they cannot place
+// with certainty (a subclass, a buffer of another type) is left to the host
+// path.
+
+// Whether binascii.unhexlify refuses the object outright: neither a str nor
+// anything with a buffer.  It then raises TypeError without running any code
+// of the object.
+bool unreadable(PyObject* o) { return !PyUnicode_Check(o) && !PyObject_CheckBuffer(o); }
+
+// Decoded hex text of attacker-chosen length: the bytes and whether the
+// text was hex of even length.  The buffer is taken before the host's lock
+// is let go; when it cannot be had, the host path answers.
+struct Decoded {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+  bool valid = false;
+
+  bool reserve(const fast::Input& in) {
+    size = in.size() / 2;
+    bytes.reset(new (std::nothrow) uint8_t[size + 1]);
+    return bytes != nullptr;
   }
-  uint8_t pk[kMaxPk];
-  const size_t pk_len = native::pk_bytes(p);
-  if (!fast::unhex(cca_pk, pk, pk_len)) return false;
+  // Runs without the host's lock.
+  void decode(const fast::Input& in) {
+    valid = in.size() % 2 == 0 && native::hex_decode(bytes.get(), in.data(), in.size());
+  }
+};
+
+// Marks the call as answered by the native path and runs `statement`, a host
+// statement that the input makes fail: it throws.  Should it return, the
+// input was not what it seemed, and the host path is left to answer (every
+// such statement reads only the module's own functions, so running it once
+// more there changes nothing).
+template <class Statement>
+bool failing(Frame& f, int line, Statement&& statement) {
+  f.line = line;
+  f.went_native = true;
+  statement();
+  f.went_native = false;
+  return false;
+}
+
+// CCA_Enc(cca_pk, m_unhex) with the native core.
+bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) {
+  const native::Params p = guard::params();
+  const fast::Input m(m_unhex);
+  if (m.kind() != fast::Input::kBytes && m.kind() != fast::Input::kBuffer) {
+    // [668] binascii.hexlify(m_unhex) refuses a str and anything without a
+    // buffer; another buffer is the host path's.
+    if (PyObject_CheckBuffer(m_unhex)) return false;
+    return failing(f, 668, [&] {
+      Obj unhex = binascii_fn(NAME(unhexlify));
+      Obj H = GLOBAL(H);
+      binascii_fn(NAME(hexlify))(Obj::borrow(m_unhex));
+    });
+  }
+  const fast::Input pk_text(cca_pk);
+  // [670] H(cca_pk) decodes the key with binascii.unhexlify.
+  auto H_refuses = [&] {
+    Obj G = GLOBAL(G);
+    Obj unhex = binascii_fn(NAME(unhexlify));
+    GLOBAL(H)(Obj::borrow(cca_pk));
+  };
+  if (pk_text.kind() == fast::Input::kWideStr || unreadable(cca_pk))
+    return failing(f, 670, H_refuses);
+  if (!pk_text.readable()) return false;
+  Decoded pk;
+  if (!pk.reserve(pk_text)) return false;
+  const size_t pk_len = native::pk_bytes(p), t_len = pk_len - native::kSymBytes;
+  uint8_t key_in[kMaxPk];
   uint8_t seed[64], split[64], ct[kMaxCt], pre[64], key[32];
   native::Wiped wipe_seed(seed, sizeof seed), wipe_split(split, sizeof split),
       wipe_pre(pre, sizeof pre), wipe_key(key, sizeof key);
-  native::sha3_256(u8(m), static_cast<size_t>(m_len), seed);       // the message
-  native::sha3_256(pk, pk_len, seed + 32);                          // H(pk)
-  native::sha3_512(seed, 64, split);                                // (K_bar, coins)
-  if (!native::kpke_enc(p, pk, seed, split + 32, 32, ct)) return false;
-  const size_t ct_len = native::ct_bytes(p);
-  std::memcpy(pre, split, 32);
-  native::sha3_256(ct, ct_len, pre + 32);
-  native::shake256(pre, 64, key, 32);
-  result = tuple_of({fast::hex_bytes(ct, ct_len), fast::raw_bytes(key, 32)});
+  bool long_enough = false, encrypted = false;
+  {
+    fast::Unlocked unlocked;
+    pk.decode(pk_text);
+    if (pk.valid) {
+      native::sha3_256(m.bytes(), m.size(), seed);            // the message [668]
+      native::sha3_256(pk.bytes.get(), pk.size, seed + 32);   // H(cca_pk) [670]
+      native::sha3_512(seed, 64, split);                      // (K_bar, coins)
+      // Enc reads t from the first whole rows of all but the last 32 bytes,
+      // and the matrix seed from the last 32.
+      long_enough = pk.size >= pk_len;
+      if (long_enough) {
+        std::memcpy(key_in, pk.bytes.get(), t_len);
+        const uint8_t* rho = pk.bytes.get() + pk.size - native::kSymBytes;
+        std::memcpy(key_in + t_len, rho, native::kSymBytes);
+        encrypted = native::kpke_enc(p, key_in, seed, split + 32, 32, ct);
+      }
+      if (encrypted) {
+        std::memcpy(pre, split, 32);
+        native::sha3_256(ct, native::ct_bytes(p), pre + 32);  // H(c_text) [676]
+        native::shake256(pre, 64, key, 32);
+      }
+    }
+  }
+  if (!pk.valid) return failing(f, 670, H_refuses);
+  if (!long_enough) {
+    // [674] Enc(cca_pk, m_hash, rand) on a key too short for its rows or its
+    // seed.
+    Obj m_hash = fast::raw_bytes(seed, 32);
+    Obj rand = fast::hex_bytes(split + 32, 32);
+    return failing(f, 674, [&] { GLOBAL(Enc)(Obj::borrow(cca_pk), m_hash, rand); });
+  }
+  if (!encrypted) return false;
+  result = tuple_of({fast::hex_bytes(ct, native::ct_bytes(p)), fast::raw_bytes(key, 32)});
   return true;
 }
 
@@ -115,6 +202,8 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   const native::Params p = guard::params();
   const size_t sk_len = native::sk_bytes(p), pk_len = native::pk_bytes(p),
                ct_len = native::ct_bytes(p);
+  // The key comes from the host program: anything but the module's own form
+  // is the host path's.
   const char* key_text;
   Py_ssize_t key_size;
   if (!fast::text_of(cca_sk, key_text, key_size) ||
@@ -127,12 +216,28 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   const uint8_t* pk = key + sk_len;
   const uint8_t* h = pk + pk_len;
   const uint8_t* z = h + 32;
-  const char* c_chars;
-  Py_ssize_t c_size;
-  uint8_t ct[kMaxCt];
-  if (!fast::text_of(c_text, c_chars, c_size) || static_cast<size_t>(c_size) != 2 * ct_len ||
-      !native::hex_decode(ct, c_chars, static_cast<size_t>(c_size)))
-    return false;
+
+  const fast::Input c(c_text);
+  // [688] Dec(c_text, cpa_sk), on the slice of the key it is given.
+  auto Dec_refuses = [&] {
+    Obj cpa_sk = Obj::borrow(cca_sk).slice(num(0), num(3 * p.kk * native::kN), Obj());
+    GLOBAL(Dec)(Obj::borrow(c_text), cpa_sk);
+  };
+  if (c.kind() == fast::Input::kWideStr || unreadable(c_text)) return failing(f, 688, Dec_refuses);
+  if (!c.readable()) return false;
+  Decoded ct;
+  if (!ct.reserve(c)) return false;
+  {
+    fast::Unlocked unlocked;
+    ct.decode(c);
+  }
+  // Dec decodes the whole text, and reads u and v from its first ct_len bytes.
+  if (!ct.valid || ct.size < ct_len) return failing(f, 688, Dec_refuses);
+  if (PyMemoryView_Check(c_text)) {
+    // [698] a memoryview has no decode; nothing was printed before it.
+    return failing(f, 698, [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
+  }
+
   uint8_t seed[64], split[64], again[kMaxCt];
   char again_text[2 * kMaxCt];
   uint8_t pre[64], accept[32], reject[32], out[32];
@@ -140,28 +245,41 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
       wipe_again(again, ct_len), wipe_again_text(again_text, 2 * ct_len),
       wipe_pre(pre, sizeof pre), wipe_accept(accept, sizeof accept),
       wipe_reject(reject, sizeof reject), wipe_out(out, sizeof out);
-  if (!native::kpke_dec(p, ct, sk, seed)) return false;
-  std::memcpy(seed + 32, h, 32);
-  native::sha3_512(seed, 64, split);
-  if (!native::kpke_enc(p, pk, seed, split + 32, 32, again)) return false;
-  // The re-encryption, as lower-case text, against the text as given.
-  native::hex_encode(again_text, again, ct_len);
-  const uint8_t same = native::ct_equal(u8(again_text), u8(c_chars), 2 * ct_len);
-  native::sha3_256(ct, ct_len, pre + 32);
-  std::memcpy(pre, split, 32);
-  native::shake256(pre, 64, accept, 32);
-  std::memcpy(pre, z, 32);
-  native::shake256(pre, 64, reject, 32);
-  native::ct_select(out, accept, reject, 32, same);
+  bool done = false;
+  uint8_t same = 0;
+  {
+    fast::Unlocked unlocked;
+    if (native::kpke_dec(p, ct.bytes.get(), sk, seed)) {
+      std::memcpy(seed + 32, h, 32);
+      native::sha3_512(seed, 64, split);
+      done = native::kpke_enc(p, pk, seed, split + 32, 32, again);
+    }
+    if (done) {
+      // The re-encryption, as lower-case text, against the whole text as
+      // given (a text of another length never equals it; its length is the
+      // sender's, not a secret).
+      native::hex_encode(again_text, again, ct_len);
+      if (c.size() == 2 * ct_len) same = native::ct_equal(u8(again_text), c.bytes(), 2 * ct_len);
+      native::sha3_256(ct.bytes.get(), ct.size, pre + 32);  // H(c_text): all of its bytes
+      std::memcpy(pre, split, 32);
+      native::shake256(pre, 64, accept, 32);
+      std::memcpy(pre, z, 32);
+      native::shake256(pre, 64, reject, 32);
+      native::ct_select(out, accept, reject, 32, same);
+    }
+  }
+  if (!done) return false;
   if (!same) {
     f.line = 704;
     Obj::borrow(builtins.print)(text("错了"));
     // The print ran user code (the host's standard output).  Where that
     // changed what the last statement relies on, it runs as the host path
-    // runs it, on the rest of the key and the ciphertext as text.
+    // runs it, on the rest of the key and on the text as line 698 made it
+    // before the print (a bytearray may have changed since).
     if (!guard::allows(Fn::CCA_Dec)) {
-      Obj c_str = Obj::borrow(c_text);
-      if (!PyUnicode_Check(c_text)) c_str = c_str.method(NAME(decode), text("utf-8"));
+      const Py_ssize_t size = static_cast<Py_ssize_t>(c.size());
+      Obj c_str = PyUnicode_Check(c_text) ? Obj::borrow(c_text)
+                                          : Obj(PyUnicode_DecodeASCII(c.data(), size, nullptr));
       const long long z_at = 2 * static_cast<long long>(sk_len + pk_len + 32);
       result = rejection_key(f, Obj::borrow(cca_sk).slice(num(z_at), Obj(), Obj()), c_str);
       return true;
@@ -207,7 +325,7 @@ Obj body_CCA_KeyGen(Frame& f, Obj*) {
 
 Obj body_CCA_Enc(Frame& f, Obj* a) {
   Obj cca_pk = a[0], m_unhex = a[1];
-  if (Obj r = f.try_native(native_CCA_Enc, cca_pk.get(), m_unhex.get())) return r;
+  if (Obj r = f.try_native(native_CCA_Enc, f, cca_pk.get(), m_unhex.get())) return r;
   f.line = 668;
   Obj m_hash;
   {

@@ -63,7 +63,8 @@ struct Frame {
   Fn fn;
   int line;
   bool native;               // the function's switch `_native`
-  bool went_native = false;  // the result came from the native path
+  bool went_native = false;  // the outcome came from the native path: its result,
+                             // or the failing statement it ran (see kem.cpp)
 
   // The one way a body takes its native path:
   //     if (Obj r = f.try_native(native_X, args...)) return r;
