@@ -164,22 +164,28 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
     fast::Unlocked unlocked;
     pk.decode(pk_text);
     if (pk.valid) {
-      native::sha3_256(m.bytes(), m.size(), seed);            // the message [668]
-      native::sha3_256(pk.bytes.get(), pk.size, seed + 32);   // H(cca_pk) [670]
-      native::sha3_512(seed, 64, split);                      // (K_bar, coins)
-      // Enc reads t from the first whole rows of all but the last 32 bytes,
-      // and the matrix seed from the last 32.
       long_enough = pk.size >= pk_len;
-      if (long_enough) {
+      if (pk.size == pk_len) {
+        // The key as the module writes it: the whole encapsulation in the
+        // core, its hashes sharing the sampling's Keccak passes.
+        encrypted = native::kem_enc(p, pk.bytes.get(), m.bytes(), m.size(), ct, key);
+      } else {
+        native::sha3_256(m.bytes(), m.size(), seed);            // the message [668]
+        native::sha3_256(pk.bytes.get(), pk.size, seed + 32);   // H(cca_pk) [670]
+        native::sha3_512(seed, 64, split);                      // (K_bar, coins)
+      }
+      if (pk.size > pk_len) {
+        // Enc reads t from the first whole rows of all but the last 32 bytes,
+        // and the matrix seed from the last 32.
         std::memcpy(key_in, pk.bytes.get(), t_len);
         const uint8_t* rho = pk.bytes.get() + pk.size - native::kSymBytes;
         std::memcpy(key_in + t_len, rho, native::kSymBytes);
         encrypted = native::kpke_enc(p, key_in, seed, split + 32, 32, ct);
-      }
-      if (encrypted) {
-        std::memcpy(pre, split, 32);
-        native::sha3_256(ct, native::ct_bytes(p), pre + 32);  // H(c_text) [676]
-        native::shake256(pre, 64, key, 32);
+        if (encrypted) {
+          std::memcpy(pre, split, 32);
+          native::sha3_256(ct, native::ct_bytes(p), pre + 32);  // H(c_text) [676]
+          native::shake256(pre, 64, key, 32);
+        }
       }
     }
   }
@@ -238,34 +244,24 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
     return failing(f, 698, [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
   }
 
-  uint8_t seed[64], split[64], again[kMaxCt];
-  char again_text[2 * kMaxCt];
-  uint8_t pre[64], accept[32], reject[32], out[32];
-  native::Wiped wipe_seed(seed, sizeof seed), wipe_split(split, sizeof split),
-      wipe_again(again, ct_len), wipe_again_text(again_text, 2 * ct_len),
-      wipe_pre(pre, sizeof pre), wipe_accept(accept, sizeof accept),
-      wipe_reject(reject, sizeof reject), wipe_out(out, sizeof out);
+  uint8_t pre[64], out[32];
+  native::Wiped wipe_pre(pre, sizeof pre), wipe_out(out, sizeof out);
   bool done = false;
   uint8_t same = 0;
   {
     fast::Unlocked unlocked;
-    if (native::kpke_dec(p, ct.bytes.get(), sk, seed)) {
-      std::memcpy(seed + 32, h, 32);
-      native::sha3_512(seed, 64, split);
-      done = native::kpke_enc(p, pk, seed, split + 32, 32, again);
-    }
-    if (done) {
-      // The re-encryption, as lower-case text, against the whole text as
-      // given (a text of another length never equals it; its length is the
-      // sender's, not a secret).
-      native::hex_encode(again_text, again, ct_len);
-      if (c.size() == 2 * ct_len) same = native::ct_equal(u8(again_text), c.bytes(), 2 * ct_len);
-      native::sha3_256(ct.bytes.get(), ct.size, pre + 32);  // H(c_text): all of its bytes
-      std::memcpy(pre, split, 32);
-      native::shake256(pre, 64, accept, 32);
+    if (c.size() == 2 * ct_len) {
+      // The text as the module writes it: the whole decapsulation in the
+      // core, its hashes sharing the sampling's Keccak passes.
+      done = native::kem_dec(p, ct.bytes.get(), c.data(), sk, pk, h, z, out, same);
+    } else {
+      // A longer text never equals the re-encryption, whatever the message
+      // decrypts to: the rejection key, over all of the ciphertext's bytes.
+      // (Its length is the sender's, not a secret.)
       std::memcpy(pre, z, 32);
-      native::shake256(pre, 64, reject, 32);
-      native::ct_select(out, accept, reject, 32, same);
+      native::sha3_256(ct.bytes.get(), ct.size, pre + 32);
+      native::shake256(pre, 64, out, 32);
+      done = true;
     }
   }
   if (!done) return false;
