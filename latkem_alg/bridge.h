@@ -83,6 +83,58 @@ class Input {
   std::vector<char> copy_;
 };
 
+// Whether the host's binascii surely refuses an argument that Input does not
+// read, raising without running any code of the caller's: then the native
+// path may hand the argument to binascii itself for the exact error.  As hex
+// text (unhexlify): a str with a character beyond ASCII, a memoryview whose
+// bytes cannot be had as they are, or an object that is neither a str nor a
+// buffer.  As bytes (hexlify): any str, such a memoryview, or an object
+// without a buffer.  Subclasses and other buffers are not judged here.
+inline bool refused_as_text(const Input& in, PyObject* o) {
+  if (in.kind() == Input::kWideStr) return true;
+  if (in.kind() != Input::kOther) return false;
+  return PyMemoryView_Check(o) || (!PyUnicode_Check(o) && !PyObject_CheckBuffer(o));
+}
+
+inline bool refused_as_bytes(const Input& in, PyObject* o) {
+  switch (in.kind()) {
+    case Input::kStr:
+    case Input::kWideStr: return true;
+    case Input::kOther: return PyMemoryView_Check(o) || !PyObject_CheckBuffer(o);
+    default: return false;
+  }
+}
+
+// Whether hexlify reads the argument as Input holds it.
+inline bool bytes_like(const Input& in) {
+  return in.kind() == Input::kBytes || in.kind() == Input::kBuffer;
+}
+
+// The bytes that hex text read by Input encodes, in a buffer of their own that
+// is wiped when it goes (the text may be a key or coins).  decode() touches no
+// host object, so it may run with the host's lock released.
+class Unhexed {
+ public:
+  explicit Unhexed(const Input& in) : in_(in), buf_(in.size() / 2 + 1) {}
+  ~Unhexed() { native::secure_wipe(buf_.data(), buf_.size()); }
+  Unhexed(const Unhexed&) = delete;
+  Unhexed& operator=(const Unhexed&) = delete;
+
+  // Whether the text is hex of even length (what unhexlify accepts).
+  bool decode() {
+    ok_ = in_.readable() && native::hex_decode(buf_.data(), in_.data(), in_.size());
+    return ok_;
+  }
+  bool ok() const { return ok_; }
+  const uint8_t* data() const { return buf_.data(); }
+  size_t size() const { return in_.size() / 2; }
+
+ private:
+  const Input& in_;
+  std::vector<uint8_t> buf_;
+  bool ok_ = false;
+};
+
 // The host's lock released for the core's work, and taken again when the
 // scope ends.  Inside the scope nothing may touch a host object (no Obj made,
 // copied or dropped): the core works on buffers the caller owns or on bytes

@@ -51,7 +51,7 @@ struct Function {
   PyObject* annotations;
   PyObject* weakrefs;
   bool native;  // may take the native path (private switch `_native`)
-  Py_ssize_t native_calls;  // calls answered by the native path
+  Py_ssize_t native_calls;  // calls answered by the native path (results and errors)
 };
 
 PyObject* wrong_count(const FuncSpec& s, Py_ssize_t n, Py_ssize_t given) {
@@ -170,13 +170,14 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     Obj a[kMaxParams];
     for (size_t i = 0; i < s.params.size(); ++i) a[i] = Obj::borrow(bound[i]);
     result = s.body(f, a).release();
-    if (f.went_native) ++const_cast<Function*>(fo)->native_calls;
   } catch (const HostError&) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (...) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
   }
+  // A result, or an error the native path raised at the host path's statement.
+  if (f.went_native) ++const_cast<Function*>(fo)->native_calls;
   Py_LeaveRecursiveCall();
   if (!result) {
     if (!PyErr_Occurred())
@@ -349,7 +350,7 @@ PyMemberDef function_members[] = {
     {"__code__", T_OBJECT, offsetof(Function, code), READONLY, nullptr},
     {"__globals__", T_OBJECT, offsetof(Function, globals), READONLY, nullptr},
     {"_native_calls", T_PYSSIZET, offsetof(Function, native_calls), READONLY,
-     "how many calls the native path has answered"},
+     "how many calls the native path has answered, with a result or an error"},
     {nullptr, 0, 0, 0, nullptr},
 };
 
