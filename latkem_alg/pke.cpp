@@ -57,6 +57,16 @@ bool fail_unhexlify(Frame& f, int line, const fast::Input& in, PyObject* arg) {
   return f.fail_at(line, [&] { unhexlify(Obj::borrow(arg)); });
 }
 
+// Whether the guard's word still holds once the host's lock is taken again:
+// another thread may have rebound a global while the core worked.  An error
+// is raised only under the globals it was worked out for.
+bool still_allowed(const Frame& f, const native::Params& p) {
+  if (!guard::allows(f.fn)) return false;
+  const native::Params& now = guard::params();
+  return now.kk == p.kk && now.eta1 == p.eta1 && now.eta2 == p.eta2 && now.du == p.du &&
+         now.dv == p.dv;
+}
+
 // `rows[count, ...]` on the float64 array of `count` rows of n that decode
 // makes of too short a bit string: the index error of the statement that
 // reads the first missing row (`rest` the remaining indices, `[:]` or 0).
@@ -93,6 +103,11 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
       done = native::kpke_enc(p, pk, message, coins.data(), coins.size(), ct);
     }
   }
+  if (done) {
+    result = fast::hex_bytes(ct, native::ct_bytes(p));
+    return true;
+  }
+  if (!still_allowed(f, p)) return false;
   if (!coins.ok()) return fail_unhexlify(f, 334, coins_in, rand);
   if (!fast::bytes_like(message_in)) {
     if (!fast::refused_as_bytes(message_in, ran_m)) return false;
@@ -132,9 +147,7 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
     if (!expands) return false;
     return f.fail_at(409, [&] { missing_row((key.size() - 32) / native::kPolyBytes, whole()); });
   }
-  if (!done) return false;
-  result = fast::hex_bytes(ct, native::ct_bytes(p));
-  return true;
+  return false;  // the matrix did not expand: the host path raises it
 }
 
 // Dec(uv_code, sk_cpa) with the native core, for hex text in any container
@@ -158,6 +171,14 @@ bool native_Dec(Frame& f, PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
         text.size() >= native::ct_bytes(p))
       done = native::kpke_dec(p, text.data(), key.data(), message);
   }
+  if (done) {
+    Obj bits(PyList_New(256));
+    for (int i = 0; i < 256; ++i)
+      PyList_SET_ITEM(bits.get(), i, PyLong_FromLong((message[i / 8] >> (i % 8)) & 1));
+    result = bits;
+    return true;
+  }
+  if (!still_allowed(f, p)) return false;
   if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);
   if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);
   if (text.size() < u_bytes) {
@@ -175,12 +196,7 @@ bool native_Dec(Frame& f, PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
     // ntt3_mul(sk_cpa[ic, :], ...) at the first missing row of the key.
     return f.fail_at(476, [&] { missing_row(key.size() / native::kPolyBytes, whole()); });
   }
-  if (!done) return false;
-  Obj bits(PyList_New(256));
-  for (int i = 0; i < 256; ++i)
-    PyList_SET_ITEM(bits.get(), i, PyLong_FromLong((message[i / 8] >> (i % 8)) & 1));
-  result = bits;
-  return true;
+  return false;
 }
 
 // for ic in range(kk):                              # line `loop`
