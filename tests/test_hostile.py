@@ -197,3 +197,11 @@ def test_Enc_text_forms(material, capsys, form, make, native):
     if native:
         answered_natively(capsys, "Enc", b"00" * 31, m, make(coins))
         answered_natively(capsys, "Enc", make(pk), m, make(coins[:2] + coins * 5))
+
+
+def test_Enc_coins_length(material, capsys):
+    """Coins of any length are a seed; with the nonce they may fill a block of
+    the noise hash (136 bytes) or run over it."""
+    mat = material["rank2"]
+    for size in (0, 1, 2, 62, 64, 66, 268, 270, 272, 545):
+        answered_natively(capsys, "Enc", mat["pk"], mat["m"], resized(mat["coins"], size))
