@@ -5,6 +5,8 @@
 #include "obj.h"
 #include "native/core.h"
 
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace latkem {
@@ -54,7 +56,12 @@ class Input {
         return;
       }
       const char* data = static_cast<const char*>(view.buf);
-      copy_.assign(data, data + view.len);
+      try {
+        copy_.assign(data, data + view.len);
+      } catch (const std::bad_alloc&) {
+        PyBuffer_Release(&view);
+        return;  // the host path answers, with its own MemoryError if any
+      }
       PyBuffer_Release(&view);
       set(kBuffer, copy_.data(), static_cast<Py_ssize_t>(copy_.size()));
     }
@@ -81,6 +88,63 @@ class Input {
   const char* data_ = "";
   size_t size_ = 0;
   std::vector<char> copy_;
+};
+
+// Whether the host's binascii surely refuses an argument that Input does not
+// read, raising without running any code of the caller's: then the native
+// path may hand the argument to binascii itself for the exact error.  As hex
+// text (unhexlify): a str with a character beyond ASCII, a memoryview whose
+// bytes cannot be had as they are, or an object that is neither a str nor a
+// buffer.  As bytes (hexlify): any str, such a memoryview, or an object
+// without a buffer.  Subclasses and other buffers are not judged here.
+inline bool refused_as_text(const Input& in, PyObject* o) {
+  if (in.kind() == Input::kWideStr) return true;
+  if (in.kind() != Input::kOther) return false;
+  return PyMemoryView_Check(o) || (!PyUnicode_Check(o) && !PyObject_CheckBuffer(o));
+}
+
+inline bool refused_as_bytes(const Input& in, PyObject* o) {
+  switch (in.kind()) {
+    case Input::kStr:
+    case Input::kWideStr: return true;
+    case Input::kOther: return PyMemoryView_Check(o) || !PyObject_CheckBuffer(o);
+    default: return false;
+  }
+}
+
+// Whether hexlify reads the argument as Input holds it.
+inline bool bytes_like(const Input& in) {
+  return in.kind() == Input::kBytes || in.kind() == Input::kBuffer;
+}
+
+// The bytes that hex text read by Input encodes, in a buffer of their own that
+// is wiped when it goes (the text may be a key or coins).  decode() touches no
+// host object, so it may run with the host's lock released.
+class Unhexed {
+ public:
+  // Without memory for the bytes, decode() answers false: the statement the
+  // native path then runs as failing does not fail, and the host path answers.
+  explicit Unhexed(const Input& in)
+      : in_(in), buf_(new (std::nothrow) uint8_t[in.size() / 2 + 1]) {}
+  ~Unhexed() {
+    if (buf_) native::secure_wipe(buf_.get(), in_.size() / 2 + 1);
+  }
+  Unhexed(const Unhexed&) = delete;
+  Unhexed& operator=(const Unhexed&) = delete;
+
+  // Whether the text is hex of even length (what unhexlify accepts).
+  bool decode() {
+    ok_ = buf_ && in_.readable() && native::hex_decode(buf_.get(), in_.data(), in_.size());
+    return ok_;
+  }
+  bool ok() const { return ok_; }
+  const uint8_t* data() const { return buf_.get(); }
+  size_t size() const { return in_.size() / 2; }
+
+ private:
+  const Input& in_;
+  std::unique_ptr<uint8_t[]> buf_;
+  bool ok_ = false;
 };
 
 // The host's lock released for the core's work, and taken again when the

@@ -51,7 +51,7 @@ struct Function {
   PyObject* annotations;
   PyObject* weakrefs;
   bool native;  // may take the native path (private switch `_native`)
-  Py_ssize_t native_calls;  // calls answered by the native path
+  Py_ssize_t native_calls;  // calls answered by the native path (results and errors)
 };
 
 PyObject* wrong_count(const FuncSpec& s, Py_ssize_t n, Py_ssize_t given) {
@@ -176,8 +176,9 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   } catch (...) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
   }
-  Py_LeaveRecursiveCall();
+  // A result, or an error the native path raised at the host path's statement.
   if (f.went_native) ++const_cast<Function*>(fo)->native_calls;
+  Py_LeaveRecursiveCall();
   if (!result) {
     if (!PyErr_Occurred())
       PyErr_SetString(PyExc_SystemError, "Latkem function failed without an exception");

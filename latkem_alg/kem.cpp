@@ -90,53 +90,15 @@ Obj rejection_key(Frame& f, const Obj& z, const Obj& c_text) {
 // with certainty (a subclass, a buffer of another type) is left to the host
 // path.
 
-// Whether binascii.unhexlify refuses the object outright: neither a str nor
-// anything with a buffer.  It then raises TypeError without running any code
-// of the object.
-bool unreadable(PyObject* o) { return !PyUnicode_Check(o) && !PyObject_CheckBuffer(o); }
-
-// Decoded hex text of attacker-chosen length: the bytes and whether the
-// text was hex of even length.  The buffer is taken before the host's lock
-// is let go; when it cannot be had, the host path answers.
-struct Decoded {
-  std::unique_ptr<uint8_t[]> bytes;
-  size_t size = 0;
-  bool valid = false;
-
-  bool reserve(const fast::Input& in) {
-    size = in.size() / 2;
-    bytes.reset(new (std::nothrow) uint8_t[size + 1]);
-    return bytes != nullptr;
-  }
-  // Runs without the host's lock.
-  void decode(const fast::Input& in) {
-    valid = in.size() % 2 == 0 && native::hex_decode(bytes.get(), in.data(), in.size());
-  }
-};
-
-// Marks the call as answered by the native path and runs `statement`, a host
-// statement that the input makes fail: it throws.  Should it return, the
-// input was not what it seemed, and the host path is left to answer (every
-// such statement reads only the module's own functions, so running it once
-// more there changes nothing).
-template <class Statement>
-bool failing(Frame& f, int line, Statement&& statement) {
-  f.line = line;
-  f.went_native = true;
-  statement();
-  f.went_native = false;
-  return false;
-}
-
 // CCA_Enc(cca_pk, m_unhex) with the native core.
 bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) {
   const native::Params p = guard::params();
   const fast::Input m(m_unhex);
-  if (m.kind() != fast::Input::kBytes && m.kind() != fast::Input::kBuffer) {
+  if (!fast::bytes_like(m)) {
     // [668] binascii.hexlify(m_unhex) refuses a str and anything without a
     // buffer; another buffer is the host path's.
-    if (PyObject_CheckBuffer(m_unhex)) return false;
-    return failing(f, 668, [&] {
+    if (!fast::refused_as_bytes(m, m_unhex)) return false;
+    return f.fail_at(668, [&] {
       Obj unhex = binascii_fn(NAME(unhexlify));
       Obj H = GLOBAL(H);
       binascii_fn(NAME(hexlify))(Obj::borrow(m_unhex));
@@ -149,11 +111,9 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
     Obj unhex = binascii_fn(NAME(unhexlify));
     GLOBAL(H)(Obj::borrow(cca_pk));
   };
-  if (pk_text.kind() == fast::Input::kWideStr || unreadable(cca_pk))
-    return failing(f, 670, H_refuses);
+  if (fast::refused_as_text(pk_text, cca_pk)) return f.fail_at(670, H_refuses);
   if (!pk_text.readable()) return false;
-  Decoded pk;
-  if (!pk.reserve(pk_text)) return false;
+  fast::Unhexed pk(pk_text);
   const size_t pk_len = native::pk_bytes(p), t_len = pk_len - native::kSymBytes;
   uint8_t key_in[kMaxPk];
   uint8_t seed[64], split[64], ct[kMaxCt], pre[64], key[32];
@@ -162,23 +122,22 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
   bool long_enough = false, encrypted = false;
   {
     fast::Unlocked unlocked;
-    pk.decode(pk_text);
-    if (pk.valid) {
-      long_enough = pk.size >= pk_len;
-      if (pk.size == pk_len) {
+    if (pk.decode()) {
+      long_enough = pk.size() >= pk_len;
+      if (pk.size() == pk_len) {
         // The key as the module writes it: the whole encapsulation in the
         // core, its hashes sharing the sampling's Keccak passes.
-        encrypted = native::kem_enc(p, pk.bytes.get(), m.bytes(), m.size(), ct, key);
+        encrypted = native::kem_enc(p, pk.data(), m.bytes(), m.size(), ct, key);
       } else {
         native::sha3_256(m.bytes(), m.size(), seed);            // the message [668]
-        native::sha3_256(pk.bytes.get(), pk.size, seed + 32);   // H(cca_pk) [670]
+        native::sha3_256(pk.data(), pk.size(), seed + 32);   // H(cca_pk) [670]
         native::sha3_512(seed, 64, split);                      // (K_bar, coins)
       }
-      if (pk.size > pk_len) {
+      if (pk.size() > pk_len) {
         // Enc reads t from the first whole rows of all but the last 32 bytes,
         // and the matrix seed from the last 32.
-        std::memcpy(key_in, pk.bytes.get(), t_len);
-        const uint8_t* rho = pk.bytes.get() + pk.size - native::kSymBytes;
+        std::memcpy(key_in, pk.data(), t_len);
+        const uint8_t* rho = pk.data() + pk.size() - native::kSymBytes;
         std::memcpy(key_in + t_len, rho, native::kSymBytes);
         encrypted = native::kpke_enc(p, key_in, seed, split + 32, 32, ct);
         if (encrypted) {
@@ -189,13 +148,13 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
       }
     }
   }
-  if (!pk.valid) return failing(f, 670, H_refuses);
+  if (!pk.ok()) return f.fail_at(670, H_refuses);
   if (!long_enough) {
     // [674] Enc(cca_pk, m_hash, rand) on a key too short for its rows or its
     // seed.
     Obj m_hash = fast::raw_bytes(seed, 32);
     Obj rand = fast::hex_bytes(split + 32, 32);
-    return failing(f, 674, [&] { GLOBAL(Enc)(Obj::borrow(cca_pk), m_hash, rand); });
+    return f.fail_at(674, [&] { GLOBAL(Enc)(Obj::borrow(cca_pk), m_hash, rand); });
   }
   if (!encrypted) return false;
   result = tuple_of({fast::hex_bytes(ct, native::ct_bytes(p)), fast::raw_bytes(key, 32)});
@@ -229,19 +188,18 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
     Obj cpa_sk = Obj::borrow(cca_sk).slice(num(0), num(3 * p.kk * native::kN), Obj());
     GLOBAL(Dec)(Obj::borrow(c_text), cpa_sk);
   };
-  if (c.kind() == fast::Input::kWideStr || unreadable(c_text)) return failing(f, 688, Dec_refuses);
+  if (fast::refused_as_text(c, c_text)) return f.fail_at(688, Dec_refuses);
   if (!c.readable()) return false;
-  Decoded ct;
-  if (!ct.reserve(c)) return false;
+  fast::Unhexed ct(c);
   {
     fast::Unlocked unlocked;
-    ct.decode(c);
+    ct.decode();
   }
   // Dec decodes the whole text, and reads u and v from its first ct_len bytes.
-  if (!ct.valid || ct.size < ct_len) return failing(f, 688, Dec_refuses);
+  if (!ct.ok() || ct.size() < ct_len) return f.fail_at(688, Dec_refuses);
   if (PyMemoryView_Check(c_text)) {
     // [698] a memoryview has no decode; nothing was printed before it.
-    return failing(f, 698, [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
+    return f.fail_at(698, [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
   }
 
   uint8_t pre[64], out[32];
@@ -253,13 +211,13 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
     if (c.size() == 2 * ct_len) {
       // The text as the module writes it: the whole decapsulation in the
       // core, its hashes sharing the sampling's Keccak passes.
-      done = native::kem_dec(p, ct.bytes.get(), c.data(), sk, pk, h, z, out, same);
+      done = native::kem_dec(p, ct.data(), c.data(), sk, pk, h, z, out, same);
     } else {
       // A longer text never equals the re-encryption, whatever the message
       // decrypts to: the rejection key, over all of the ciphertext's bytes.
       // (Its length is the sender's, not a secret.)
       std::memcpy(pre, z, 32);
-      native::sha3_256(ct.bytes.get(), ct.size, pre + 32);
+      native::sha3_256(ct.data(), ct.size(), pre + 32);
       native::shake256(pre, 64, out, 32);
       done = true;
     }

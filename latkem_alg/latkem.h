@@ -79,6 +79,24 @@ struct Frame {
     went_native = true;
     return result;
   }
+
+  // For a native path that has worked out where the host path would fail:
+  // runs on host objects only that failing statement, at its line, so that
+  // the host raises its own exception and the entry has the host path's line.
+  // Sound only when every statement before it has no effect but its result,
+  // and reads nothing the guard does not vouch for.  Should the statement not
+  // raise after all, it answers false and the host path takes the call.
+  //     return f.fail_at(462, [&] { ... });
+  template <class Statement>
+  bool fail_at(int at, Statement&& statement) {
+    const int before = line;
+    went_native = true;
+    line = at;
+    statement();
+    went_native = false;
+    line = before;
+    return false;
+  }
 };
 
 // A body receives its bound arguments (owned copies it may rebind).

@@ -23,50 +23,6 @@ bool native_Genkey(PyObject* dd, Obj& result) {
   return true;
 }
 
-// Enc(pk_cpa, ran_m, rand) with the native core.
-bool native_Enc(PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) {
-  const native::Params p = guard::params();
-  const char* msg;
-  if (PyBytes_CheckExact(ran_m) && PyBytes_GET_SIZE(ran_m) >= 32)
-    msg = PyBytes_AS_STRING(ran_m);
-  else if (PyByteArray_CheckExact(ran_m) && PyByteArray_GET_SIZE(ran_m) >= 32)
-    msg = PyByteArray_AS_STRING(ran_m);
-  else
-    return false;
-  uint8_t message[32];
-  native::Wiped wipe_message(message, sizeof message);
-  std::memcpy(message, msg, 32);
-  uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
-  if (!fast::unhex(pk_cpa, pk, native::pk_bytes(p))) return false;
-  const char* coins_text;
-  Py_ssize_t coins_len;
-  if (!fast::text_of(rand, coins_text, coins_len) || coins_len % 2) return false;
-  std::vector<uint8_t> coins(static_cast<size_t>(coins_len / 2) + 1);
-  native::Wiped wipe_coins(coins.data(), coins.size());
-  if (!native::hex_decode(coins.data(), coins_text, static_cast<size_t>(coins_len))) return false;
-  uint8_t ct[32 * (11 * native::kMaxRank + 5)];
-  if (!native::kpke_enc(p, pk, message, coins.data(), static_cast<size_t>(coins_len / 2), ct))
-    return false;
-  result = fast::hex_bytes(ct, native::ct_bytes(p));
-  return true;
-}
-
-// Dec(uv_code, sk_cpa) with the native core.
-bool native_Dec(PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
-  const native::Params p = guard::params();
-  uint8_t ct[32 * (11 * native::kMaxRank + 5)];
-  uint8_t sk[native::kPolyBytes * native::kMaxRank], message[32];
-  native::Wiped wipe_sk(sk, sizeof sk), wipe_message(message, sizeof message);
-  if (!fast::unhex(uv_code, ct, native::ct_bytes(p)) || !fast::unhex(sk_cpa, sk, native::sk_bytes(p)))
-    return false;
-  if (!native::kpke_dec(p, ct, sk, message)) return false;
-  Obj bits(PyList_New(256));
-  for (int i = 0; i < 256; ++i)
-    PyList_SET_ITEM(bits.get(), i, PyLong_FromLong((message[i / 8] >> (i % 8)) & 1));
-  result = bits;
-  return true;
-}
-
 // `[:]`
 Obj whole() { return Obj(PySlice_New(nullptr, nullptr, nullptr)); }
 
@@ -94,6 +50,154 @@ Obj unhexlify(const Obj& x) {
   return fn(x);
 }
 
+// The statement at `line` that hands hex text to unhexlify, for text the host
+// refuses there; false (the host path) for an argument not surely refused.
+bool fail_unhexlify(Frame& f, int line, const fast::Input& in, PyObject* arg) {
+  if (!in.readable() && !fast::refused_as_text(in, arg)) return false;
+  return f.fail_at(line, [&] { unhexlify(Obj::borrow(arg)); });
+}
+
+// Whether the guard's word still holds once the host's lock is taken again:
+// another thread may have rebound a global while the core worked.  An error
+// is raised only under the globals it was worked out for.
+bool still_allowed(const Frame& f, const native::Params& p) {
+  if (!guard::allows(f.fn)) return false;
+  const native::Params& now = guard::params();
+  return now.kk == p.kk && now.eta1 == p.eta1 && now.eta2 == p.eta2 && now.du == p.du &&
+         now.dv == p.dv;
+}
+
+// `rows[count, ...]` on the float64 array of `count` rows of n that decode
+// makes of too short a bit string: the index error of the statement that
+// reads the first missing row (`rest` the remaining indices, `[:]` or 0).
+void missing_row(size_t count, const Obj& rest) {
+  Obj rows = zeros({Obj(PyLong_FromSize_t(count)), GLOBAL(n)});
+  rows[tuple_of({Obj(PyLong_FromSize_t(count)), rest})];
+}
+
+// Enc(pk_cpa, ran_m, rand) with the native core, for every argument the host
+// path reads as it is: hex text in any container binascii takes (any case,
+// any length), a message in any bytes-like container of binascii.  An
+// argument the host path fails on fails at the host path's statement.
+bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj& result) {
+  const native::Params p = guard::params();
+  const size_t row_bytes = size_t(native::kPolyBytes) * p.kk;  // t: kk rows at 12 bits
+  fast::Input coins_in(rand), message_in(ran_m), key_in(pk_cpa);
+  fast::Unhexed coins(coins_in), key(key_in);
+  uint8_t message[32];
+  native::Wiped wipe_message(message, sizeof message);
+  uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
+  uint8_t ct[32 * (11 * native::kMaxRank + 5)];
+  const bool message_read = fast::bytes_like(message_in) && message_in.size() >= 32;
+  bool done = false;
+  {
+    fast::Unlocked unlocked;
+    coins.decode();
+    key.decode();
+    if (coins.ok() && message_read && key.ok() && key.size() >= row_bytes + 32) {
+      // The first 32 bytes are the message; t is the first kk rows of all but
+      // the last 32 bytes, rho the last 32 bytes.
+      std::memcpy(message, message_in.bytes(), 32);
+      std::memcpy(pk, key.data(), row_bytes);
+      std::memcpy(pk + row_bytes, key.data() + key.size() - 32, 32);
+      done = native::kpke_enc(p, pk, message, coins.data(), coins.size(), ct);
+    }
+  }
+  if (done) {
+    result = fast::hex_bytes(ct, native::ct_bytes(p));
+    return true;
+  }
+  if (!still_allowed(f, p)) return false;
+  if (!coins.ok()) return fail_unhexlify(f, 334, coins_in, rand);
+  if (!fast::bytes_like(message_in)) {
+    if (!fast::refused_as_bytes(message_in, ran_m)) return false;
+    return f.fail_at(335, [&] { hexlify(Obj::borrow(ran_m)); });
+  }
+  if (message_in.size() < 32) {
+    // ran[i] = int(ran1[i]) meets the end of the message's bits.
+    return f.fail_at(339, [&] {
+      const Py_ssize_t bits = 8 * static_cast<Py_ssize_t>(message_in.size());
+      Obj ran1(PyUnicode_New(bits, 127));
+      std::memset(PyUnicode_DATA(ran1.get()), '0', static_cast<size_t>(bits));
+      ran1[Obj(PyLong_FromSsize_t(bits))];
+    });
+  }
+  if (!key.ok()) return fail_unhexlify(f, 341, key_in, pk_cpa);
+  if (key.size() < 32) {
+    // The seed is the whole key, too short for XOF.
+    return f.fail_at(356, [&] {
+      Obj rho = fast::raw_bytes(key.data(), key.size());
+      Obj gen = GLOBAL(generate_mat_a);
+      gen(rho, GLOBAL(kk));
+    });
+  }
+  if (key.size() < row_bytes + 32) {
+    // Fewer than kk rows of t: the products fail at the first missing row,
+    // once the matrix has been expanded, which fails (on the host path too)
+    // only if its stream runs out.
+    bool expands = true;
+    {
+      fast::Unlocked unlocked;
+      const uint8_t* rho = key.data() + key.size() - 32;
+      native::Poly entry;
+      for (int i = 0; i < p.kk; ++i)
+        for (int j = 0; j < p.kk; ++j)
+          expands = native::sample_matrix_entry(entry, rho, uint8_t(i), uint8_t(j)) && expands;
+    }
+    if (!expands) return false;
+    return f.fail_at(409, [&] { missing_row((key.size() - 32) / native::kPolyBytes, whole()); });
+  }
+  return false;  // the matrix did not expand: the host path raises it
+}
+
+// Dec(uv_code, sk_cpa) with the native core, for hex text in any container
+// binascii takes, of any case and length.  u is read from the first kk rows
+// at du bits, v from the row at dv bits that follows them, the key from its
+// first kk rows at 12 bits; rows beyond are ignored.  Text the host path
+// fails on fails at the host path's statement.
+bool native_Dec(Frame& f, PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
+  const native::Params p = guard::params();
+  const size_t u_bytes = size_t(32) * p.du * p.kk;
+  fast::Input key_in(sk_cpa), text_in(uv_code);
+  fast::Unhexed key(key_in), text(text_in);
+  uint8_t message[32];
+  native::Wiped wipe_message(message, sizeof message);
+  bool done = false;
+  {
+    fast::Unlocked unlocked;
+    key.decode();
+    text.decode();
+    if (key.ok() && text.ok() && key.size() >= native::sk_bytes(p) &&
+        text.size() >= native::ct_bytes(p))
+      done = native::kpke_dec(p, text.data(), key.data(), message);
+  }
+  if (done) {
+    Obj bits(PyList_New(256));
+    for (int i = 0; i < 256; ++i)
+      PyList_SET_ITEM(bits.get(), i, PyLong_FromLong((message[i / 8] >> (i % 8)) & 1));
+    result = bits;
+    return true;
+  }
+  if (!still_allowed(f, p)) return false;
+  if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);
+  if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);
+  if (text.size() < u_bytes) {
+    // ud[ic, j] at the first row decode did not make.
+    return f.fail_at(462, [&] { missing_row(text.size() / (32 * p.du), num(0)); });
+  }
+  if (text.size() < native::ct_bytes(p)) {
+    // v = v[0] of an array of no rows.
+    return f.fail_at(464, [&] {
+      Obj v = zeros({num(0), GLOBAL(n)});
+      v[num(0)];
+    });
+  }
+  if (key.size() < native::sk_bytes(p)) {
+    // ntt3_mul(sk_cpa[ic, :], ...) at the first missing row of the key.
+    return f.fail_at(476, [&] { missing_row(key.size() / native::kPolyBytes, whole()); });
+  }
+  return false;
+}
 
 // for ic in range(kk):                              # line `loop`
 //     input_bytes = PRF(seed, bytes([N]), eta)      # loop + 1
@@ -289,7 +393,7 @@ Obj body_Genkey(Frame& f, Obj* a) {
 
 Obj body_Enc(Frame& f, Obj* a) {
   Obj pk_cpa = a[0], ran_m = a[1], rand = a[2];
-  if (Obj r = f.try_native(native_Enc, pk_cpa.get(), ran_m.get(), rand.get())) return r;
+  if (Obj r = f.try_native(native_Enc, f, pk_cpa.get(), ran_m.get(), rand.get())) return r;
   const Obj zero = num(0);
   const Obj one = num(1);
   f.line = 334;
@@ -489,7 +593,7 @@ Obj body_Enc(Frame& f, Obj* a) {
 
 Obj body_Dec(Frame& f, Obj* a) {
   Obj uv_code = a[0], sk_cpa = a[1];
-  if (Obj r = f.try_native(native_Dec, uv_code.get(), sk_cpa.get())) return r;
+  if (Obj r = f.try_native(native_Dec, f, uv_code.get(), sk_cpa.get())) return r;
   const Obj zero = num(0);
   f.line = 442;
   sk_cpa = unhexlify(sk_cpa);

@@ -143,7 +143,7 @@ def test_CCA_Enc_message_error_comes_before_the_key(capsys, exchange):
 
 @pytest.mark.parametrize("form", ["bytes subclass", "str subclass", "array", "strided memoryview",
                                   "released memoryview"])
-def test_inputs_left_to_the_host_path(capsys, exchange, form):
+def test_inputs_the_native_path_cannot_place(capsys, exchange, form):
     pk, sk, c, key = exchange
 
     def make(t):
@@ -158,11 +158,14 @@ def test_inputs_left_to_the_host_path(capsys, exchange, form):
     calls = [("CCA_Dec", (make(c), sk)), ("CCA_Enc", (make(pk), b"m"))]
     if form != "str subclass":  # as a message, refused for certain (below)
         calls.append(("CCA_Enc", (pk, make(b"message"))))
+    # binascii refuses a memoryview it cannot read as bytes before running any
+    # code of the caller's: the native path hands it over for that error.
+    native = form.endswith("memoryview")
     for name, args in calls:
         fn = getattr(Latkem, name)
         before = fn._native_calls
         printed_both_paths(capsys, name, *args, system_error_ok=False)
-        assert fn._native_calls == before
+        assert fn._native_calls == before + native
 
 
 @pytest.mark.parametrize("params", ["rank3", "rank4", "rank2-other-noise"])

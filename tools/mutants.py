@@ -59,6 +59,7 @@ FRAME = ["tests/test_frame.py"]
 GUARD = ["tests/test_native_blocks.py", "tests/test_native_kem.py", "tests/test_frame.py",
          "tests/test_guard.py"]
 GUARD_ONLY = ["tests/test_guard.py"]
+HOSTILE = ["tests/test_hostile.py"]
 PORTABLE = {"LATKEM_PORTABLE": "1"}
 
 
@@ -187,6 +188,41 @@ MUTANTS = [
       "    PyErr_Clear();\n    PyErr_Restore(type, value, tb);\n    raise();",
       "    Py_XDECREF(type);\n    Py_XDECREF(value);\n    Py_XDECREF(tb);\n    raise();",
       "an object with neither draw method fails with the error about getrandbits", GUARD_ONLY),
+    M("host-hostile-dec-u-rows", "pke.cpp",
+      "missing_row(text.size() / (32 * p.du), num(0));",
+      "missing_row(text.size() / (32 * p.dv), num(0));",
+      "a ciphertext short of u names the wrong number of rows", HOSTILE),
+    M("host-hostile-dec-line", "pke.cpp",
+      "return f.fail_at(462, [&]",
+      "return f.fail_at(461, [&]",
+      "a ciphertext short of u fails at the loop's line", HOSTILE),
+    M("host-hostile-dec-order", "pke.cpp",
+      "  if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);\n"
+      "  if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);",
+      "  if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);\n"
+      "  if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);",
+      "Dec reports a bad ciphertext before a bad key", HOSTILE),
+    M("host-hostile-enc-seed", "pke.cpp",
+      "std::memcpy(pk + row_bytes, key.data() + key.size() - 32, 32);",
+      "std::memcpy(pk + row_bytes, key.data() + row_bytes, 32);",
+      "a long public key's seed is taken after the rows, not from the end", HOSTILE),
+    M("host-hostile-enc-t-rows", "pke.cpp",
+      "missing_row((key.size() - 32) / native::kPolyBytes, whole());",
+      "missing_row(key.size() / native::kPolyBytes, whole());",
+      "the rows of t counted with the seed", HOSTILE),
+    M("host-hostile-enc-message", "pke.cpp",
+      "message_in.size() >= 32;",
+      "message_in.size() > 32;",
+      "a message of exactly 32 bytes leaves the native path", HOSTILE),
+    M("host-hostile-unreadable", "bridge.h",
+      "ok_ = in_.readable() && native::hex_decode",
+      "ok_ = native::hex_decode",
+      "an argument Input cannot read passes for empty hex text", HOSTILE),
+    M("host-hostile-error-count", "function.cpp",
+      "  // A result, or an error the native path raised at the host path's statement.\n"
+      "  if (f.went_native) ++const_cast<Function*>(fo)->native_calls;\n",
+      "  if (result && f.went_native) ++const_cast<Function*>(fo)->native_calls;\n",
+      "errors of the native path are not counted as its answers", HOSTILE),
     # --- frame: binding and traceback entries -------------------------------------
     M("frame-count-message", "function.cpp",
       "s.name, \"exactly\", n, n == 1 ? \"\" : \"s\", given);",
