@@ -191,36 +191,36 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   if (fast::refused_as_text(c, c_text)) return f.fail_at(688, Dec_refuses);
   if (!c.readable()) return false;
   fast::Unhexed ct(c);
-  {
-    fast::Unlocked unlocked;
-    ct.decode();
-  }
-  // Dec decodes the whole text, and reads u and v from its first ct_len bytes.
-  if (!ct.ok() || ct.size() < ct_len) return f.fail_at(688, Dec_refuses);
-  if (PyMemoryView_Check(c_text)) {
-    // [698] a memoryview has no decode; nothing was printed before it.
-    return f.fail_at(698, [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
-  }
-
+  // A memoryview has no decode (line 698): its outcome is an error.
+  const bool decodes = !PyMemoryView_Check(c_text);
   uint8_t pre[64], out[32];
   native::Wiped wipe_pre(pre, sizeof pre), wipe_out(out, sizeof out);
   bool done = false;
   uint8_t same = 0;
   {
     fast::Unlocked unlocked;
-    if (c.size() == 2 * ct_len) {
-      // The text as the module writes it: the whole decapsulation in the
-      // core, its hashes sharing the sampling's Keccak passes.
-      done = native::kem_dec(p, ct.data(), c.data(), sk, pk, h, z, out, same);
-    } else {
-      // A longer text never equals the re-encryption, whatever the message
-      // decrypts to: the rejection key, over all of the ciphertext's bytes.
-      // (Its length is the sender's, not a secret.)
-      std::memcpy(pre, z, 32);
-      native::sha3_256(ct.data(), ct.size(), pre + 32);
-      native::shake256(pre, 64, out, 32);
-      done = true;
+    // Dec decodes the whole text, and reads u and v from its first ct_len
+    // bytes.
+    if (ct.decode() && ct.size() >= ct_len && decodes) {
+      if (c.size() == 2 * ct_len) {
+        // The text as the module writes it: the whole decapsulation in the
+        // core, its hashes sharing the sampling's Keccak passes.
+        done = native::kem_dec(p, ct.data(), c.data(), sk, pk, h, z, out, same);
+      } else {
+        // A longer text never equals the re-encryption, whatever the
+        // message decrypts to: the rejection key, over all of the
+        // ciphertext's bytes.  (Its length is the sender's, not a secret.)
+        std::memcpy(pre, z, 32);
+        native::sha3_256(ct.data(), ct.size(), pre + 32);
+        native::shake256(pre, 64, out, 32);
+        done = true;
+      }
     }
+  }
+  if (!ct.ok() || ct.size() < ct_len) return f.fail_at(688, Dec_refuses);
+  if (!decodes) {
+    // [698] nothing was printed before it.
+    return f.fail_at(698, [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
   }
   if (!done) return false;
   if (!same) {
