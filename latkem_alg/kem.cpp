@@ -175,18 +175,35 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
 }
 
 // CCA_KeyGen() with the native core, once the seed `dd` is drawn: the key pair
-// and its hash; the second draw and the rest as `keygen_tail` says.
+// and its hash; the second draw and the rest as `keygen_tail` says.  The core
+// works with the host's lock released, as in Genkey.
 bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
   if (!PyBytes_CheckExact(dd)) return false;
   const native::Params p = guard::params();
+  const size_t pk_len = native::pk_bytes(p), sk_len = native::sk_bytes(p);
+  Obj pk_hex(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(2 * pk_len)));
+  Obj sk_hex(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(2 * sk_len)));
+  Obj digest_hex(PyBytes_FromStringAndSize(nullptr, 64));
+  char* pk_text = PyBytes_AS_STRING(pk_hex.get());
+  char* sk_text = PyBytes_AS_STRING(sk_hex.get());
+  char* digest_text = PyBytes_AS_STRING(digest_hex.get());
+  const uint8_t* seed = u8(PyBytes_AS_STRING(dd));
+  const size_t seed_len = static_cast<size_t>(PyBytes_GET_SIZE(dd));
   uint8_t pk[kMaxPk], sk[kMaxSk], digest[32];
   native::Wiped wipe_sk(sk, sizeof sk);
-  if (!native::kpke_keygen(p, u8(PyBytes_AS_STRING(dd)), static_cast<size_t>(PyBytes_GET_SIZE(dd)),
-                           pk, sk))
-    return false;
-  native::sha3_256(pk, native::pk_bytes(p), digest);
-  result = keygen_tail(f, fast::hex_bytes(pk, native::pk_bytes(p)),
-                       fast::hex_bytes(sk, native::sk_bytes(p)), fast::hex_bytes(digest, 32), true);
+  bool made;
+  {
+    fast::Unlocked unlocked;
+    made = native::kpke_keygen(p, seed, seed_len, pk, sk);
+    if (made) {
+      native::sha3_256(pk, pk_len, digest);
+      native::hex_encode(pk_text, pk, pk_len);
+      native::hex_encode(sk_text, sk, sk_len);
+      native::hex_encode(digest_text, digest, 32);
+    }
+  }
+  if (!made) return false;
+  result = keygen_tail(f, pk_hex, sk_hex, digest_hex, true);
   return true;
 }
 
