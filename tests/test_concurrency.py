@@ -1,16 +1,18 @@
 """Key exchanges from many threads at once, on both paths, and the refusal of
 a second interpreter."""
 import binascii
+import hashlib
 import json
 import os
 import random
 import sys
 import threading
+import time
 
 import pytest
 
 import Latkem
-from helpers import FUNCTIONS, flip_digit, rejection_key, seeded
+from helpers import FUNCTIONS, flip_digit, rebound, rejection_key, seeded
 
 THREADS = 8
 
@@ -110,6 +112,111 @@ def test_paths_switched_while_threads_run(reference, path, busy_switching, capsy
         stop.set()
         t.join()
     assert capsys.readouterr().out == ""
+
+
+class PerThread:
+    """Stands in for the `random` module: each thread draws from a generator
+    of its own, so that its key pairs do not depend on the other threads."""
+
+    def __init__(self):
+        self.local = threading.local()
+
+    def seed(self, value):
+        self.local.rng = random.Random(value)
+
+    def randbytes(self, count):
+        return self.local.rng.getrandbits(8 * count).to_bytes(count, "little")
+
+
+def test_exchanges_while_other_threads_rebind_globals(reference, busy_switching, capsys):
+    """While one thread rebinds globals, to equivalent values (some keeping the
+    native path, some sending the key exchange to the host path) and to
+    values that change results, every call of the others returns what it
+    returns with one of those bindings in force."""
+    H, G, kdf = Latkem.H, Latkem.G, Latkem.kdf
+    bindings = [
+        {},
+        dict(H=lambda data: H(data), G=lambda data: G(data), kdf=lambda s, n: kdf(s, n)),
+        dict(q=int("3329"), kk=int("2")),
+        dict(eta2=3),
+        dict(kdf=lambda s, n: kdf(s, n)[::-1]),
+    ]
+    rounds = 12
+    draws = PerThread()
+    with rebound(random=draws):
+        # What each call may return: its result under each binding, one at a time.
+        allowed = []
+        for case in reference:
+            calls = [(Latkem.CCA_Enc, case["pk"], case["m"]), (Latkem.CCA_Dec, case["c"], case["sk"]),
+                     (Latkem.CCA_Dec, case["forged"], case["sk"])]
+            results = [set() for _ in calls]
+            for binding in bindings:
+                with rebound(**binding):
+                    for (fn, *args), found in zip(calls, results):
+                        found.add(fn(*args))
+            allowed.append(results)
+        assert all(len(found) > 1 for results in allowed for found in results)
+        # Key generation reads none of the rebound globals' changes.
+        key_pairs = []
+        for index in range(THREADS):
+            draws.seed(index)
+            key_pairs.append([Latkem.CCA_KeyGen() for _ in range(rounds)])
+        capsys.readouterr()
+
+        stop = threading.Event()
+
+        def rebinder():
+            rng = random.Random(5)
+            while not stop.is_set():
+                binding = rng.choice(bindings)
+                saved = {name: getattr(Latkem, name) for name in binding}
+                for name, value in binding.items():
+                    setattr(Latkem, name, value)
+                time.sleep(rng.choice((0, 1e-4)))
+                for name, value in saved.items():
+                    setattr(Latkem, name, value)
+
+        def work(index):
+            draws.seed(index)
+            for r in range(rounds):
+                at = (index + r) % THREADS
+                case, (enc, dec, forged) = reference[at], allowed[at]
+                assert Latkem.CCA_Enc(case["pk"], case["m"]) in enc
+                assert Latkem.CCA_Dec(case["c"], case["sk"]) in dec
+                assert Latkem.CCA_Dec(case["forged"], case["sk"]) in forged
+                assert Latkem.CCA_KeyGen() == key_pairs[index][r]
+
+        t = threading.Thread(target=rebinder)
+        t.start()
+        try:
+            run_threads(work)
+        finally:
+            stop.set()
+            t.join()
+    capsys.readouterr()
+
+
+def test_calls_that_release_the_lock_in_parallel(busy_switching):
+    """Calls whose core work runs without the host's lock, many at once on
+    the same input objects: the results of a serial run, every call counted
+    once, and the inputs' reference counts as they were."""
+    seed = bytes(range(32))
+    text = binascii.hexlify(bytes(range(256)) * 16)
+    calls = [(Latkem.Genkey, seed), (Latkem.H, text), (Latkem.kdf, seed, 3000),
+             (Latkem.G, text)]
+    expected = [fn(*args) for fn, *args in calls]
+    assert expected[1] == binascii.hexlify(hashlib.sha3_256(bytes(range(256)) * 16).digest())
+    counts = [fn._native_calls for fn, *_ in calls]
+    references = [sys.getrefcount(seed), sys.getrefcount(text)]
+    rounds = 40
+
+    def work(index):
+        for _ in range(rounds):
+            assert [fn(*args) for fn, *args in calls] == expected
+
+    run_threads(work)
+    assert [fn._native_calls - c for (fn, *_), c in zip(calls, counts)] == [THREADS * rounds] * 4
+    assert [sys.getrefcount(seed), sys.getrefcount(text)] == references
 
 
 def test_failures_in_parallel_keep_their_own_traceback_entries(reference, busy_switching):
