@@ -128,11 +128,34 @@ class PerThread:
         return self.local.rng.getrandbits(8 * count).to_bytes(count, "little")
 
 
+def cores():
+    """The native cores this processor runs, the one in use first."""
+    found = [Latkem.H._core]
+    for name in ("avx2", "portable"):
+        if name not in found:
+            try:
+                Latkem.H._core = name
+            except ValueError:
+                continue
+            found.append(name)
+    Latkem.H._core = found[0]
+    return found
+
+
+def test_core_switch():
+    in_use = Latkem.H._core
+    assert "portable" in cores() and Latkem.H._core == in_use
+    for bad, error in (("sse", ValueError), ("portable\0", ValueError), (b"portable", TypeError)):
+        with pytest.raises(error):
+            Latkem.H._core = bad
+    assert Latkem.H._core == in_use
+
+
 def test_exchanges_while_other_threads_rebind_globals(reference, busy_switching, capsys):
     """While one thread rebinds globals, to equivalent values (some keeping the
     native path, some sending the key exchange to the host path) and to
-    values that change results, every call of the others returns what it
-    returns with one of those bindings in force."""
+    values that change results, and switches the native core, every call of
+    the others returns what it returns with one of those bindings in force."""
     H, G, kdf = Latkem.H, Latkem.G, Latkem.kdf
     bindings = [
         {},
@@ -163,9 +186,12 @@ def test_exchanges_while_other_threads_rebind_globals(reference, busy_switching,
 
         stop = threading.Event()
 
+        names = cores()
+
         def rebinder():
             rng = random.Random(5)
             while not stop.is_set():
+                Latkem.H._core = rng.choice(names)
                 binding = rng.choice(bindings)
                 saved = {name: getattr(Latkem, name) for name in binding}
                 for name, value in binding.items():
@@ -191,6 +217,7 @@ def test_exchanges_while_other_threads_rebind_globals(reference, busy_switching,
         finally:
             stop.set()
             t.join()
+            Latkem.H._core = names[0]
     capsys.readouterr()
 
 
