@@ -330,9 +330,30 @@ PyObject* get_core(PyObject*, void*) {
   return PyUnicode_FromString(native::backend_name());
 }
 
+// Selects the native core of the whole process by name, for the calls that
+// begin from then on: a core of this build that the processor runs.
+int set_core(PyObject*, PyObject* value, void*) {
+  if (!value) {
+    PyErr_SetString(PyExc_AttributeError, "cannot delete _core");
+    return -1;
+  }
+  if (!PyUnicode_Check(value)) {
+    PyErr_SetString(PyExc_TypeError, "_core must be set to a string object");
+    return -1;
+  }
+  Py_ssize_t size;
+  const char* name = PyUnicode_AsUTF8AndSize(value, &size);
+  if (!name) return -1;
+  if (std::strlen(name) != static_cast<size_t>(size) || !native::select_backend(name)) {
+    PyErr_Format(PyExc_ValueError, "no native core %R runs here", value);
+    return -1;
+  }
+  return 0;
+}
+
 PyGetSetDef function_getset[] = {
     {"_native", get_native, set_native, "whether calls may take the native path", nullptr},
-    {"_core", get_core, nullptr, "the native core in use", nullptr},
+    {"_core", get_core, set_core, "the native core in use", nullptr},
     {"_reads", get_reads, nullptr, "the globals the native path relies on", nullptr},
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},

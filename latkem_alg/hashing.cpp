@@ -3,6 +3,7 @@
 #include "guard.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace latkem {
@@ -13,15 +14,35 @@ const uint8_t* bytes_data(PyObject* o) {
   return reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o));
 }
 
+// The host's lock is released for a sponge that takes in and gives out at
+// least this many bytes together (some fifteen permutations, a few
+// microseconds); below it, releasing and taking the lock again would cost
+// more than other threads gain.  The inputs are bytes and str objects the
+// caller holds, and the outputs objects nothing else refers to yet.
+constexpr size_t kUnlockFrom = 2048;
+
+class UnlockedIfLong {
+ public:
+  explicit UnlockedIfLong(size_t work) {
+    if (work >= kUnlockFrom) unlocked_.emplace();
+  }
+
+ private:
+  std::optional<fast::Unlocked> unlocked_;
+};
+
 // H of hex text: the digest of the bytes it encodes, as hex bytes.
 bool native_H(PyObject* data, Obj& result) {
   const char* text;
   Py_ssize_t size;
   if (!fast::text_of(data, text, size) || size % 2) return false;
   std::vector<uint8_t> raw(static_cast<size_t>(size / 2) + 1);
-  if (!native::hex_decode(raw.data(), text, static_cast<size_t>(size))) return false;
   uint8_t digest[32];
-  native::sha3_256(raw.data(), static_cast<size_t>(size / 2), digest);
+  {
+    UnlockedIfLong unlocked(static_cast<size_t>(size));
+    if (!native::hex_decode(raw.data(), text, static_cast<size_t>(size))) return false;
+    native::sha3_256(raw.data(), static_cast<size_t>(size / 2), digest);
+  }
   result = fast::hex_bytes(digest, 32);
   return true;
 }
@@ -29,7 +50,11 @@ bool native_H(PyObject* data, Obj& result) {
 bool native_G(PyObject* bytes32, Obj& result) {
   if (!PyBytes_CheckExact(bytes32)) return false;
   uint8_t digest[64];
-  native::sha3_512(bytes_data(bytes32), PyBytes_GET_SIZE(bytes32), digest);
+  const size_t size = static_cast<size_t>(PyBytes_GET_SIZE(bytes32));
+  {
+    UnlockedIfLong unlocked(size);
+    native::sha3_512(bytes_data(bytes32), size, digest);
+  }
   result = tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)});
   return true;
 }
@@ -39,13 +64,21 @@ bool native_PRF(PyObject* ss, PyObject* bd, PyObject* eta, Obj& result) {
   if (!PyBytes_CheckExact(ss) || !PyBytes_CheckExact(bd) ||
       !fast::small_int(eta, 0, 1 << 16, eta_value))
     return false;
-  native::Shake256 xof;
-  xof.absorb(bytes_data(ss), PyBytes_GET_SIZE(ss));
-  xof.absorb(bytes_data(bd), PyBytes_GET_SIZE(bd));
   const size_t size = 64 * static_cast<size_t>(eta_value);
+  const size_t seed_len = static_cast<size_t>(PyBytes_GET_SIZE(ss)),
+               nonce_len = static_cast<size_t>(PyBytes_GET_SIZE(bd));
+  Obj text(PyUnicode_New(static_cast<Py_ssize_t>(2 * size), 127));
+  char* chars = static_cast<char*>(PyUnicode_DATA(text.get()));
   std::vector<uint8_t> out(size + 1);
-  xof.squeeze(out.data(), size);
-  result = fast::hex_str(out.data(), size);
+  {
+    UnlockedIfLong unlocked(seed_len + nonce_len + size);
+    native::Shake256 xof;
+    xof.absorb(bytes_data(ss), seed_len);
+    xof.absorb(bytes_data(bd), nonce_len);
+    xof.squeeze(out.data(), size);
+    native::hex_encode(chars, out.data(), size);
+  }
+  result = text;
   return true;
 }
 
@@ -68,8 +101,12 @@ bool native_kdf(PyObject* in_str, PyObject* length, Obj& result) {
   long long size;
   if (!PyBytes_CheckExact(in_str) || !fast::small_int(length, 0, 1 << 24, size)) return false;
   Obj out(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-  native::shake256(bytes_data(in_str), PyBytes_GET_SIZE(in_str),
-                   reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get())), static_cast<size_t>(size));
+  const size_t in_len = static_cast<size_t>(PyBytes_GET_SIZE(in_str));
+  uint8_t* data = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get()));
+  {
+    UnlockedIfLong unlocked(in_len + static_cast<size_t>(size));
+    native::shake256(bytes_data(in_str), in_len, data, static_cast<size_t>(size));
+  }
   result = out;
   return true;
 }

@@ -39,16 +39,14 @@ constexpr size_t kMaxCt = 32 * (11 * native::kMaxRank + 5);
 
 const uint8_t* u8(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
 
-// The statements of CCA_KeyGen after the key pair and its hash: the second
-// draw [658], its hex [659] and the secret key [661, 662] (returned with the
-// public key [664]).  When the pieces came from the native core and the
-// guard still holds after the draw (which runs user code), the secret key is
-// their concatenation: all lower-case hex, so decoding and encoding it again
-// is the identity.
-Obj keygen_tail(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk, bool native) {
-  f.line = 658;
-  Obj z = randbytes(GLOBAL(random), num(32));
-  const bool shortcut = native && guard::allows(Fn::CCA_KeyGen);
+// The statements of CCA_KeyGen after the draw `z` [658]: its hex [659] and
+// the secret key [661, 662] (returned with the public key [664]).  With
+// `shortcut` (the pieces came from the native core and the guard still holds
+// after the draw, which runs user code) the secret key is the pieces'
+// concatenation: all lower-case hex, so decoding and encoding it again is the
+// identity.
+Obj keygen_rest(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk, Obj z,
+                bool shortcut) {
   f.line = 659;
   z = binascii_fn(NAME(hexlify))(z);
   f.line = 661;
@@ -66,6 +64,37 @@ Obj keygen_tail(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk
   }
   f.line = 664;
   return tuple_of({cca_pk, cca_sk});
+}
+
+// The statements of CCA_KeyGen after the key pair and its hash, on the host
+// path: the second draw [658] and the rest.
+Obj keygen_tail(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk) {
+  f.line = 658;
+  Obj z = randbytes(GLOBAL(random), num(32));
+  return keygen_rest(f, cca_pk, sk2, H_cca_pk, z, false);
+}
+
+// The same on the native path, where the core has laid the secret key's text
+// out in `cca_sk` (the secret key's hex, the public key's at `pk_at`, the
+// hash's at `h_at`) but for the draw's hex at its end.  When the guard still
+// holds after the draw and the draw is 32 bytes, its hex completes the text,
+// as binascii.hexlify gives it and the concatenation joins it; otherwise the
+// pieces go on as keygen_rest says.
+Obj native_keygen_tail(Frame& f, const Obj& cca_pk, const Obj& cca_sk, size_t pk_at, size_t h_at) {
+  f.line = 658;
+  Obj z = randbytes(GLOBAL(random), num(32));
+  const bool shortcut = guard::allows(Fn::CCA_KeyGen);
+  if (shortcut && PyBytes_CheckExact(z.get()) && PyBytes_GET_SIZE(z.get()) == 32) {
+    f.line = 659;
+    native::hex_encode(PyBytes_AS_STRING(cca_sk.get()) + h_at + 64,
+                       u8(PyBytes_AS_STRING(z.get())), 32);
+    f.line = 664;
+    return tuple_of({cca_pk, cca_sk});
+  }
+  const char* text = PyBytes_AS_STRING(cca_sk.get());
+  Obj sk2(PyBytes_FromStringAndSize(text, static_cast<Py_ssize_t>(pk_at)));
+  Obj H_cca_pk(PyBytes_FromStringAndSize(text + h_at, 64));
+  return keygen_rest(f, cca_pk, sk2, H_cca_pk, z, shortcut);
 }
 
 // [705] return kdf(binascii.unhexlify(z) + binascii.unhexlify(H(c_text)), 32)
@@ -246,19 +275,38 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   return true;
 }
 
-// CCA_KeyGen() with the native core, once the seed `dd` is drawn: the key pair
-// and its hash; the second draw and the rest as `keygen_tail` says.
+// CCA_KeyGen() with the native core, once the seed `dd` is drawn: the key
+// pair and its hash, written out as hex with the host's lock released (the
+// seed is a bytes object the caller holds, the texts are bytes objects
+// nothing else refers to yet); the second draw and the rest as
+// `native_keygen_tail` says.
 bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
   if (!PyBytes_CheckExact(dd)) return false;
   const native::Params p = guard::params();
+  const size_t pk_len = native::pk_bytes(p), sk_len = native::sk_bytes(p);
+  const size_t pk_at = 2 * sk_len, h_at = pk_at + 2 * pk_len, size = h_at + 128;
+  Obj pk_hex(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(2 * pk_len)));
+  Obj sk_hex(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+  char* pk_text = PyBytes_AS_STRING(pk_hex.get());
+  char* sk_text = PyBytes_AS_STRING(sk_hex.get());
+  const uint8_t* seed = u8(PyBytes_AS_STRING(dd));
+  const size_t seed_len = static_cast<size_t>(PyBytes_GET_SIZE(dd));
   uint8_t pk[kMaxPk], sk[kMaxSk], digest[32];
   native::Wiped wipe_sk(sk, sizeof sk);
-  if (!native::kpke_keygen(p, u8(PyBytes_AS_STRING(dd)), static_cast<size_t>(PyBytes_GET_SIZE(dd)),
-                           pk, sk))
-    return false;
-  native::sha3_256(pk, native::pk_bytes(p), digest);
-  result = keygen_tail(f, fast::hex_bytes(pk, native::pk_bytes(p)),
-                       fast::hex_bytes(sk, native::sk_bytes(p)), fast::hex_bytes(digest, 32), true);
+  bool made;
+  {
+    fast::Unlocked unlocked;
+    made = native::kpke_keygen(p, seed, seed_len, pk, sk);
+    if (made) {
+      native::sha3_256(pk, pk_len, digest);
+      native::hex_encode(pk_text, pk, pk_len);
+      native::hex_encode(sk_text, sk, sk_len);
+      std::memcpy(sk_text + pk_at, pk_text, 2 * pk_len);
+      native::hex_encode(sk_text + h_at, digest, 32);
+    }
+  }
+  if (!made) return false;
+  result = native_keygen_tail(f, pk_hex, sk_hex, pk_at, h_at);
   return true;
 }
 
@@ -274,7 +322,7 @@ Obj body_CCA_KeyGen(Frame& f, Obj*) {
   unpack2(GLOBAL(Genkey)(dd), cca_pk, sk2);
   f.line = 656;
   Obj H_cca_pk = GLOBAL(H)(cca_pk);
-  return keygen_tail(f, cca_pk, sk2, H_cca_pk, false);
+  return keygen_tail(f, cca_pk, sk2, H_cca_pk);
 }
 
 Obj body_CCA_Enc(Frame& f, Obj* a) {

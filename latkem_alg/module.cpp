@@ -390,6 +390,10 @@ int module_exec(PyObject* module) {
     }
     *b.slot = v;
   }
+  // The native core picks its backend at its first use, reading the
+  // environment; that first use is here, under the host's lock, and not in
+  // a call that has released it while another thread changes the environment.
+  (void)native::backend_name();
   Frame f{Fn::count, 1, false};
   try {
     run_body(f);

@@ -9,17 +9,33 @@ namespace latkem {
 
 namespace {
 
-// Genkey(dd) with the native core.
+// Genkey(dd) with the native core.  The key pair is made and written out as
+// hex with the host's lock released: the seed is a bytes object the caller
+// holds, and the two results are bytes objects nothing else refers to yet.
 bool native_Genkey(PyObject* dd, Obj& result) {
   if (!PyBytes_CheckExact(dd)) return false;
   const native::Params p = guard::params();
+  const size_t pk_len = native::pk_bytes(p), sk_len = native::sk_bytes(p);
+  Obj pk_hex(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(2 * pk_len)));
+  Obj sk_hex(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(2 * sk_len)));
+  char* pk_text = PyBytes_AS_STRING(pk_hex.get());
+  char* sk_text = PyBytes_AS_STRING(sk_hex.get());
+  const uint8_t* seed = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(dd));
+  const size_t seed_len = static_cast<size_t>(PyBytes_GET_SIZE(dd));
   uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
   uint8_t sk[native::kPolyBytes * native::kMaxRank];
   native::Wiped wipe_sk(sk, sizeof sk);
-  if (!native::kpke_keygen(p, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(dd)),
-                           static_cast<size_t>(PyBytes_GET_SIZE(dd)), pk, sk))
-    return false;
-  result = list_of({fast::hex_bytes(pk, native::pk_bytes(p)), fast::hex_bytes(sk, native::sk_bytes(p))});
+  bool made;
+  {
+    fast::Unlocked unlocked;
+    made = native::kpke_keygen(p, seed, seed_len, pk, sk);
+    if (made) {
+      native::hex_encode(pk_text, pk, pk_len);
+      native::hex_encode(sk_text, sk, sk_len);
+    }
+  }
+  if (!made) return false;
+  result = list_of({pk_hex, sk_hex});
   return true;
 }
 
