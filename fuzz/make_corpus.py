@@ -13,7 +13,7 @@
 Run from anywhere with the fuzzing environment (the coverage build of the
 module importable, atheris's sanitizer runtime preloaded; see
 fuzz/README.md):
-    python fuzz/make_corpus.py [--all]
+    python fuzz/make_corpus.py [--all] [--add DIR]...
 The module seeds are then reduced by libFuzzer's merge to those that add
 coverage (all of them take longer to load than the CI step runs); --all
 keeps them all.  The directories are emptied first, so the result depends
@@ -66,6 +66,14 @@ def module_corpus(out):
                 files["wf-%s-r%d-c%d" % (name, rank, kind)] = one_step(
                     F.write_well_formed(Writer(), name, rank, kind % templates,
                                         changes=[change]).bytes())
+            # Elements that run out, in each list or array argument, after
+            # a number of uses spread on a logarithmic scale.
+            for index, arg in enumerate(F.TEMPLATES[name][rank][0]):
+                if isinstance(arg, (list, tuple, F.np.ndarray)):
+                    for e in range(0, 16, 1 if rank == 2 else 4):
+                        files["wf-%s-r%d-tick%d-%d" % (name, rank, index, e)] = one_step(
+                            F.write_well_formed(Writer(), name, rank, 0,
+                                                changes=[(index, 10, e * 4096, 0)]).bytes())
             # Another n: loops of another length.
             for other_n in range(4, 8):
                 files["wf-%s-r%d-n%d" % (name, rank, other_n)] = one_step(
@@ -103,6 +111,33 @@ def module_corpus(out):
                 files["fault-%s-r%d-any-%d" % (name, rank, at)] = one_step(F.write_fault(
                     Writer(), name, rank, n % 2, host=bool(n % 3), at=at,
                     action=n % F.FAULT_ACTIONS, arg=rng.randrange(256)).bytes())
+
+    # Parameters that run out: for each parameter a function uses, at
+    # spread points of its uses (counted by a run with uses to spare), so
+    # that the call fails in the middle of its loops.
+    for name in ("Genkey", "Enc", "Dec", "CCA_KeyGen", "CCA_Enc", "CCA_Dec", "decode",
+                 "encode", "ntt3", "intt3", "ntt3_mul", "ntt3_mul0", "CBD", "generate_mat_a",
+                 "Parse", "compress", "decompress", "hex_to_bits", "bits_to_bytes", "mont_mul",
+                 "mont_red", "barrett_red", "PRF", "XOF", "kdf"):
+        for rank in (2, 3, 4):
+            for index, param in enumerate(F.TICK_PARAMS):
+                reader = Reader(F.write_fault(Writer(), name, rank, host=True, at=0xFFFF,
+                                              action=F.TICK, arg=index).bytes())
+                reader.ConsumeIntInRange(0, 15)
+                F.fault_call(reader)
+                tick = F.MODULE.get(param)
+                used = min(0xFFFF - tick.left, 0xFFFF) if isinstance(tick, F.Tick) else 0
+                F.restore()
+                if not used:
+                    continue
+                points = {0, used - 1} | {min(used - 1, 2 ** e) for e in range(16)}
+                if rank != 2:
+                    points = {0, used // 2, used - 1}
+                points |= {rng.randrange(used) for _ in range(2)}
+                for at in sorted(points):
+                    files["tick-%s-r%d-%s-%d" % (name, rank, param, at)] = one_step(
+                        F.write_fault(Writer(), name, rank, at % 2, True, at,
+                                      action=F.TICK, arg=index).bytes())
 
     # Both cores: the switch, then a well-formed call or a key exchange.
     for name in F.FUNCTIONS:
@@ -260,13 +295,21 @@ def merge(seeds, out):
 
 def main():
     root = os.path.join(HERE, "corpus")
+    # --add DIR: inputs a longer run found (its corpus directory), merged in
+    # with the generated seeds.  Only for a run of the same harness encoding.
+    extra = [ARGS[i + 1] for i, a in enumerate(ARGS) if a == "--add" and i + 1 < len(ARGS)]
     out = fresh(os.path.join(root, "module"))
     if "--all" in ARGS:
         count = module_corpus(out)
     else:
         with tempfile.TemporaryDirectory() as work:
-            count = module_corpus(fresh(os.path.join(work, "seeds")))
-            merge(os.path.join(work, "seeds"), out)
+            seeds = fresh(os.path.join(work, "seeds"))
+            count = module_corpus(seeds)
+            for directory in extra:
+                for name in os.listdir(directory):
+                    shutil.copy(os.path.join(directory, name), os.path.join(seeds, "run-" + name))
+                    count += 1
+            merge(seeds, out)
     print("module corpus: %d inputs (%d generated)" % (len(os.listdir(out)), count),
           file=sys.stderr)
     count = native_corpus(fresh(os.path.join(root, "native")))
