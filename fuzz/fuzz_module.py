@@ -990,7 +990,7 @@ def write_well_formed(writer, name, rank, template=0, globals_rank=0, binding=0,
 # the action, its argument.
 
 FAULT = 13
-FAULT_ACTIONS = 7
+FAULT_ACTIONS = 8
 FAULT_GLOBALS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "zetas", "zetas_inv",
                  "np", "binascii", "hashlib", "G", "H", "XOF", "PRF", "CBD", "ntt3", "intt3",
                  "compress", "decompress", "encode", "decode", "hex_to_bits", "bits_to_bytes",
@@ -1120,6 +1120,14 @@ for _name in ("eq", "ne", "lt", "le", "gt", "ge", "neg", "pos", "abs", "invert")
         "eq", "ne", "lt", "le", "gt", "ge") else (lambda self, _op=_op: _op(self.use())))
 
 TICK = 6  # the fault action that hands out a Tick
+# The fault action that makes one memory allocation fail: the interpreter's
+# test hooks (its _testcapi module; builds without it skip these steps).
+NOMEM = 7
+try:
+    import _testcapi as STARVE
+    STARVE.set_nomemory, STARVE.remove_mem_hooks
+except (ImportError, AttributeError):
+    STARVE = None
 TICK_PARAMS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "mont_inv", "ted",
                "bar_k", "bar_r"]
 
@@ -1142,6 +1150,16 @@ def fault_call(fdp):
         counter.left = -2
         param = TICK_PARAMS[arg % len(TICK_PARAMS)]
         setattr(Latkem, param, Tick(MODULE[param], at))
+    if action == NOMEM:
+        # The call as it is, on the path `host` says, with its at-th memory
+        # allocation failing (where the host can make one fail).
+        counter.left = -2
+        if host:
+            for fn_name in FUNCTIONS:
+                ORIGINAL[fn_name]._native = False
+        if STARVE is not None:
+            outcome(starved, [ORIGINAL[name], args, at], {})
+        return counter
     for fn_name in FUNCTIONS:
         setattr(Latkem, fn_name, counter.wrap(ORIGINAL[fn_name], fn_name))
         if host:
@@ -1151,6 +1169,14 @@ def fault_call(fdp):
     ORIGINAL[name]._native = False
     outcome(ORIGINAL[name], args, {})
     return counter
+
+
+def starved(fn, args, at):
+    STARVE.set_nomemory(at, at + 1)
+    try:
+        return fn(*args)
+    finally:
+        STARVE.remove_mem_hooks()
 
 
 def write_fault(writer, name, rank, template=0, host=False, at=0, target=None, action=0, arg=0):
@@ -1321,7 +1347,8 @@ def random_step(rng):
         action = rng.randrange(FAULT_ACTIONS)
         # A parameter that runs out: after a number of uses spread evenly
         # on a logarithmic scale, as the counts of loops are.
-        at = int(2 ** rng.uniform(0, 16)) - 1 if action == TICK else rng.randrange(0x10000)
+        at = int(2 ** rng.uniform(0, 16)) - 1 if action in (TICK, NOMEM) \
+            else rng.randrange(0x10000)
         return write_fault(Writer(), name, rng.randrange(2, 5), rng.randrange(4),
                            rng.choice([False, True]), at, target, action,
                            rng.randrange(0x100)).bytes()

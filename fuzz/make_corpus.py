@@ -139,6 +139,19 @@ def module_corpus(out):
                         F.write_fault(Writer(), name, rank, at % 2, True, at,
                                       action=F.TICK, arg=index).bytes())
 
+    # One memory allocation failing, at spread points of every function's
+    # call, on either path.
+    if F.STARVE is not None:
+        for name in F.FUNCTIONS:
+            for rank in (2, 3, 4):
+                points = range(0, 16) if rank == 2 else range(1, 16, 5)
+                for host in (False, True):
+                    for e in points:
+                        at = int(2 ** e) - 1 + rng.randrange(int(2 ** e))
+                        files["nomem-%s-r%d-h%d-%d" % (name, rank, host, at)] = one_step(
+                            F.write_fault(Writer(), name, rank, e % 2, host, at,
+                                          action=F.NOMEM).bytes())
+
     # Both cores: the switch, then a well-formed call or a key exchange.
     for name in F.FUNCTIONS:
         for rank in (2, 4):
