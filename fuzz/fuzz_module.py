@@ -932,9 +932,8 @@ def well_formed_call(fdp, pristine):
                                      else globals_rank + 1].items():
         setattr(Latkem, key, value)
     if globals_rank >= 4:
-        # Another polynomial length: loops over the coefficients then run a
-        # number of times that is not a multiple of 256, which the fuzzer's
-        # 8-bit edge counters would otherwise see as zero.
+        # Another polynomial length: loops over the coefficients run another
+        # number of times, and the arguments' shapes no longer match them.
         Latkem.n = (255, 257, 129, 1)[globals_rank - 4]
         pristine = False
     params = PARAMS[name]
