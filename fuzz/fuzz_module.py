@@ -11,8 +11,11 @@ switching functions between the native and the host path; and full key
 exchanges whose outcome is checked.  To reach the code behind the first
 checks there are also well-formed calls (arguments recorded from a real key
 exchange for each parameter set, then a few structured changes), faults
-injected in the middle of well-formed calls, the function objects' own
-attributes, and a switch between the two native cores (fuzz/README.md).
+injected in the middle of well-formed calls (a callee that fails, a
+parameter or list element that runs out after a number of uses, a memory
+allocation that fails), the function objects' own attributes, and a switch
+between the two native cores (fuzz/README.md).  The module is imported at
+the first input, after imports that fail, so that its import counts too.
 The input is read as a small program (fuzz_input.py); make_corpus.py writes
 seeds in that encoding.  After every input the module is put back as it was.
 
@@ -550,14 +553,32 @@ def host_made(exc):
     return (str(exc),) + where in HOST_SYSTEM_ERRORS
 
 
+# Where the last call that raised failed: the traceback's entries (function,
+# line), for make_corpus.py, which keeps one fault per place it reaches.
+LAST_FAILURE = ()
+
+
+def failure_place(exc):
+    places = []
+    tb = exc.__traceback__
+    while tb is not None:
+        places.append((tb.tb_frame.f_code.co_name, tb.tb_lineno))
+        tb = tb.tb_next
+    return tuple(places)
+
+
 def outcome(fn, args, kwargs):
+    global LAST_FAILURE
+    LAST_FAILURE = ()
     try:
         return ("returned", fn(*args, **kwargs))
     except SystemError as exc:
         if not host_made(exc):
             raise
+        LAST_FAILURE = failure_place(exc)
         return ("raised", SystemError, str(exc))
     except Exception as exc:  # every ordinary exception is an accepted answer
+        LAST_FAILURE = failure_place(exc)
         return ("raised", type(exc), str(exc))
 
 
@@ -879,8 +900,8 @@ def ticking(value, budget):
         return out if isinstance(value, list) else tuple(out)
     if isinstance(value, np.ndarray):
         out = np.empty(value.shape, dtype=object)
-        for i, v in np.ndenumerate(value):
-            out[i] = ticking(v.item(), budget)
+        for i, v in np.ndenumerate(value):  # (an object array may hold Ticks already)
+            out[i] = ticking(v.item() if isinstance(v, np.generic) else v, budget)
         return out
     if isinstance(value, (int, np.integer)) and not isinstance(value, bool):
         return Tick(int(value), budget)
