@@ -66,6 +66,17 @@ def module_corpus(out):
                 files["wf-%s-r%d-c%d" % (name, rank, kind)] = one_step(
                     F.write_well_formed(Writer(), name, rank, kind % templates,
                                         changes=[change]).bytes())
+            # Hostile texts where an attacker chooses them (the ciphertext,
+            # the public key, the message): a character or two short or
+            # long, upper case, each kind of container.
+            if name in ("CCA_Dec", "Dec", "CCA_Enc", "Enc"):
+                for index in range(min(nargs, 2)):
+                    hostile = [(2, 0), (2, 1), (3, 0), (3, 1), (4, 0)]
+                    hostile += [(7, container) for container in range(8)]
+                    for kind, val in hostile:
+                        files["wf-%s-r%d-hostile%d-%d-%d" % (name, rank, index, kind, val)] = \
+                            one_step(F.write_well_formed(Writer(), name, rank, 0,
+                                                         changes=[(index, kind, 0, val)]).bytes())
             # Elements that run out, in each list or array argument, after
             # a number of uses spread on a logarithmic scale.
             for index, arg in enumerate(F.TEMPLATES[name][rank][0]):
@@ -112,13 +123,27 @@ def module_corpus(out):
                     Writer(), name, rank, n % 2, host=bool(n % 3), at=at,
                     action=n % F.FAULT_ACTIONS, arg=rng.randrange(256)).bytes())
 
-    # Parameters that run out: for each parameter a function uses, at
-    # spread points of its uses (counted by a run with uses to spare), so
-    # that the call fails in the middle of its loops.
-    for name in ("Genkey", "Enc", "Dec", "CCA_KeyGen", "CCA_Enc", "CCA_Dec", "decode",
-                 "encode", "ntt3", "intt3", "ntt3_mul", "ntt3_mul0", "CBD", "generate_mat_a",
-                 "Parse", "compress", "decompress", "hex_to_bits", "bits_to_bytes", "mont_mul",
-                 "mont_red", "barrett_red", "PRF", "XOF", "kdf"):
+    # Parameters that run out, and one memory allocation failing: for each
+    # parameter a function uses (and for memory, on either path), the call
+    # run with the fault at points spread on a logarithmic scale over the
+    # uses (allocations), keeping one point for each place (the traceback's
+    # entries) the call then fails at: the failures in the middle of the
+    # loops, each statement's own.
+    def places(name, rank, host, action, arg, limit):
+        found = {}
+        at = 0
+        while at <= limit:
+            reader = Reader(F.write_fault(Writer(), name, rank, 0, host, at, action=action,
+                                          arg=arg).bytes())
+            reader.ConsumeIntInRange(0, 15)  # the step selector
+            F.fault_call(reader)
+            F.restore()
+            if F.LAST_FAILURE and F.LAST_FAILURE not in found:
+                found[F.LAST_FAILURE] = at
+            at = max(at + 1, int(at * 1.01))
+        return sorted(found.values())
+
+    for name in F.FUNCTIONS:
         for rank in (2, 3, 4):
             for index, param in enumerate(F.TICK_PARAMS):
                 reader = Reader(F.write_fault(Writer(), name, rank, host=True, at=0xFFFF,
@@ -130,27 +155,25 @@ def module_corpus(out):
                 F.restore()
                 if not used:
                     continue
-                points = {0, used - 1} | {min(used - 1, 2 ** e) for e in range(16)}
                 if rank != 2:
-                    points = {0, used // 2, used - 1}
-                points |= {rng.randrange(used) for _ in range(2)}
-                for at in sorted(points):
+                    points = sorted({0, used // 2, used - 1})
+                else:
+                    points = places(name, rank, True, F.TICK, index, used - 1)
+                for at in points:
                     files["tick-%s-r%d-%s-%d" % (name, rank, param, at)] = one_step(
-                        F.write_fault(Writer(), name, rank, at % 2, True, at,
+                        F.write_fault(Writer(), name, rank, 0, True, at,
                                       action=F.TICK, arg=index).bytes())
-
-    # One memory allocation failing, at spread points of every function's
-    # call, on either path.
-    if F.STARVE is not None:
-        for name in F.FUNCTIONS:
-            for rank in (2, 3, 4):
-                points = range(0, 16) if rank == 2 else range(1, 16, 5)
-                for host in (False, True):
-                    for e in points:
-                        at = int(2 ** e) - 1 + rng.randrange(int(2 ** e))
-                        files["nomem-%s-r%d-h%d-%d" % (name, rank, host, at)] = one_step(
-                            F.write_fault(Writer(), name, rank, e % 2, host, at,
-                                          action=F.NOMEM).bytes())
+            if F.STARVE is None:
+                continue
+            for host in (False, True):
+                if rank != 2:
+                    points = [0, 30, 1000]
+                else:
+                    points = places(name, rank, host, F.NOMEM, 0, 0xFFFF)
+                for at in points:
+                    files["nomem-%s-r%d-h%d-%d" % (name, rank, host, at)] = one_step(
+                        F.write_fault(Writer(), name, rank, 0, host, at,
+                                      action=F.NOMEM).bytes())
 
     # Both cores: the switch, then a well-formed call or a key exchange.
     for name in F.FUNCTIONS:
