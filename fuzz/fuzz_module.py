@@ -95,6 +95,7 @@ def import_failing():
     real import follows.  At the first input (see the launcher above), so
     that these paths count as covered."""
     import importlib
+    import importlib.util
     import types
 
     def attempt(replacements):
@@ -128,6 +129,76 @@ def import_failing():
         def __getattr__(self, name):
             raise RuntimeError("raised by the fuzzer's stand-in")
     attempt({"hashlib": Raising("hashlib")})
+
+    # Memory running out at each point of the initialisation: the n-th
+    # allocation fails, for every n until the import gets to its end.  The spec's name is a str that cannot be compared, so that
+    # every attempt fails (at the last statement, `__name__ == "__main__"`,
+    # if not before) and leaves no module behind.
+    try:
+        import _testcapi as starve
+        starve.set_nomemory, starve.remove_mem_hooks
+    except (ImportError, AttributeError):
+        return
+
+    class Uncomparable(str):
+        def __eq__(self, other):
+            raise RuntimeError("raised by the fuzzer's module name")
+
+        __hash__ = str.__hash__
+
+    spec = importlib.util.find_spec("Latkem")
+    spec.name = Uncomparable("Latkem")
+    at, at_end = 0, 0
+    while at_end < 20:
+        starve.set_nomemory(at, at + 1)
+        try:
+            spec.loader.exec_module(importlib.util.module_from_spec(spec))
+        except RuntimeError as exc:
+            at_end += "module name" in str(exc)
+        except Exception:
+            pass
+        else:
+            raise Finding("the module imported with a name it cannot compare")
+        finally:
+            starve.remove_mem_hooks()
+        if "Latkem" in sys.modules:
+            raise Finding("an import that failed for memory left the module in sys.modules")
+        at += 1
+
+    # The same with a name that passes for "__main__": the module then runs
+    # its demonstration (a key exchange, printed); printing it fails, so
+    # that the import still fails at the end.
+    class MainLike(str):
+        def __eq__(self, other):
+            return other == "__main__" or str.__eq__(self, other)
+
+        __hash__ = str.__hash__
+
+    class Unwritable:
+        def write(self, text):
+            raise RuntimeError("raised by the fuzzer's output")
+
+    spec.name = MainLike("Latkem")
+    saved_stdout, sys.stdout = sys.stdout, Unwritable()
+    at, at_end = 0, 0
+    try:
+        while at_end < 20:
+            starve.set_nomemory(at, at + 1)
+            try:
+                spec.loader.exec_module(importlib.util.module_from_spec(spec))
+            except RuntimeError as exc:
+                at_end += "output" in str(exc)
+            except Exception:
+                pass
+            else:
+                raise Finding("the module imported with output it cannot print")
+            finally:
+                starve.remove_mem_hooks()
+            if "Latkem" in sys.modules:
+                raise Finding("an import that failed left the module in sys.modules")
+            at = max(at + 1, int(at * 1.01))
+    finally:
+        sys.stdout = saved_stdout
 
 
 class Finding(AssertionError):
