@@ -888,7 +888,7 @@ def change_array(value, kind, pos, val):
     as_list = isinstance(value, (list, tuple))
     try:
         arr = np.array(value, dtype=object if as_list else None)
-    except (ValueError, TypeError):
+    except (ValueError, TypeError, Countdown):
         return value
     if arr.size == 0 or arr.dtype == object and as_list and arr.ndim == 0:
         return value
@@ -926,7 +926,7 @@ def change_array(value, kind, pos, val):
                         np.asarray(value, dtype=np.int64), list(arr)][val % 5]
             else:  # reversed
                 flat = flat[::-1].copy()
-        except (ValueError, TypeError, OverflowError):
+        except (ValueError, TypeError, OverflowError, Countdown):  # (elements that ran out)
             return value
     if as_list:
         out = flat.reshape(arr.shape).tolist()
@@ -956,9 +956,9 @@ def change_scalar(value, kind, pos, val, size_like):
                 return bool(new)
             try:
                 return maker(new)
-            except (OverflowError, ValueError, TypeError):
+            except (OverflowError, ValueError, TypeError, Countdown):
                 return new
-        except (OverflowError, ValueError, TypeError):
+        except (OverflowError, ValueError, TypeError, Countdown):
             return value
 
 
