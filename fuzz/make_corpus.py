@@ -170,6 +170,11 @@ def module_corpus(out):
                     points = [0, 30, 1000]
                 else:
                     points = places(name, rank, host, F.NOMEM, 0, 0xFFFF)
+                if rank == 2 and host and name in ("Genkey", "Enc", "Dec", "CCA_KeyGen",
+                                                   "CCA_Enc", "CCA_Dec"):
+                    # The next few allocations after each: the other calls of
+                    # the same iteration of a loop, each failing in its turn.
+                    points = sorted({min(p + d, 0xFFFF) for p in points for d in range(12)})
                 for at in points:
                     files["nomem-%s-r%d-h%d-%d" % (name, rank, host, at)] = one_step(
                         F.write_fault(Writer(), name, rank, 0, host, at,
