@@ -9,7 +9,7 @@
 #   to the module); the fuzzer is guided by, and its edge count is, the
 #   module's own code, every edge that ran in an input counted whatever the
 #   number of times.  No UndefinedBehaviorSanitizer: its checks add a branch
-#   to a report for each of them (about 2,700), never taken without a finding.
+#   to a report for each of them, never taken without a finding.
 # ubsan: AddressSanitizer and UndefinedBehaviorSanitizer (findings abort),
 #   with libFuzzer's usual instrumentation, to run the inputs the coverage
 #   build found (.ci/fuzz runs the grown corpus through it).
