@@ -11,8 +11,11 @@ switching functions between the native and the host path; and full key
 exchanges whose outcome is checked.  To reach the code behind the first
 checks there are also well-formed calls (arguments recorded from a real key
 exchange for each parameter set, then a few structured changes), faults
-injected in the middle of well-formed calls, the function objects' own
-attributes, and a switch between the two native cores (fuzz/README.md).
+injected in the middle of well-formed calls (a callee that fails, a
+parameter or list element that runs out after a number of uses, a memory
+allocation that fails), the function objects' own attributes, and a switch
+between the two native cores (fuzz/README.md).  The module is imported at
+the first input, after imports that fail, so that its import counts too.
 The input is read as a small program (fuzz_input.py); make_corpus.py writes
 seeds in that encoding.  After every input the module is put back as it was.
 
@@ -39,6 +42,7 @@ import ctypes
 import gc
 import hashlib
 import math
+import operator
 import os
 import pickle
 import random
@@ -48,9 +52,162 @@ import warnings
 
 import atheris
 
+if __name__ == "__main__":
+    # Run as a program, this file only starts the fuzzer; the harness is this
+    # same file imported as the module fuzz_module, at the first input.  The
+    # module's own import (its initialisation, the host modules it binds) and
+    # the harness's start-up (key exchanges on both paths for every parameter
+    # set) then run while the fuzzer counts edges, so the edges only they
+    # reach are counted as covered (they are: every run takes them).
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    harness = None
+
+    def test_one_input(data):
+        global harness
+        if harness is None:
+            if not data:  # libFuzzer's first run, whose edges it does not count
+                return
+            import fuzz_module as harness
+        harness.TestOneInput(data)
+
+    def mutator(data, max_size, seed):
+        if harness is None:
+            return atheris.Mutate(data, max_size)
+        return harness.custom_mutator(data, max_size, seed)
+
+    warnings.simplefilter("ignore")  # numpy's overflow warnings, by the thousand
+    # The rejection line is printed once per rejected ciphertext.
+    sys.stdout = open(os.devnull, "w")
+    # libFuzzer starts its own children (-merge, -jobs) with a shell command
+    # made from argv[0]: the interpreter and this file.
+    argv = ["%s %s" % (sys.executable, os.path.abspath(__file__))] + sys.argv[1:]
+    atheris.Setup(argv, test_one_input, custom_mutator=mutator)
+    atheris.Fuzz()
+
 import numpy as np
 
-import Latkem
+
+def import_failing():
+    """Imports of the module that fail at each statement of its
+    initialisation that can fail with the host's modules: each module it
+    imports missing, hashlib without the names taken from it, or with an
+    attribute that raises.  A failed import leaves nothing behind, so the
+    real import follows.  At the first input (see the launcher above), so
+    that these paths count as covered."""
+    import importlib
+    import importlib.util
+    import types
+
+    def attempt(replacements):
+        saved = {name: sys.modules.get(name) for name in replacements}
+        sys.modules.update(replacements)
+        try:
+            importlib.import_module("Latkem")
+        except Exception:
+            pass
+        else:
+            raise Finding("the module imported with %r" % (replacements,))
+        finally:
+            for name, value in saved.items():
+                if value is None:
+                    sys.modules.pop(name, None)
+                else:
+                    sys.modules[name] = value
+        if "Latkem" in sys.modules:
+            raise Finding("a failed import left the module in sys.modules")
+
+    for name in ("math", "random", "binascii", "numpy", "hashlib"):
+        attempt({name: None})
+    partial = types.ModuleType("hashlib")
+    partial.sha3_256 = hashlib.sha3_256
+    attempt({"hashlib": partial})
+    nameless = types.ModuleType("hashlib")
+    del nameless.__name__
+    attempt({"hashlib": nameless})
+
+    class Raising(types.ModuleType):
+        def __getattr__(self, name):
+            raise RuntimeError("raised by the fuzzer's stand-in")
+    attempt({"hashlib": Raising("hashlib")})
+
+    # Memory running out at each point of the initialisation: the n-th
+    # allocation fails, for every n until the import gets to its end.  The spec's name is a str that cannot be compared, so that
+    # every attempt fails (at the last statement, `__name__ == "__main__"`,
+    # if not before) and leaves no module behind.
+    try:
+        import _testcapi as starve
+        starve.set_nomemory, starve.remove_mem_hooks
+    except (ImportError, AttributeError):
+        return
+
+    class Uncomparable(str):
+        def __eq__(self, other):
+            raise RuntimeError("raised by the fuzzer's module name")
+
+        __hash__ = str.__hash__
+
+    spec = importlib.util.find_spec("Latkem")
+    spec.name = Uncomparable("Latkem")
+    at, at_end = 0, 0
+    while at_end < 20:
+        starve.set_nomemory(at, at + 1)
+        try:
+            spec.loader.exec_module(importlib.util.module_from_spec(spec))
+        except RuntimeError as exc:
+            at_end += "module name" in str(exc)
+        except Exception:
+            pass
+        else:
+            raise Finding("the module imported with a name it cannot compare")
+        finally:
+            starve.remove_mem_hooks()
+        if "Latkem" in sys.modules:
+            raise Finding("an import that failed for memory left the module in sys.modules")
+        at += 1
+
+    # The same with a name that passes for "__main__": the module then runs
+    # its demonstration (a key exchange, printed); printing it fails, so
+    # that the import still fails at the end.
+    class MainLike(str):
+        def __eq__(self, other):
+            return other == "__main__" or str.__eq__(self, other)
+
+        __hash__ = str.__hash__
+
+    class Unwritable:
+        def write(self, text):
+            raise RuntimeError("raised by the fuzzer's output")
+
+    spec.name = MainLike("Latkem")
+    saved_stdout, sys.stdout = sys.stdout, Unwritable()
+    at, at_end = 0, 0
+    try:
+        while at_end < 20:
+            starve.set_nomemory(at, at + 1)
+            try:
+                spec.loader.exec_module(importlib.util.module_from_spec(spec))
+            except RuntimeError as exc:
+                at_end += "output" in str(exc)
+            except Exception:
+                pass
+            else:
+                raise Finding("the module imported with output it cannot print")
+            finally:
+                starve.remove_mem_hooks()
+            if "Latkem" in sys.modules:
+                raise Finding("an import that failed left the module in sys.modules")
+            at = max(at + 1, int(at * 1.01))
+    finally:
+        sys.stdout = saved_stdout
+
+
+class Finding(AssertionError):
+    pass
+
+
+if __name__ != "__main__" and "Latkem" not in sys.modules:
+    import_failing()
+import Latkem  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from fuzz_input import Reader, Writer  # noqa: E402
@@ -432,7 +589,7 @@ def generate(fdp, depth=0, size_like=False):
 
 def plain(value):
     """Whether a value can be handed to two calls and compared afterwards."""
-    if isinstance(value, (Raises, Sequence, memoryview)):
+    if isinstance(value, (Raises, Sequence, memoryview, Tick)):
         return False
     if isinstance(value, (list, tuple)):
         return all(plain(v) for v in value)
@@ -443,10 +600,6 @@ def plain(value):
 
 # ---------------------------------------------------------------------------
 # Calls.
-
-class Finding(AssertionError):
-    pass
-
 
 PyObject_Call = ctypes.pythonapi.PyObject_Call
 PyObject_Call.restype = ctypes.py_object
@@ -471,14 +624,32 @@ def host_made(exc):
     return (str(exc),) + where in HOST_SYSTEM_ERRORS
 
 
+# Where the last call that raised failed: the traceback's entries (function,
+# line), for make_corpus.py, which keeps one fault per place it reaches.
+LAST_FAILURE = ()
+
+
+def failure_place(exc):
+    places = []
+    tb = exc.__traceback__
+    while tb is not None:
+        places.append((tb.tb_frame.f_code.co_name, tb.tb_lineno))
+        tb = tb.tb_next
+    return tuple(places)
+
+
 def outcome(fn, args, kwargs):
+    global LAST_FAILURE
+    LAST_FAILURE = ()
     try:
         return ("returned", fn(*args, **kwargs))
     except SystemError as exc:
         if not host_made(exc):
             raise
+        LAST_FAILURE = failure_place(exc)
         return ("raised", SystemError, str(exc))
     except Exception as exc:  # every ordinary exception is an accepted answer
+        LAST_FAILURE = failure_place(exc)
         return ("raised", type(exc), str(exc))
 
 
@@ -658,7 +829,7 @@ def toggle_native(fdp):
 
 WELL_FORMED = 12        # the step's selector in TestOneInput
 MAX_CHANGES = 4
-CHANGE_KINDS = 10
+CHANGE_KINDS = 11
 BOUNDARY_INTS = [0, 1, -1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13, 16, 17, 31, 32, 33, 63, 64, 65,
                  95, 96, 97, 127, 128, 129, 255, 256, 257, 383, 384, 385, 767, 768, 769, 1023,
                  1024, 1535, 1536, 1600, 1664, 1665, 2047, 2048, 2285, 3328, 3329, 3330, 4095,
@@ -717,7 +888,7 @@ def change_array(value, kind, pos, val):
     as_list = isinstance(value, (list, tuple))
     try:
         arr = np.array(value, dtype=object if as_list else None)
-    except (ValueError, TypeError):
+    except (ValueError, TypeError, Countdown):
         return value
     if arr.size == 0 or arr.dtype == object and as_list and arr.ndim == 0:
         return value
@@ -755,7 +926,7 @@ def change_array(value, kind, pos, val):
                         np.asarray(value, dtype=np.int64), list(arr)][val % 5]
             else:  # reversed
                 flat = flat[::-1].copy()
-        except (ValueError, TypeError, OverflowError):
+        except (ValueError, TypeError, OverflowError, Countdown):  # (elements that ran out)
             return value
     if as_list:
         out = flat.reshape(arr.shape).tolist()
@@ -785,14 +956,37 @@ def change_scalar(value, kind, pos, val, size_like):
                 return bool(new)
             try:
                 return maker(new)
-            except (OverflowError, ValueError, TypeError):
+            except (OverflowError, ValueError, TypeError, Countdown):
                 return new
-        except (OverflowError, ValueError, TypeError):
+        except (OverflowError, ValueError, TypeError, Countdown):
             return value
+
+
+def ticking(value, budget):
+    """The same list or array with its int elements as Ticks sharing one
+    budget of uses: the call fails at whichever operation on an element
+    comes when the budget runs out."""
+    if isinstance(value, (list, tuple)):
+        out = [ticking(v, budget) for v in value]
+        return out if isinstance(value, list) else tuple(out)
+    if isinstance(value, np.ndarray):
+        out = np.empty(value.shape, dtype=object)
+        for i, v in np.ndenumerate(value):  # (an object array may hold Ticks already)
+            out[i] = ticking(v.item() if isinstance(v, np.generic) else v, budget)
+        return out
+    if isinstance(value, (int, np.integer)) and not isinstance(value, bool):
+        return Tick(int(value), budget)
+    if isinstance(value, (float, np.floating)) and float(value).is_integer():
+        return Tick(int(value), budget)
+    return value
 
 
 def change(name, index, args, rank, kind, pos, val):
     value = args[index]
+    if kind == 10:  # elements that run out after a number of uses (log scale)
+        if isinstance(value, (list, tuple, np.ndarray)):
+            return ticking(value, [int(2 ** (pos / 4096)) - 1])
+        return value
     if kind == 9:  # the argument of the same call for another parameter set
         others = TEMPLATES[name][2 + (rank - 1 + val % 2) % 3]
         return others[pos % len(others)][index]
@@ -830,9 +1024,8 @@ def well_formed_call(fdp, pristine):
                                      else globals_rank + 1].items():
         setattr(Latkem, key, value)
     if globals_rank >= 4:
-        # Another polynomial length: loops over the coefficients then run a
-        # number of times that is not a multiple of 256, which the fuzzer's
-        # 8-bit edge counters would otherwise see as zero.
+        # Another polynomial length: loops over the coefficients run another
+        # number of times, and the arguments' shapes no longer match them.
         Latkem.n = (255, 257, 129, 1)[globals_rank - 4]
         pristine = False
     params = PARAMS[name]
@@ -888,7 +1081,7 @@ def write_well_formed(writer, name, rank, template=0, globals_rank=0, binding=0,
 # the action, its argument.
 
 FAULT = 13
-FAULT_ACTIONS = 6
+FAULT_ACTIONS = 8
 FAULT_GLOBALS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "zetas", "zetas_inv",
                  "np", "binascii", "hashlib", "G", "H", "XOF", "PRF", "CBD", "ntt3", "intt3",
                  "compress", "decompress", "encode", "decode", "hex_to_bits", "bits_to_bytes",
@@ -957,6 +1150,79 @@ class Proxy:
         return self._counter.wrap(self._target, self._name)(*args, **kwargs)
 
 
+class Tick:
+    """Stands in for an int parameter of the module (q, n, kk, ...): behaves
+    as its value for a given number of uses (as an index, in arithmetic, in
+    comparisons), then every use raises.  The bodies look the parameters up
+    at each use, so the call fails at whichever statement, in whichever
+    iteration of a loop, makes that use: the failure paths of the statements
+    in the middle of the loops, which a fault at a function call reaches
+    only at the loop's edges."""
+
+    def __init__(self, value, uses):
+        # uses: a count, or a one-item list shared by several Ticks
+        self.value, self.budget = value, uses if isinstance(uses, list) else [uses]
+
+    @property
+    def left(self):
+        return self.budget[0]
+
+    def use(self):
+        self.budget[0] -= 1
+        if self.budget[0] < 0:
+            raise Countdown("used up by the fuzzer")
+        return self.value
+
+    def __index__(self):
+        return self.use()
+
+    __int__ = __index__
+
+    def __float__(self):
+        return float(self.use())
+
+    def __bool__(self):
+        return bool(self.use())
+
+    def __hash__(self):
+        return hash(self.value)
+
+    def __repr__(self):
+        return "Tick(%r, %d)" % (self.value, self.left)
+
+
+def _tick_operator(op, reflected=False):
+    def operator_(self, other):
+        if isinstance(other, Tick):
+            other = other.use()
+        return op(other, self.use()) if reflected else op(self.use(), other)
+    return operator_
+
+
+for _name in ("add", "sub", "mul", "floordiv", "truediv", "mod", "pow", "lshift", "rshift",
+              "and", "or", "xor", "divmod"):
+    _op = divmod if _name == "divmod" else getattr(operator, _name.rstrip("_") + (
+        "_" if _name in ("and", "or") else ""))
+    setattr(Tick, "__%s__" % _name, _tick_operator(_op))
+    setattr(Tick, "__r%s__" % _name, _tick_operator(_op, reflected=True))
+for _name in ("eq", "ne", "lt", "le", "gt", "ge", "neg", "pos", "abs", "invert"):
+    _op = getattr(operator, _name)
+    setattr(Tick, "__%s__" % _name, _tick_operator(_op) if _name in (
+        "eq", "ne", "lt", "le", "gt", "ge") else (lambda self, _op=_op: _op(self.use())))
+
+TICK = 6  # the fault action that hands out a Tick
+# The fault action that makes one memory allocation fail: the interpreter's
+# test hooks (its _testcapi module; builds without it skip these steps).
+NOMEM = 7
+try:
+    import _testcapi as STARVE
+    STARVE.set_nomemory, STARVE.remove_mem_hooks
+except (ImportError, AttributeError):
+    STARVE = None
+TICK_PARAMS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "mont_inv", "ted",
+               "bar_k", "bar_r"]
+
+
 def fault_call(fdp):
     name = FUNCTIONS[fdp.ConsumeIntInRange(0, len(FUNCTIONS) - 1)]
     rank = fdp.ConsumeIntInRange(2, 4)
@@ -966,10 +1232,25 @@ def fault_call(fdp):
     at = fdp.ConsumeIntInRange(0, 0xFFFF)
     target = fdp.ConsumeIntInRange(0, 0xFF)
     target = None if target == 0 else FAULT_TARGETS[(target - 1) % len(FAULT_TARGETS)]
-    counter = Counter(target, at % 4096 if target is None else at % 32,
-                      fdp.ConsumeIntInRange(0, FAULT_ACTIONS - 1), fdp.ConsumeIntInRange(0, 0xFF))
+    action = fdp.ConsumeIntInRange(0, FAULT_ACTIONS - 1)
+    arg = fdp.ConsumeIntInRange(0, 0xFF)
+    counter = Counter(target, at % 4096 if target is None else at % 32, action, arg)
     for key, value in PARAMETER_SETS[rank].items():
         setattr(Latkem, key, value)
+    if action == TICK:  # a parameter that runs out after `at` uses; no other fault
+        counter.left = -2
+        param = TICK_PARAMS[arg % len(TICK_PARAMS)]
+        setattr(Latkem, param, Tick(MODULE[param], at))
+    if action == NOMEM:
+        # The call as it is, on the path `host` says, with its at-th memory
+        # allocation failing (where the host can make one fail).
+        counter.left = -2
+        if host:
+            for fn_name in FUNCTIONS:
+                ORIGINAL[fn_name]._native = False
+        if STARVE is not None:
+            outcome(starved, [ORIGINAL[name], args, at], {})
+        return counter
     for fn_name in FUNCTIONS:
         setattr(Latkem, fn_name, counter.wrap(ORIGINAL[fn_name], fn_name))
         if host:
@@ -979,6 +1260,14 @@ def fault_call(fdp):
     ORIGINAL[name]._native = False
     outcome(ORIGINAL[name], args, {})
     return counter
+
+
+def starved(fn, args, at):
+    STARVE.set_nomemory(at, at + 1)
+    try:
+        return fn(*args)
+    finally:
+        STARVE.remove_mem_hooks()
 
 
 def write_fault(writer, name, rank, template=0, host=False, at=0, target=None, action=0, arg=0):
@@ -1146,9 +1435,14 @@ def random_step(rng):
     name = rng.choice(FUNCTIONS)
     if rng.randrange(3) == 0:
         target = rng.choice([None, rng.choice(FAULT_TARGETS)])
+        action = rng.randrange(FAULT_ACTIONS)
+        # A parameter that runs out: after a number of uses spread evenly
+        # on a logarithmic scale, as the counts of loops are.
+        at = int(2 ** rng.uniform(0, 16)) - 1 if action in (TICK, NOMEM) \
+            else rng.randrange(0x10000)
         return write_fault(Writer(), name, rng.randrange(2, 5), rng.randrange(4),
-                           rng.choice([False, True]), rng.randrange(0x10000), target,
-                           rng.randrange(FAULT_ACTIONS), rng.randrange(0x100)).bytes()
+                           rng.choice([False, True]), at, target, action,
+                           rng.randrange(0x100)).bytes()
     count = rng.choice([0, 1, 1, 1, 2, 2, 3, 4])
     changes = [(rng.randrange(8), rng.randrange(CHANGE_KINDS), rng.randrange(0x10000),
                 rng.randrange(0x100)) for _ in range(count)]
@@ -1173,18 +1467,3 @@ def custom_mutator(data, max_size, seed):
     else:  # alone, followed by the input's bytes as data for later steps
         out = Writer().int_in(1, 4, count).raw(step).raw(data[1 + len(step):]).bytes()
     return out[:max_size]
-
-
-def main():
-    warnings.simplefilter("ignore")  # numpy's overflow warnings, by the thousand
-    # The rejection line is printed once per rejected ciphertext.
-    sys.stdout = open(os.devnull, "w")
-    # libFuzzer starts its own children (-merge, -jobs) with a shell command
-    # made from argv[0]: the interpreter and this file.
-    argv = ["%s %s" % (sys.executable, os.path.abspath(__file__))] + sys.argv[1:]
-    atheris.Setup(argv, TestOneInput, custom_mutator=custom_mutator)
-    atheris.Fuzz()
-
-
-if __name__ == "__main__":
-    main()

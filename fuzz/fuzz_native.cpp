@@ -272,3 +272,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   return 0;
 }
+
+// Mutations that keep an input's structure, half of the time: the operation
+// byte and the length stay, and one to four bytes change in a way that keeps
+// their kind (a hex digit becomes another hex digit, or its other case;
+// another byte becomes a value at an edge the core tests: 0, 0xff, the bytes
+// of q = 3329 and of 2^12 - 1 in 12-bit packing).  A valid key or
+// ciphertext of the seed corpus so stays of the right length with a few
+// changes, where libFuzzer's own mutations mostly insert or erase bytes.
+// The other half are libFuzzer's own (with the dictionary).
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size,
+                                          unsigned int seed) {
+  uint32_t r = seed * 2654435761u + 1;
+  auto next = [&r](uint32_t bound) {
+    r ^= r << 13;
+    r ^= r >> 17;
+    r ^= r << 5;
+    return bound ? r % bound : 0;
+  };
+  if (size < 2 || next(2) == 0) return LLVMFuzzerMutate(data, size, max_size);
+  static const char kDigits[] = "0123456789abcdefABCDEF";
+  static const uint8_t kEdges[] = {0x00, 0xff, 0x01, 0x80, 0x7f, 0x01, 0x0d, 0xd0,
+                                   0x0c, 0xff, 0x0f, 0xf0, 0x10, 0x20, 0x40};
+  const uint32_t changes = 1 + next(4);
+  for (uint32_t k = 0; k < changes; ++k) {
+    const size_t i = 1 + next(static_cast<uint32_t>(size - 1));
+    const uint8_t c = data[i];
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (hex)
+      data[i] = static_cast<uint8_t>(kDigits[next(sizeof kDigits - 1)]);
+    else
+      data[i] = kEdges[next(sizeof kEdges)];
+  }
+  return size;
+}

@@ -13,7 +13,7 @@
 Run from anywhere with the fuzzing environment (the coverage build of the
 module importable, atheris's sanitizer runtime preloaded; see
 fuzz/README.md):
-    python fuzz/make_corpus.py [--all]
+    python fuzz/make_corpus.py [--all] [--add DIR]...
 The module seeds are then reduced by libFuzzer's merge to those that add
 coverage (all of them take longer to load than the CI step runs); --all
 keeps them all.  The directories are emptied first, so the result depends
@@ -66,6 +66,25 @@ def module_corpus(out):
                 files["wf-%s-r%d-c%d" % (name, rank, kind)] = one_step(
                     F.write_well_formed(Writer(), name, rank, kind % templates,
                                         changes=[change]).bytes())
+            # Hostile texts where an attacker chooses them (the ciphertext,
+            # the public key, the message): a character or two short or
+            # long, upper case, each kind of container.
+            if name in ("CCA_Dec", "Dec", "CCA_Enc", "Enc"):
+                for index in range(min(nargs, 2)):
+                    hostile = [(2, 0), (2, 1), (3, 0), (3, 1), (4, 0)]
+                    hostile += [(7, container) for container in range(8)]
+                    for kind, val in hostile:
+                        files["wf-%s-r%d-hostile%d-%d-%d" % (name, rank, index, kind, val)] = \
+                            one_step(F.write_well_formed(Writer(), name, rank, 0,
+                                                         changes=[(index, kind, 0, val)]).bytes())
+            # Elements that run out, in each list or array argument, after
+            # a number of uses spread on a logarithmic scale.
+            for index, arg in enumerate(F.TEMPLATES[name][rank][0]):
+                if isinstance(arg, (list, tuple, F.np.ndarray)):
+                    for e in range(0, 16, 1 if rank == 2 else 4):
+                        files["wf-%s-r%d-tick%d-%d" % (name, rank, index, e)] = one_step(
+                            F.write_well_formed(Writer(), name, rank, 0,
+                                                changes=[(index, 10, e * 4096, 0)]).bytes())
             # Another n: loops of another length.
             for other_n in range(4, 8):
                 files["wf-%s-r%d-n%d" % (name, rank, other_n)] = one_step(
@@ -103,6 +122,63 @@ def module_corpus(out):
                 files["fault-%s-r%d-any-%d" % (name, rank, at)] = one_step(F.write_fault(
                     Writer(), name, rank, n % 2, host=bool(n % 3), at=at,
                     action=n % F.FAULT_ACTIONS, arg=rng.randrange(256)).bytes())
+
+    # Parameters that run out, and one memory allocation failing: for each
+    # parameter a function uses (and for memory, on either path), the call
+    # run with the fault at points spread on a logarithmic scale over the
+    # uses (allocations), keeping one point for each place (the traceback's
+    # entries) the call then fails at: the failures in the middle of the
+    # loops, each statement's own.
+    def places(name, rank, host, action, arg, limit):
+        found = {}
+        at = 0
+        while at <= limit:
+            reader = Reader(F.write_fault(Writer(), name, rank, 0, host, at, action=action,
+                                          arg=arg).bytes())
+            reader.ConsumeIntInRange(0, 15)  # the step selector
+            F.fault_call(reader)
+            F.restore()
+            if F.LAST_FAILURE and F.LAST_FAILURE not in found:
+                found[F.LAST_FAILURE] = at
+            at = max(at + 1, int(at * 1.01))
+        return sorted(found.values())
+
+    for name in F.FUNCTIONS:
+        for rank in (2, 3, 4):
+            for index, param in enumerate(F.TICK_PARAMS):
+                reader = Reader(F.write_fault(Writer(), name, rank, host=True, at=0xFFFF,
+                                              action=F.TICK, arg=index).bytes())
+                reader.ConsumeIntInRange(0, 15)
+                F.fault_call(reader)
+                tick = F.MODULE.get(param)
+                used = min(0xFFFF - tick.left, 0xFFFF) if isinstance(tick, F.Tick) else 0
+                F.restore()
+                if not used:
+                    continue
+                if rank != 2:
+                    points = sorted({0, used // 2, used - 1})
+                else:
+                    points = places(name, rank, True, F.TICK, index, used - 1)
+                for at in points:
+                    files["tick-%s-r%d-%s-%d" % (name, rank, param, at)] = one_step(
+                        F.write_fault(Writer(), name, rank, 0, True, at,
+                                      action=F.TICK, arg=index).bytes())
+            if F.STARVE is None:
+                continue
+            for host in (False, True):
+                if rank != 2:
+                    points = [0, 30, 1000]
+                else:
+                    points = places(name, rank, host, F.NOMEM, 0, 0xFFFF)
+                if rank == 2 and host and name in ("Genkey", "Enc", "Dec", "CCA_KeyGen",
+                                                   "CCA_Enc", "CCA_Dec"):
+                    # The next few allocations after each: the other calls of
+                    # the same iteration of a loop, each failing in its turn.
+                    points = sorted({min(p + d, 0xFFFF) for p in points for d in range(12)})
+                for at in points:
+                    files["nomem-%s-r%d-h%d-%d" % (name, rank, host, at)] = one_step(
+                        F.write_fault(Writer(), name, rank, 0, host, at,
+                                      action=F.NOMEM).bytes())
 
     # Both cores: the switch, then a well-formed call or a key exchange.
     for name in F.FUNCTIONS:
@@ -260,13 +336,21 @@ def merge(seeds, out):
 
 def main():
     root = os.path.join(HERE, "corpus")
+    # --add DIR: inputs a longer run found (its corpus directory), merged in
+    # with the generated seeds.  Only for a run of the same harness encoding.
+    extra = [ARGS[i + 1] for i, a in enumerate(ARGS) if a == "--add" and i + 1 < len(ARGS)]
     out = fresh(os.path.join(root, "module"))
     if "--all" in ARGS:
         count = module_corpus(out)
     else:
         with tempfile.TemporaryDirectory() as work:
-            count = module_corpus(fresh(os.path.join(work, "seeds")))
-            merge(os.path.join(work, "seeds"), out)
+            seeds = fresh(os.path.join(work, "seeds"))
+            count = module_corpus(seeds)
+            for directory in extra:
+                for name in os.listdir(directory):
+                    shutil.copy(os.path.join(directory, name), os.path.join(seeds, "run-" + name))
+                    count += 1
+            merge(seeds, out)
     print("module corpus: %d inputs (%d generated)" % (len(os.listdir(out)), count),
           file=sys.stderr)
     count = native_corpus(fresh(os.path.join(root, "native")))
