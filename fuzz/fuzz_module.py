@@ -131,7 +131,8 @@ def import_failing():
     attempt({"hashlib": Raising("hashlib")})
 
     # Memory running out at each point of the initialisation: the n-th
-    # allocation fails, for every n until the import gets to its end.  The spec's name is a str that cannot be compared, so that
+    # allocation fails, for every n until the import gets to its end.  The
+    # name in the ModuleSpec is a str that cannot be compared, so that
     # every attempt fails (at the last statement, `__name__ == "__main__"`,
     # if not before) and leaves no module behind.
     try:
