@@ -107,17 +107,22 @@ def operations(m, seed, coins):
     }
 
 
+def seeded_key_pair():
+    """CCA_KeyGen() from a fixed seed of `random`, leaving its state as it was."""
+    import random
+    state = random.getstate()
+    random.seed(20240817)
+    try:
+        return Latkem.CCA_KeyGen()
+    finally:
+        random.setstate(state)
+
+
 def paths_agree(m, seed, coins):
     """True when both paths give the same outputs on the same inputs."""
-    import random
 
     def outputs():
-        state = random.getstate()
-        random.seed(20240817)
-        try:
-            pk, sk = Latkem.CCA_KeyGen()
-        finally:
-            random.setstate(state)
+        pk, sk = seeded_key_pair()
         c, key = Latkem.CCA_Enc(pk, m)
         pk_cpa, sk_cpa = Latkem.Genkey(seed)
         c_cpa = Latkem.Enc(pk_cpa, m, coins)
@@ -151,6 +156,14 @@ def load_peer():
     except Exception as exc:  # e.g. unsupported by the backend it was built with
         return None, "the peer fails: %s: %s" % (type(exc).__name__, exc)
     return cls, None
+
+
+def peer_version():
+    try:
+        import cryptography
+        return cryptography.__version__
+    except Exception:
+        return "unknown"
 
 
 def peer_operations(cls):
@@ -290,11 +303,7 @@ def run(quick):
         print("  peer unavailable, part skipped: %s" % reason)
         results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
     else:
-        try:
-            import cryptography
-            version = cryptography.__version__
-        except Exception:
-            version = "unknown"
+        version = peer_version()
         peer_ops = peer_operations(cls)
         with Parameters(kk=3, eta1=2):
             ours_ops = operations(m, seed, coins)

@@ -34,7 +34,7 @@ import threading
 import time
 
 import Latkem
-from bench import PEER_NAME, command_line, cpu_model, load_peer, peer_operations
+from bench import PEER_NAME, command_line, cpu_model, load_peer, peer_operations, peer_version
 
 OPERATIONS = ("CCA_KeyGen", "CCA_Enc", "CCA_Dec")
 
@@ -196,11 +196,7 @@ def run(quick):
         print("  peer unavailable: %s" % reason)
         results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
     else:
-        try:
-            import cryptography
-            version = cryptography.__version__
-        except Exception:
-            version = "unknown"
+        version = peer_version()
         contenders.append((PEER_NAME, "peer", peer_operations(cls)))
         results["peer"] = {"name": PEER_NAME, "available": True, "version": version,
                            "operations": {}}
