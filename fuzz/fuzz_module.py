@@ -147,24 +147,31 @@ def import_failing():
 
         __hash__ = str.__hash__
 
+    def fail_each_allocation(marker, finding, next_at):
+        """Imports with the at-th allocation failing, at = 0, next_at(0), ...
+        until 20 imports have got to the end (a RuntimeError naming `marker`);
+        an import that succeeds is `finding`."""
+        at, at_end = 0, 0
+        while at_end < 20:
+            starve.set_nomemory(at, at + 1)
+            try:
+                spec.loader.exec_module(importlib.util.module_from_spec(spec))
+            except RuntimeError as exc:
+                at_end += marker in str(exc)
+            except Exception:
+                pass
+            else:
+                raise Finding(finding)
+            finally:
+                starve.remove_mem_hooks()
+            if "Latkem" in sys.modules:
+                raise Finding("an import that failed left the module in sys.modules")
+            at = next_at(at)
+
     spec = importlib.util.find_spec("Latkem")
     spec.name = Uncomparable("Latkem")
-    at, at_end = 0, 0
-    while at_end < 20:
-        starve.set_nomemory(at, at + 1)
-        try:
-            spec.loader.exec_module(importlib.util.module_from_spec(spec))
-        except RuntimeError as exc:
-            at_end += "module name" in str(exc)
-        except Exception:
-            pass
-        else:
-            raise Finding("the module imported with a name it cannot compare")
-        finally:
-            starve.remove_mem_hooks()
-        if "Latkem" in sys.modules:
-            raise Finding("an import that failed for memory left the module in sys.modules")
-        at += 1
+    fail_each_allocation("module name", "the module imported with a name it cannot compare",
+                         lambda at: at + 1)
 
     # The same with a name that passes for "__main__": the module then runs
     # its demonstration (a key exchange, printed); printing it fails, so
@@ -181,23 +188,9 @@ def import_failing():
 
     spec.name = MainLike("Latkem")
     saved_stdout, sys.stdout = sys.stdout, Unwritable()
-    at, at_end = 0, 0
     try:
-        while at_end < 20:
-            starve.set_nomemory(at, at + 1)
-            try:
-                spec.loader.exec_module(importlib.util.module_from_spec(spec))
-            except RuntimeError as exc:
-                at_end += "output" in str(exc)
-            except Exception:
-                pass
-            else:
-                raise Finding("the module imported with output it cannot print")
-            finally:
-                starve.remove_mem_hooks()
-            if "Latkem" in sys.modules:
-                raise Finding("an import that failed left the module in sys.modules")
-            at = max(at + 1, int(at * 1.01))
+        fail_each_allocation("output", "the module imported with output it cannot print",
+                             lambda at: max(at + 1, int(at * 1.01)))
     finally:
         sys.stdout = saved_stdout
 

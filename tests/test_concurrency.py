@@ -48,6 +48,19 @@ def run_threads(work, count=THREADS):
         raise errors[0]
 
 
+def run_threads_beside(background, work, count=THREADS):
+    """run_threads(work, count) while another thread runs background(stop)
+    until the event `stop` is set."""
+    stop = threading.Event()
+    t = threading.Thread(target=background, args=(stop,))
+    t.start()
+    try:
+        run_threads(work, count)
+    finally:
+        stop.set()
+        t.join()
+
+
 @pytest.fixture(scope="module")
 def reference():
     """Key pairs, ciphertexts and keys computed one at a time."""
@@ -90,9 +103,7 @@ def test_key_exchanges_in_parallel(reference, path, busy_switching, capsys, whic
 def test_paths_switched_while_threads_run(reference, path, busy_switching, capsys):
     """Switching functions between the paths during the calls of other
     threads changes no result."""
-    stop = threading.Event()
-
-    def switcher():
+    def switcher(stop):
         rng = random.Random(1)
         while not stop.is_set():
             rng.choice(FUNCTIONS)._native = rng.random() < 0.5
@@ -104,13 +115,7 @@ def test_paths_switched_while_threads_run(reference, path, busy_switching, capsy
             assert Latkem.CCA_Dec(case["c"], case["sk"]) == case["key"]
 
     path("native")
-    t = threading.Thread(target=switcher)
-    t.start()
-    try:
-        run_threads(work, 4)
-    finally:
-        stop.set()
-        t.join()
+    run_threads_beside(switcher, work, 4)
     assert capsys.readouterr().out == ""
 
 
@@ -190,11 +195,9 @@ def test_exchanges_while_other_threads_rebind_globals(reference, busy_switching,
             dec |= {key[::-1] for key in dec}
         capsys.readouterr()
 
-        stop = threading.Event()
-
         names = cores()
 
-        def rebinder():
+        def rebinder(stop):
             rng = random.Random(5)
             while not stop.is_set():
                 Latkem.H._core = rng.choice(names)
@@ -216,13 +219,9 @@ def test_exchanges_while_other_threads_rebind_globals(reference, busy_switching,
                 assert Latkem.CCA_Dec(case["forged"], case["sk"]) in forged
                 assert Latkem.CCA_KeyGen() in key_pairs[index][r]
 
-        t = threading.Thread(target=rebinder)
-        t.start()
         try:
-            run_threads(work)
+            run_threads_beside(rebinder, work)
         finally:
-            stop.set()
-            t.join()
             Latkem.H._core = names[0]
     capsys.readouterr()
 
@@ -259,9 +258,7 @@ def test_inputs_changed_in_place_by_another_thread(reference, busy_switching):
     encapsulated = {Latkem.CCA_Enc(case["pk"], m) for m in messages}
     digests = {Latkem.H(t) for t in texts}
     message, text = bytearray(messages[0]), bytearray(texts[0])
-    stop = threading.Event()
-
-    def overwrite():
+    def overwrite(stop):
         i = 0
         while not stop.is_set():
             i ^= 1
@@ -273,13 +270,7 @@ def test_inputs_changed_in_place_by_another_thread(reference, busy_switching):
             assert Latkem.CCA_Enc(case["pk"], message) in encapsulated
             assert Latkem.H(text) in digests
 
-    t = threading.Thread(target=overwrite)
-    t.start()
-    try:
-        run_threads(work, 4)
-    finally:
-        stop.set()
-        t.join()
+    run_threads_beside(overwrite, work, 4)
 
 
 def test_failures_in_parallel_keep_their_own_traceback_entries(reference, busy_switching):
