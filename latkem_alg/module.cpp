@@ -23,16 +23,22 @@ namespace {
 int64_t the_interpreter = -1;
 }  // namespace
 
+// The names are interned once per process.  If memory runs out partway, a
+// later import makes the ones still missing, rather than taking the set for
+// complete.
 bool intern_names() {
-  if (names.math) return true;
-#define LATKEM_INTERN(nm, ...)                \
-  names.nm = PyUnicode_InternFromString(#nm); \
-  if (!names.nm) return false;
+  static bool complete = false;
+  if (complete) return true;
+  bool ok = true;
+#define LATKEM_INTERN(nm, ...)                                  \
+  if (ok && !names.nm) names.nm = PyUnicode_InternFromString(#nm); \
+  ok = ok && names.nm;
   LATKEM_GLOBALS(LATKEM_INTERN)
   LATKEM_FUNCTIONS(LATKEM_INTERN)
   LATKEM_OTHER_NAMES(LATKEM_INTERN)
 #undef LATKEM_INTERN
-  return true;
+  complete = ok;
+  return ok;
 }
 
 namespace {

@@ -7,6 +7,7 @@ import hashlib
 import inspect
 import json
 import math
+import os
 import random
 import sys
 import types
@@ -553,6 +554,55 @@ def test_import_without_numpy_fails_and_can_be_retried(run_python):
     assert entries[1][0] == "find_spec" and len(entries) == 2
     assert not left
     assert after == [True, 3329, "CCA_Dec", 768]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_import_retried_after_memory_ran_out(run_python):
+    # A child process per point of the import: memory runs out there, then
+    # the import is retried and must work.  The module's own dependencies
+    # are imported first, so that the points are the module's.
+    proc = run_python(
+        """
+        import binascii, hashlib, json, math, os, random, sys
+        import numpy
+        try:
+            import _testcapi
+            _testcapi.set_nomemory
+        except (ImportError, AttributeError):
+            print(json.dumps(None))
+            sys.exit()
+        at, failed, wrong, imported_in_a_row = 0, 0, [], 0
+        while imported_in_a_row < 50:
+            pid = os.fork()
+            if pid == 0:
+                _testcapi.set_nomemory(at, at + 1)
+                try:
+                    import Latkem
+                    code = 0
+                except Exception:
+                    code = 3
+                finally:
+                    _testcapi.remove_mem_hooks()
+                if code:
+                    import Latkem
+                pk, sk = Latkem.CCA_KeyGen()
+                c, key = Latkem.CCA_Enc(pk, bytes(32))
+                os._exit(code if Latkem.CCA_Dec(c, sk) == key else 1)
+            _, status = os.waitpid(pid, 0)
+            code = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -1
+            if code not in (0, 3):
+                wrong.append([at, code])
+            failed += code == 3
+            imported_in_a_row = imported_in_a_row + 1 if code == 0 else 0
+            at += 2
+        print(json.dumps([failed, wrong]))
+        """
+    )
+    result = _last_json(proc)
+    if result is None:
+        pytest.skip("this interpreter has no allocation hooks")
+    failed, wrong = result
+    assert failed > 100 and wrong == []
 
 
 def test_ordinary_import_is_silent(run_python):
