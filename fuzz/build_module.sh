@@ -24,7 +24,7 @@ kind="${3:-coverage}"
 cmake="$(command -v cmake)"
 ninja="$(command -v ninja)"
 cxx="${CXX:-clang++}"
-flags="-fsanitize=address -fno-omit-frame-pointer"
+flags="-fsanitize=address -fno-omit-frame-pointer -DLATKEM_FAULT_SITES"
 case "$kind" in
   coverage)
     flags+=" -fsanitize-coverage=inline-bool-flag,pc-table,trace-cmp"

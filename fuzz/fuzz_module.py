@@ -87,6 +87,19 @@ if __name__ == "__main__":
 import numpy as np
 
 
+def find_fault_arm(path):
+    """The fuzzing build's switch that makes a chosen host call of the
+    module's code fail (latkem_fault_arm, host.cpp), from the module's file;
+    None in other builds."""
+    try:
+        arm = ctypes.PyDLL(os.path.realpath(path)).latkem_fault_arm
+    except (OSError, AttributeError):
+        return None
+    arm.restype = ctypes.c_longlong
+    arm.argtypes = [ctypes.c_longlong]
+    return arm
+
+
 def import_failing():
     """Imports of the module that fail at each statement of its
     initialisation that can fail with the host's modules: each module it
@@ -116,6 +129,67 @@ def import_failing():
         if "Latkem" in sys.modules:
             raise Finding("a failed import left the module in sys.modules")
 
+    class Uncomparable(str):
+        def __eq__(self, other):
+            raise RuntimeError("raised by the fuzzer's module name")
+
+        __hash__ = str.__hash__
+
+    # A name that passes for "__main__": the module then runs its
+    # demonstration (a key exchange, printed); printing it fails, so that
+    # the import still fails at the end.
+    class MainLike(str):
+        def __eq__(self, other):
+            return other == "__main__" or str.__eq__(self, other)
+
+        __hash__ = str.__hash__
+
+    class Unwritable:
+        def write(self, text):
+            raise RuntimeError("raised by the fuzzer's output")
+
+    spec = importlib.util.find_spec("Latkem")
+
+    def import_as(name, arm, disarm):
+        """One import under `name` (which makes it fail at the end, if not
+        before) between arm() and disarm(); whether it got to the end (a
+        RuntimeError from the name or the output)."""
+        spec.name = name
+        saved_stdout = sys.stdout
+        if isinstance(name, MainLike):
+            sys.stdout = Unwritable()
+        arm()
+        try:
+            spec.loader.exec_module(importlib.util.module_from_spec(spec))
+        except RuntimeError as exc:
+            return "raised by the fuzzer's" in str(exc)
+        except Exception:
+            return False
+        else:
+            raise Finding("the module imported under the name %r" % (name,))
+        finally:
+            disarm()
+            sys.stdout = saved_stdout
+            if "Latkem" in sys.modules:
+                raise Finding("an import that failed left the module in sys.modules")
+
+    # Memory running out at each point of the initialisation: the at-th
+    # allocation fails, for every at until 20 imports have got to the end.
+    # First, while the process has none of what the module makes once
+    # (interned names, types).
+    try:
+        import _testcapi as starve
+        starve.set_nomemory, starve.remove_mem_hooks
+    except (ImportError, AttributeError):
+        starve = None
+    for name, next_at in ((Uncomparable("Latkem"), lambda at: at + 1),
+                          (MainLike("Latkem"), lambda at: max(at + 1, int(at * 1.01)))):
+        at, at_end = 0, 0
+        while starve is not None and at_end < 20:
+            at_end += import_as(name, lambda: starve.set_nomemory(at, at + 1),
+                                starve.remove_mem_hooks)
+            at = next_at(at)
+
     for name in ("math", "random", "binascii", "numpy", "hashlib"):
         attempt({name: None})
     partial = types.ModuleType("hashlib")
@@ -130,69 +204,15 @@ def import_failing():
             raise RuntimeError("raised by the fuzzer's stand-in")
     attempt({"hashlib": Raising("hashlib")})
 
-    # Memory running out at each point of the initialisation: the n-th
-    # allocation fails, for every n until the import gets to its end.  The
-    # name in the ModuleSpec is a str that cannot be compared, so that
-    # every attempt fails (at the last statement, `__name__ == "__main__"`,
-    # if not before) and leaves no module behind.
-    try:
-        import _testcapi as starve
-        starve.set_nomemory, starve.remove_mem_hooks
-    except (ImportError, AttributeError):
-        return
-
-    class Uncomparable(str):
-        def __eq__(self, other):
-            raise RuntimeError("raised by the fuzzer's module name")
-
-        __hash__ = str.__hash__
-
-    def fail_each_allocation(marker, finding, next_at):
-        """Imports with the at-th allocation failing, at = 0, next_at(0), ...
-        until 20 imports have got to the end (a RuntimeError naming `marker`);
-        an import that succeeds is `finding`."""
-        at, at_end = 0, 0
-        while at_end < 20:
-            starve.set_nomemory(at, at + 1)
-            try:
-                spec.loader.exec_module(importlib.util.module_from_spec(spec))
-            except RuntimeError as exc:
-                at_end += marker in str(exc)
-            except Exception:
-                pass
-            else:
-                raise Finding(finding)
-            finally:
-                starve.remove_mem_hooks()
-            if "Latkem" in sys.modules:
-                raise Finding("an import that failed left the module in sys.modules")
-            at = next_at(at)
-
-    spec = importlib.util.find_spec("Latkem")
-    spec.name = Uncomparable("Latkem")
-    fail_each_allocation("module name", "the module imported with a name it cannot compare",
-                         lambda at: at + 1)
-
-    # The same with a name that passes for "__main__": the module then runs
-    # its demonstration (a key exchange, printed); printing it fails, so
-    # that the import still fails at the end.
-    class MainLike(str):
-        def __eq__(self, other):
-            return other == "__main__" or str.__eq__(self, other)
-
-        __hash__ = str.__hash__
-
-    class Unwritable:
-        def write(self, text):
-            raise RuntimeError("raised by the fuzzer's output")
-
-    spec.name = MainLike("Latkem")
-    saved_stdout, sys.stdout = sys.stdout, Unwritable()
-    try:
-        fail_each_allocation("output", "the module imported with output it cannot print",
-                             lambda at: max(at + 1, int(at * 1.01)))
-    finally:
-        sys.stdout = saved_stdout
+    # Each place in the initialisation's code that makes a host call made
+    # to fail in turn (fuzzing builds: find_fault_arm), until an import
+    # gets through with none left.
+    arm = find_fault_arm(spec.origin)
+    for name in (Uncomparable("Latkem"), MainLike("Latkem")):
+        fired = arm is not None
+        while fired:
+            import_as(name, lambda: arm(-1), lambda: None)
+            fired = arm(0) < 0
 
 
 class Finding(AssertionError):
@@ -1075,7 +1095,7 @@ def write_well_formed(writer, name, rank, template=0, globals_rank=0, binding=0,
 # the action, its argument.
 
 FAULT = 13
-FAULT_ACTIONS = 8
+FAULT_ACTIONS = 9
 FAULT_GLOBALS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "zetas", "zetas_inv",
                  "np", "binascii", "hashlib", "G", "H", "XOF", "PRF", "CBD", "ntt3", "intt3",
                  "compress", "decompress", "encode", "decode", "hex_to_bits", "bits_to_bytes",
@@ -1213,6 +1233,79 @@ try:
     STARVE.set_nomemory, STARVE.remove_mem_hooks
 except (ImportError, AttributeError):
     STARVE = None
+# The fault action that makes the at-th place in the module's code that makes
+# a host call fail, after the call succeeded (fuzzing builds only: see
+# find_fault_arm).
+SITE = 8
+
+
+FAULT_ARM = find_fault_arm(Latkem.__file__)
+
+
+def fail_each_place():
+    """Every place in the module's code that makes a host call, made to fail
+    once: a well-formed call of each function, on each path, repeated with
+    the first place not yet made to fail failing, until a call gets through.
+    At start-up (with the first input), so that the unwinding after every
+    host call of every body counts as covered; then a key exchange on both
+    paths must still come out right."""
+    if FAULT_ARM is None:
+        return
+    for host in (True, False):
+        for name in FUNCTIONS:
+            args = TEMPLATES[name][2][0]
+            while True:
+                for fn_name in FUNCTIONS:
+                    ORIGINAL[fn_name]._native = not host
+                FAULT_ARM(-1)
+                try:
+                    outcome(ORIGINAL[name], copy.deepcopy(args), {})
+                finally:
+                    fired = FAULT_ARM(0) < 0
+                    restore()
+                if not fired:
+                    break
+    for native in (True, False):
+        for fn_name in FUNCTIONS:
+            ORIGINAL[fn_name]._native = native
+        material = KEYS[2]
+        c, key = Latkem.CCA_Enc(material["pk"], bytes(32))
+        if Latkem.CCA_Dec(c, material["sk"]) != key:
+            raise Finding("a key exchange went wrong after host calls were made to fail")
+    restore()
+
+
+def every_core():
+    """Every function's well-formed calls, at every parameter set, on each
+    native core this build and processor have: the cores must agree.  At
+    start-up, so that each core's code for every width counts as covered."""
+    cores = []
+    for core in ("portable", "avx2", "neon"):
+        try:
+            Latkem.H._core = core
+        except ValueError:
+            continue
+        cores.append(core)
+    answers = {}
+    for core in cores:
+        Latkem.H._core = core
+        for rank in PARAMETER_SETS:
+            for key, value in PARAMETER_SETS[rank].items():
+                setattr(Latkem, key, value)
+            for name in FUNCTIONS:
+                for i, args in enumerate(TEMPLATES[name][rank]):
+                    random.seed(i)  # CCA_KeyGen's draws
+                    got = outcome(ORIGINAL[name], copy.deepcopy(args), {})
+                    first = answers.setdefault((rank, name, i), (core, got))
+                    if not same(first[1], got):
+                        raise Finding("%s (rank %d) answers differently on the %s and the %s "
+                                      "core" % (name, rank, first[0], core))
+        restore()
+    restore()
+
+
+fail_each_place()
+every_core()
 TICK_PARAMS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "mont_inv", "ted",
                "bar_k", "bar_r"]
 
@@ -1235,15 +1328,18 @@ def fault_call(fdp):
         counter.left = -2
         param = TICK_PARAMS[arg % len(TICK_PARAMS)]
         setattr(Latkem, param, Tick(MODULE[param], at))
-    if action == NOMEM:
+    if action in (NOMEM, SITE):
         # The call as it is, on the path `host` says, with its at-th memory
-        # allocation failing (where the host can make one fail).
+        # allocation failing (where the host can make one fail), or the
+        # at-th place in the module's code that makes a host call.
         counter.left = -2
         if host:
             for fn_name in FUNCTIONS:
                 ORIGINAL[fn_name]._native = False
-        if STARVE is not None:
+        if action == NOMEM and STARVE is not None:
             outcome(starved, [ORIGINAL[name], args, at], {})
+        if action == SITE and FAULT_ARM is not None:
+            outcome(failing_site, [ORIGINAL[name], args, at + 1], {})
         return counter
     for fn_name in FUNCTIONS:
         setattr(Latkem, fn_name, counter.wrap(ORIGINAL[fn_name], fn_name))
@@ -1262,6 +1358,14 @@ def starved(fn, args, at):
         return fn(*args)
     finally:
         STARVE.remove_mem_hooks()
+
+
+def failing_site(fn, args, at):
+    FAULT_ARM(at)
+    try:
+        return fn(*args)
+    finally:
+        FAULT_ARM(0)
 
 
 def write_fault(writer, name, rank, template=0, host=False, at=0, target=None, action=0, arg=0):
@@ -1432,7 +1536,7 @@ def random_step(rng):
         action = rng.randrange(FAULT_ACTIONS)
         # A parameter that runs out: after a number of uses spread evenly
         # on a logarithmic scale, as the counts of loops are.
-        at = int(2 ** rng.uniform(0, 16)) - 1 if action in (TICK, NOMEM) \
+        at = int(2 ** rng.uniform(0, 16)) - 1 if action in (TICK, NOMEM, SITE) \
             else rng.randrange(0x10000)
         return write_fault(Writer(), name, rng.randrange(2, 5), rng.randrange(4),
                            rng.choice([False, True]), at, target, action,

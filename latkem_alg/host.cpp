@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <new>
 #include <unordered_map>
+#ifdef LATKEM_FAULT_SITES
+#include <cstdint>
+#include <unordered_set>
+#endif
 
 namespace latkem {
 
@@ -202,4 +206,62 @@ void add_traceback(int entry, int line) {
   Py_XDECREF(code);
 }
 
+// ---------------------------------------------------------------------------
+// Fuzzing builds only: failures at chosen places.  A place is the code that
+// made the host call (this function's return address and its caller's: the
+// fuzzing build keeps frame pointers, and an operation may sit in a small
+// helper such as num()).  Armed with k > 0, the k-th place the module's code
+// reaches for the first time since arming fails, once; armed with k < 0,
+// the first place reached that has never been made to fail.  The harness
+// calls these through ctypes.PyDLL, with the lock held.
+
+#ifdef LATKEM_FAULT_SITES
+namespace fault {
+namespace {
+using Places = std::unordered_set<std::uintptr_t>;
+long long target = 0;     // 0: disarmed
+bool fired = false;
+Places* seen = nullptr;    // reached since arming
+Places* failed = nullptr;  // ever made to fail
+}  // namespace
+
+// The result of a host call, or NULL with MemoryError set if this is the
+// place to fail.
+__attribute__((noinline)) PyObject* pass(PyObject* result) noexcept {
+  if (target == 0 || !result) return result;
+  auto here = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)) * 31 +
+              reinterpret_cast<std::uintptr_t>(__builtin_return_address(1));
+  try {
+    if (!seen->insert(here).second) return result;
+    if (target > 0 ? static_cast<long long>(seen->size()) != target
+                   : !failed->insert(here).second)
+      return result;
+  } catch (...) {
+    return result;
+  }
+  target = 0;
+  fired = true;
+  Py_DECREF(result);
+  return PyErr_NoMemory();
+}
+}  // namespace fault
+#endif
+
 }  // namespace latkem
+
+#ifdef LATKEM_FAULT_SITES
+// Arms (k != 0) or disarms (k = 0) the failure; returns the number of places
+// reached since the last arming, negated if the failure then took place.
+extern "C" __attribute__((visibility("default"))) long long latkem_fault_arm(long long k) {
+  using namespace latkem::fault;
+  if (!seen) seen = new (std::nothrow) Places();
+  if (!failed) failed = new (std::nothrow) Places();
+  if (!seen || !failed) return 0;
+  long long reached = static_cast<long long>(seen->size());
+  if (fired) reached = -reached;
+  seen->clear();
+  target = k;
+  fired = false;
+  return reached;
+}
+#endif

@@ -27,12 +27,26 @@ struct HostError {};
 
 [[noreturn]] inline void raise() { throw HostError(); }
 
+#ifdef LATKEM_FAULT_SITES
+// Fuzzing builds only (fuzz/build_module.sh): a host operation that succeeded
+// is made to fail with MemoryError at the chosen place, so that the fuzzer
+// reaches the unwinding after every operation of a body.  A call, not a
+// branch, at each place, so the build has no more edges to cover than any
+// other.  See host.cpp.
+namespace fault {
+PyObject* pass(PyObject* result) noexcept;
+}
+#define LATKEM_FAULT_PASS(result) ::latkem::fault::pass(result)
+#else
+#define LATKEM_FAULT_PASS(result) (result)
+#endif
+
 // Owning reference to a host object.
 class Obj {
  public:
   Obj() noexcept : p_(nullptr) {}
   // Takes over a new reference; a NULL result of a host call means an error.
-  explicit Obj(PyObject* fresh) : p_(fresh) {
+  explicit Obj(PyObject* fresh) : p_(LATKEM_FAULT_PASS(fresh)) {
     if (!p_) raise();
   }
   static Obj borrow(PyObject* o) {
