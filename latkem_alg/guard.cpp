@@ -351,7 +351,7 @@ bool zetas_unchanged() {
   const Py_ssize_t count = PyTuple_GET_SIZE(zetas_items);
   if (PyList_GET_SIZE(z) != count) return false;
   PyObject* const* now = reinterpret_cast<PyListObject*>(z)->ob_item;
-  PyObject* const* then = &PyTuple_GET_ITEM(zetas_items, 0);
+  PyObject* const* then = reinterpret_cast<PyTupleObject*>(zetas_items)->ob_item;
   return count == 0 || std::memcmp(now, then, sizeof(PyObject*) * size_t(count)) == 0;
 }
 
