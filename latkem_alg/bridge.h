@@ -119,32 +119,45 @@ inline bool bytes_like(const Input& in) {
 
 // The bytes that hex text read by Input encodes, in a buffer of their own that
 // is wiped when it goes (the text may be a key or coins).  decode() touches no
-// host object, so it may run with the host's lock released.
+// host object, so it may run with the host's lock released.  Texts up to the
+// module's own sizes decode into the object itself, which spares the call a
+// heap allocation and its release under the host's lock; a longer one into
+// memory of its own.
 class Unhexed {
  public:
   // Without memory for the bytes, decode() answers false: the statement the
   // native path then runs as failing does not fail, and the host path answers.
   explicit Unhexed(const Input& in)
-      : in_(in), buf_(new (std::nothrow) uint8_t[in.size() / 2 + 1]) {}
+      : in_(in),
+        size_(in.size() / 2 + 1),
+        heap_(size_ <= kInPlace ? nullptr : new (std::nothrow) uint8_t[size_]),
+        buf_(size_ <= kInPlace ? in_place_ : heap_.get()) {}
   ~Unhexed() {
-    if (buf_) native::secure_wipe(buf_.get(), in_.size() / 2 + 1);
+    if (buf_) native::secure_wipe(buf_, size_);
   }
   Unhexed(const Unhexed&) = delete;
   Unhexed& operator=(const Unhexed&) = delete;
 
   // Whether the text is hex of even length (what unhexlify accepts).
   bool decode() {
-    ok_ = buf_ && in_.readable() && native::hex_decode(buf_.get(), in_.data(), in_.size());
+    ok_ = buf_ && in_.readable() && native::hex_decode(buf_, in_.data(), in_.size());
     return ok_;
   }
   bool ok() const { return ok_; }
-  const uint8_t* data() const { return buf_.get(); }
+  const uint8_t* data() const { return buf_; }
   size_t size() const { return in_.size() / 2; }
 
  private:
+  // The longest key or ciphertext of the module, and the terminator's byte.
+  static constexpr size_t kInPlace = 32 * (11 * native::kMaxRank + 5) + 1;
+  static_assert(kInPlace > native::kPolyBytes * native::kMaxRank + native::kSymBytes,
+                "a public key fits");
   const Input& in_;
-  std::unique_ptr<uint8_t[]> buf_;
+  const size_t size_;
+  std::unique_ptr<uint8_t[]> heap_;
+  uint8_t* const buf_;
   bool ok_ = false;
+  uint8_t in_place_[kInPlace];
 };
 
 // The host's lock released for the core's work, and taken again when the
