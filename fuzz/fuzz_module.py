@@ -288,6 +288,17 @@ def restore():
         SET_PORTABLE(PORTABLE_AT_START)
 
 
+def use_parameters(rank):
+    for name, value in PARAMETER_SETS[rank].items():
+        setattr(Latkem, name, value)
+
+
+def set_paths(native):
+    """Every module function on the native path (True) or the host path."""
+    for name in FUNCTIONS:
+        ORIGINAL[name]._native = native
+
+
 # ---------------------------------------------------------------------------
 # Valid material: keys, ciphertexts and building-block inputs for the three
 # parameter sets, made once.
@@ -302,9 +313,8 @@ PARAMETER_SETS = {
 def make_material():
     rng = random.Random(2024)
     keys = {}
-    for rank, params in PARAMETER_SETS.items():
-        for name, value in params.items():
-            setattr(Latkem, name, value)
+    for rank in PARAMETER_SETS:
+        use_parameters(rank)
         random.seed(rank)
         pk, sk = Latkem.CCA_KeyGen()
         c, key = Latkem.CCA_Enc(pk, bytes(rng.getrandbits(8) for _ in range(32)))
@@ -342,11 +352,10 @@ def record_templates():
             return fn(*args)
         return stand_in
 
-    for rank, params in PARAMETER_SETS.items():
-        for name, value in params.items():
-            setattr(Latkem, name, value)
+    for rank in PARAMETER_SETS:
+        use_parameters(rank)
+        set_paths(False)
         for name in FUNCTIONS:
-            ORIGINAL[name]._native = False
             setattr(Latkem, name, recorder(name, ORIGINAL[name]))
         random.seed(rank)
         pk, sk = Latkem.CCA_KeyGen()
@@ -1255,8 +1264,7 @@ def fail_each_place():
         for name in FUNCTIONS:
             args = TEMPLATES[name][2][0]
             while True:
-                for fn_name in FUNCTIONS:
-                    ORIGINAL[fn_name]._native = not host
+                set_paths(not host)
                 FAULT_ARM(-1)
                 try:
                     outcome(ORIGINAL[name], copy.deepcopy(args), {})
@@ -1266,8 +1274,7 @@ def fail_each_place():
                 if not fired:
                     break
     for native in (True, False):
-        for fn_name in FUNCTIONS:
-            ORIGINAL[fn_name]._native = native
+        set_paths(native)
         material = KEYS[2]
         c, key = Latkem.CCA_Enc(material["pk"], bytes(32))
         if Latkem.CCA_Dec(c, material["sk"]) != key:
@@ -1290,8 +1297,7 @@ def every_core():
     for core in cores:
         Latkem.H._core = core
         for rank in PARAMETER_SETS:
-            for key, value in PARAMETER_SETS[rank].items():
-                setattr(Latkem, key, value)
+            use_parameters(rank)
             for name in FUNCTIONS:
                 for i, args in enumerate(TEMPLATES[name][rank]):
                     random.seed(i)  # CCA_KeyGen's draws
@@ -1322,8 +1328,7 @@ def fault_call(fdp):
     action = fdp.ConsumeIntInRange(0, FAULT_ACTIONS - 1)
     arg = fdp.ConsumeIntInRange(0, 0xFF)
     counter = Counter(target, at % 4096 if target is None else at % 32, action, arg)
-    for key, value in PARAMETER_SETS[rank].items():
-        setattr(Latkem, key, value)
+    use_parameters(rank)
     if action == TICK:  # a parameter that runs out after `at` uses; no other fault
         counter.left = -2
         param = TICK_PARAMS[arg % len(TICK_PARAMS)]
@@ -1334,8 +1339,7 @@ def fault_call(fdp):
         # at-th place in the module's code that makes a host call.
         counter.left = -2
         if host:
-            for fn_name in FUNCTIONS:
-                ORIGINAL[fn_name]._native = False
+            set_paths(False)
         if action == NOMEM and STARVE is not None:
             outcome(starved, [ORIGINAL[name], args, at], {})
         if action == SITE and FAULT_ARM is not None:
@@ -1457,12 +1461,9 @@ def key_exchange(fdp, pristine):
     rank = fdp.ConsumeIntInRange(2, 4) if pristine else 2
     material = KEYS[rank]
     if pristine:
-        for name, value in PARAMETER_SETS[rank].items():
-            setattr(Latkem, name, value)
+        use_parameters(rank)
     m = raw_bytes(fdp, 40)
-    native_on = fdp.ConsumeBool()
-    for name in FUNCTIONS:
-        ORIGINAL[name]._native = native_on
+    set_paths(fdp.ConsumeBool())
     if not pristine:  # whatever the globals are now: only no crash
         outcome(MODULE.get("CCA_Enc"), [material["pk"], m], {})
         outcome(MODULE.get("CCA_Dec"), [mutate(fdp, material["c"]), material["sk"]], {})
