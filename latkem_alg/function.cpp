@@ -351,9 +351,14 @@ int set_core(PyObject*, PyObject* value, void*) {
   return 0;
 }
 
+// Whether this build reads the interpreter's internals it was checked
+// against, or runs every function's host path (interp.h).
+PyObject* get_internals(PyObject*, void*) { return PyUnicode_FromString(interp::mode()); }
+
 PyGetSetDef function_getset[] = {
     {"_native", get_native, set_native, "whether calls may take the native path", nullptr},
     {"_core", get_core, set_core, "the native core in use", nullptr},
+    {"_internals", get_internals, nullptr, "checked internals, or host paths only", nullptr},
     {"_reads", get_reads, nullptr, "the globals the native path relies on", nullptr},
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
@@ -380,21 +385,10 @@ PyMethodDef function_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-#if PY_VERSION_HEX < 0x03090000
-// Before 3.9 the host sends dictionary calls straight to the vectorcall
-// entry without checking the keys, so those calls go through tp_call.
-#define LATKEM_TPFLAGS_VECTORCALL 0
-#else
-#define LATKEM_TPFLAGS_VECTORCALL Py_TPFLAGS_HAVE_VECTORCALL
-#endif
 
 PyTypeObject FunctionType = [] {
   PyTypeObject t{};
-#if PY_VERSION_HEX < 0x03090000
-  Py_REFCNT(&t) = 1;
-#else
-  Py_SET_REFCNT(&t, 1);
-#endif
+  interp::set_static_refcount(&t);
   t.tp_name = "Latkem.function";
   t.tp_basicsize = sizeof(Function);
   t.tp_dealloc = function_dealloc;

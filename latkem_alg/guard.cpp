@@ -134,39 +134,23 @@ constexpr Needs compute_needs() {
 constexpr Needs kNeeds = compute_needs();
 
 // Recursion depth.  Each module call the host path makes enters the host's
-// recursion check once (twice before 3.9, where the host reaches the entry
-// through its generic call slot); any single host call a body makes nests at
-// most kHostCallDepth checks below it (type calls, builtins and methods, the
-// comparisons and numpy's conversions inside them).
-#if PY_VERSION_HEX < 0x03090000
-constexpr int kPerModuleCall = 2;
-#else
-constexpr int kPerModuleCall = 1;
-#endif
+// recursion check interp::kChecksPerModuleCall times; any single host call a
+// body makes nests at most kHostCallDepth checks below it (type calls,
+// builtins and methods, the comparisons and numpy's conversions inside them).
+constexpr int kPerModuleCall = interp::kChecksPerModuleCall;
 constexpr int kHostCallDepth = 6;
 
-// Whether `need` more nested recursion checks would all pass on this thread,
-// as the host's own check decides it.
-inline bool depth_left(int need) {
-#if PY_VERSION_HEX >= 0x030D0000
-  PyThreadState* ts = PyThreadState_GetUnchecked();
-#else
-  PyThreadState* ts = _PyThreadState_UncheckedGet();
-#endif
-#if PY_VERSION_HEX >= 0x030C0000
-  // Calls from C count against the C recursion limit.
-  return ts->c_recursion_remaining >= need;
-#elif PY_VERSION_HEX >= 0x030B0000
-  return ts->recursion_remaining >= need;
-#else
-#if PY_VERSION_HEX < 0x030A0000
-  // Already past the limit and handling it: the host allows 50 more.
-  if (ts->overflowed) return true;
-#endif
-  return ts->recursion_depth + need <= Py_GetRecursionLimit();
-#endif
-}
+// The stack the host path may use below its entry, at most, to its deepest
+// recursion check, where the host checks the stack rather than counting
+// (interp.h): per module call nested, and for the body's own host calls
+// (numpy's conversions nest deepest).  Bounds, measured with room to spare;
+// within them of the host's limit the native path steps aside and the host
+// path runs, so near the limit the outcome is the host path's by
+// construction.
+constexpr uintptr_t kStackPerModuleCall = 16 * 1024;
+constexpr uintptr_t kStackHostCall = 32 * 1024;
 
+#ifndef LATKEM_HOST_ONLY
 // ---------------------------------------------------------------------------
 // The snapshot and the cached answer.
 
@@ -185,7 +169,7 @@ constexpr int kWatched = 1 + count_bits(kModules);
 PyObject* watched[kWatched];
 PyObject* module_objects[kWatched - 1];
 
-#if PY_VERSION_HEX >= 0x030C0000
+#if defined(LATKEM_DICT_WATCHERS)
 int watcher_id = -1;
 // Every change of a watched dictionary counts; the answer holds for the count
 // it was worked out at.  (A count, not a flag: user code that runs during the
@@ -200,7 +184,7 @@ int on_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
 #else
 uint64_t versions[kWatched];
 bool settled = false;
-uint64_t version_of(PyObject* d) { return reinterpret_cast<PyDictObject*>(d)->ma_version_tag; }
+uint64_t version_of(PyObject* d) { return interp::dict_version(d); }
 #endif
 
 uint64_t intact_bits = 0;   // globals as bound
@@ -208,11 +192,12 @@ uint64_t intact_attrs = 0;  // host-module attributes as bound
 native::Params current{2, 2, 2, 10, 4};
 
 bool is_builtin(PyObject* obj, const char* name) {
-  if (!obj || !PyCFunction_Check(obj)) return false;
-  PyCFunctionObject* f = reinterpret_cast<PyCFunctionObject*>(obj);
-  const char* module = PyModule_Check(f->m_self) ? PyModule_GetName(f->m_self) : nullptr;
+  PyObject* self = nullptr;
+  const char* c_name = interp::builtin_name(obj, &self);
+  if (!c_name) return false;
+  const char* module = PyModule_Check(self) ? PyModule_GetName(self) : nullptr;
   if (!module) PyErr_Clear();
-  return std::strcmp(f->m_ml->ml_name, name) == 0 && module &&
+  return std::strcmp(c_name, name) == 0 && module &&
          std::strcmp(module, "builtins") == 0;
 }
 
@@ -294,7 +279,7 @@ void compute() {
 // the answer as if it had been seen.
 void revalidate() {
   for (int round = 0; round < 4; ++round) {
-#if PY_VERSION_HEX >= 0x030C0000
+#if defined(LATKEM_DICT_WATCHERS)
     const uint64_t at = changes;
     compute();
     if (changes == at) {
@@ -317,7 +302,7 @@ void revalidate() {
   // Never settled: no native path, and the next call looks again.
   intact_bits = 0;
   intact_attrs = 0;
-#if PY_VERSION_HEX >= 0x030C0000
+#if defined(LATKEM_DICT_WATCHERS)
   answered_at = 0;
 #else
   settled = false;
@@ -325,7 +310,7 @@ void revalidate() {
 }
 
 inline void refresh() {
-#if PY_VERSION_HEX >= 0x030C0000
+#if defined(LATKEM_DICT_WATCHERS)
   if (answered_at != changes) revalidate();
 #else
   bool same = settled;
@@ -347,25 +332,31 @@ inline bool plain_modules() {
 // branch per entry made this check 2 % of a whole key generation, which
 // asks twice).
 bool zetas_unchanged() {
-  PyObject* z = initial[g_zetas];
-  const Py_ssize_t count = PyTuple_GET_SIZE(zetas_items);
-  if (PyList_GET_SIZE(z) != count) return false;
-  PyObject* const* now = reinterpret_cast<PyListObject*>(z)->ob_item;
-  PyObject* const* then = reinterpret_cast<PyTupleObject*>(zetas_items)->ob_item;
-  return count == 0 || std::memcmp(now, then, sizeof(PyObject*) * size_t(count)) == 0;
+  return interp::same_items(initial[g_zetas], zetas_items);
 }
+
+#else
+native::Params current{2, 2, 2, 10, 4};
+#endif  // LATKEM_HOST_ONLY
 
 }  // namespace
 
 bool allows(Fn fn) {
+#ifdef LATKEM_HOST_ONLY
+  (void)fn;
+  return false;
+#else
   if (!ready || !genuine_builtins || module_dict() != tracked_dict) return false;
   const Need& need = kNeeds.of[static_cast<int>(fn)];
-  if (!depth_left(need.chain * kPerModuleCall + kHostCallDepth)) return false;
+  if (!interp::recursion_room(need.chain * kPerModuleCall + kHostCallDepth,
+                              need.chain * kStackPerModuleCall + kStackHostCall))
+    return false;
   refresh();
   if ((intact_bits & need.globals) != need.globals || (intact_attrs & need.attrs) != need.attrs)
     return false;
   if ((need.globals & kModules) && !plain_modules()) return false;
   return !(need.globals & ids::zetas) || zetas_unchanged();
+#endif
 }
 
 const native::Params& params() { return current; }
@@ -401,6 +392,9 @@ fail:
 }
 
 void snapshot(PyObject* dict) {
+#ifdef LATKEM_HOST_ONLY
+  (void)dict;
+#else
   ready = false;
   Py_INCREF(dict);
   Py_XSETREF(tracked_dict, dict);
@@ -443,7 +437,7 @@ void snapshot(PyObject* dict) {
     Py_INCREF(dicts[i]);
     Py_XSETREF(watched[i], dicts[i]);
   }
-#if PY_VERSION_HEX >= 0x030C0000
+#if defined(LATKEM_DICT_WATCHERS)
   if (watcher_id < 0) watcher_id = PyDict_AddWatcher(on_dict_change);
   if (watcher_id < 0) {
     PyErr_Clear();
@@ -461,6 +455,7 @@ void snapshot(PyObject* dict) {
 #endif
   revalidate();
   ready = true;
+#endif
 }
 
 }  // namespace guard

@@ -137,17 +137,15 @@ Obj randbytes(const Obj& random_module, const Obj& count) {
   if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise();
   // Hosts before 3.9 lack randbytes; it is defined as these very bytes.  An
   // object with neither method fails with the error about randbytes.
-  PyObject *type, *value, *tb;
-  PyErr_Fetch(&type, &value, &tb);
+  interp::PendingError pending;
+  pending.fetch();
   PyObject* bits_fn = PyObject_GetAttr(random_module.get(), names.getrandbits);
   if (!bits_fn && PyErr_ExceptionMatches(PyExc_AttributeError)) {
     PyErr_Clear();
-    PyErr_Restore(type, value, tb);
+    pending.restore();
     raise();
   }
-  Py_XDECREF(type);
-  Py_XDECREF(value);
-  Py_XDECREF(tb);
+  pending.drop();
   Obj bits = Obj(bits_fn)(count * num(8));
   return bits.method(names.to_bytes, count, Obj::borrow(names.little));
 }
@@ -190,8 +188,8 @@ PyObject* entry_code(int entry, int line) {
 }  // namespace
 
 void add_traceback(int entry, int line) {
-  PyObject *type, *value, *tb;
-  PyErr_Fetch(&type, &value, &tb);
+  interp::PendingError pending;
+  pending.fetch();
   PyObject* code = entry_code(entry, line);
   PyFrameObject* frame = nullptr;
   PyObject* globals = module_dict();
@@ -200,7 +198,7 @@ void add_traceback(int entry, int line) {
                         nullptr);
   }
   PyErr_Clear();
-  PyErr_Restore(type, value, tb);
+  pending.restore();
   if (frame) PyTraceBack_Here(frame);
   Py_XDECREF(reinterpret_cast<PyObject*>(frame));
   Py_XDECREF(code);

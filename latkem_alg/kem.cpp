@@ -19,9 +19,7 @@ bool texts_equal(const Obj& a, const Obj& b) {
   PyObject* x = a.get();
   PyObject* y = b.get();
   if (!PyUnicode_Check(x) || !PyUnicode_Check(y)) return a.eq(b);
-#if PY_VERSION_HEX < 0x030C0000
-  if (PyUnicode_READY(x) < 0 || PyUnicode_READY(y) < 0) raise();
-#endif
+  if (!interp::unicode_ready(x) || !interp::unicode_ready(y)) raise();
   Py_ssize_t size = PyUnicode_GET_LENGTH(x);
   if (size != PyUnicode_GET_LENGTH(y)) return false;
   const int kx = PyUnicode_KIND(x), ky = PyUnicode_KIND(y);

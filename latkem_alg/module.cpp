@@ -267,13 +267,7 @@ int check_version() {
   return PyErr_WarnEx(nullptr, message, 1);
 }
 
-int64_t current_interpreter() {
-#if PY_VERSION_HEX >= 0x03090000
-  return PyInterpreterState_GetID(PyInterpreterState_Get());
-#else
-  return PyInterpreterState_GetID(PyThreadState_Get()->interp);
-#endif
-}
+int64_t current_interpreter() { return interp::interpreter_id(); }
 
 PyObject* module_create(PyObject* spec, PyModuleDef*) {
   int64_t id = current_interpreter();
@@ -331,13 +325,13 @@ bool entered_in_modules = false;
 void drop_module() {
   if (entered_in_modules) {
     // Leave no half-initialised module behind for a later import to find.
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
+    interp::PendingError pending;
+    pending.fetch();
     PyObject* modules = PyImport_GetModuleDict();
     PyObject* entry = PyDict_GetItemWithError(modules, names.Latkem);
     if (entry == the_module && PyDict_DelItem(modules, names.Latkem) < 0) PyErr_Clear();
     PyErr_Clear();
-    PyErr_Restore(type, value, tb);
+    pending.restore();
     entered_in_modules = false;
   }
   Py_CLEAR(the_module);
@@ -418,6 +412,10 @@ int module_exec(PyObject* module) {
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(module_create)},
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+#ifdef Py_mod_gil
+    // A free-threaded host keeps its lock on while this module is loaded.
+    {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
     {0, nullptr},
 };
 

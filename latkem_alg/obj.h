@@ -9,16 +9,12 @@
 // host.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "interp.h"
 
 #include <cstdint>
 #include <initializer_list>
 #include <utility>
 
-#if PY_VERSION_HEX < 0x03090000
-#define PyObject_Vectorcall _PyObject_Vectorcall
-#endif
 
 namespace latkem {
 

@@ -4,6 +4,7 @@ disagree (switched module classes, user code inside the guard's own check or
 inside a call, the recursion limit, a `random` without the draw methods)."""
 import binascii
 import contextlib
+import ctypes
 import hashlib
 import io
 import operator
@@ -17,8 +18,11 @@ import pytest
 import Latkem
 from helpers import FUNCTIONS, host_only, outcome, picture, rebound
 
-# Hosts from 3.12 on count calls from C against a limit of their own.
+# Hosts from 3.12 on count calls from C against a limit of their own; from
+# 3.14 on they check the machine stack instead of counting.
 C_LIMIT = sys.version_info >= (3, 12)
+STACK_RULE = sys.version_info >= (3, 14)
+CHECKED = Latkem.H._internals == "checked"
 BY_NAME = {fn.__name__: fn for fn in FUNCTIONS}
 
 
@@ -262,8 +266,76 @@ def chain_call(depth, fn, args):
     return operator.call(*([operator.call] * depth), fn, *args)
 
 
+def beneath(fn, *args):
+    """fn(*args), called from C."""
+    return list(map(lambda _: fn(*args), (0,)))[0]
+
+
+class SoftLimit:
+    """The thread's soft stack limit moved to a chosen address, through the
+    host's unstable interface for stack protection (3.14 on): the host
+    checks calls from C against that limit, failing those made below it
+    and within two margins (32 KiB) of it."""
+
+    api = ctypes.pythonapi
+
+    def __init__(self):
+        self.api.PyThreadState_Get.restype = ctypes.c_void_p
+        self.api.PyUnstable_ThreadState_SetStackProtection.argtypes = [
+            ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
+        self.api.PyUnstable_ThreadState_ResetStackProtection.argtypes = [ctypes.c_void_p]
+
+    def call(self, soft, fn, args):
+        """fn(*args) with the soft limit at `soft`.  The call is made from
+        beneath two calls from C into Python, so that the limit is put back
+        from a frame well above any check it fails."""
+        state = self.api.PyThreadState_Get()
+        reset = self.api.PyUnstable_ThreadState_ResetStackProtection
+        start = soft - (32 << 10)
+        assert self.api.PyUnstable_ThreadState_SetStackProtection(state, start, 1 << 24) == 0
+        try:
+            return beneath(beneath, fn, *args)
+        finally:
+            reset(state)
+
+    def passes(self, soft):
+        try:
+            self.call(soft, len, ((),))
+            return True
+        except RecursionError:
+            return False
+
+    @staticmethod
+    def stack_top():
+        """The top of this thread's stack, as the host itself finds it."""
+        libc = ctypes.CDLL(None)
+        libc.pthread_self.restype = ctypes.c_ulong
+        attr = ctypes.create_string_buffer(256)
+        assert libc.pthread_getattr_np(ctypes.c_ulong(libc.pthread_self()), attr) == 0
+        base, size = ctypes.c_void_p(), ctypes.c_size_t()
+        assert libc.pthread_attr_getstack(attr, ctypes.byref(base), ctypes.byref(size)) == 0
+        libc.pthread_attr_destroy(attr)
+        return base.value + size.value
+
+    def highest(self):
+        """The highest soft limit a trivial call from here passes with."""
+        soft = self.stack_top() - (2 << 20)
+        while self.passes(soft):  # from far below the stack pointer up to it
+            soft += 512
+        lo, hi = soft - 512, soft
+        while hi - lo > 1:
+            mid = (lo + hi) // 2
+            lo, hi = (mid, hi) if self.passes(mid) else (lo, mid)
+        return lo
+
+
 def budget_limits():
     """The budgets to try, from none left to plenty, and a way to call with one."""
+    if STACK_RULE:
+        limit = SoftLimit()
+        top = limit.highest()
+        # Budgets in steps of 64 bytes of stack, up to 256 KiB.
+        return [lambda fn, args, k=k: limit.call(top - 64 * k, fn, args) for k in range(4096)]
     if C_LIMIT:
         lo, hi = 0, 100000
         while lo < hi:  # the deepest chain a trivial call survives
@@ -340,15 +412,29 @@ def test_near_the_recursion_limit(samples, name):
     # One level short, the call fails inside the function, which says so.
     assert host_at(lo)[3][:1] == [("Latkem." + function(name).__name__, host_at(lo)[3][0][1])]
 
-    def native_at(i):  # at the same depth as host_at
-        return near_limit(name, args, calls[i], True)
+    fn = function(name)
+
+    def native_at(i):  # at the same depth as host_at; and whether it answered
+        before = fn._native_calls
+        got = near_limit(name, args, calls[i], True)
+        return got, fn._native_calls > before
 
     for i in (lo, lo, hi, len(calls) - 1):
-        assert native_at(i) == host_at(i), i
-    fn = function(name)
-    before = fn._native_calls
-    native_at(len(calls) - 1)
-    assert fn._native_calls > before
+        assert native_at(i)[0] == host_at(i), i
+    if not CHECKED:
+        return  # host paths only: nothing answers natively
+    # The least budget the native path answers with is one the host path
+    # returns with.  Where the host checks the stack, the native path keeps
+    # a bound of the host path's stack between itself and the limit: closer
+    # than that it steps aside, and the outcome is the host path's.
+    n_lo, n_hi = lo, len(calls) - 1
+    assert not native_at(n_lo)[1] and native_at(n_hi)[1]
+    while n_hi - n_lo > 1:
+        mid = (n_lo + n_hi) // 2
+        n_lo, n_hi = (n_lo, mid) if native_at(mid)[1] else (mid, n_hi)
+    assert n_hi >= hi and native_at(n_hi)[0] == host_at(n_hi), (n_hi, hi)
+    if STACK_RULE:
+        print("stack", name, "host needs", 64 * hi, "native steps aside below", 64 * n_hi)
 
 
 @pytest.mark.parametrize("native", [True, False])
