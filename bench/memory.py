@@ -172,8 +172,12 @@ class Case:
 def trackable(obj):
     """Whether an object's reference count means something here: shared
     singletons (small ints, None, booleans, one-character strings) are used by
-    everything and their counts move for reasons of their own."""
+    everything and their counts move for reasons of their own; immortal
+    objects (3.12 on: the host says which from 3.14, and small ints range
+    wider on 3.15) keep a count that never moves."""
     if obj is None or isinstance(obj, bool):
+        return False
+    if getattr(sys, "_is_immortal", lambda o: False)(obj):
         return False
     if isinstance(obj, int) and -5 <= obj <= 256:
         return False

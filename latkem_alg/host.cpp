@@ -161,8 +161,23 @@ namespace {
 // recursion limit such a comparison would fail and the entry would go missing.
 std::unordered_map<long long, PyObject*>* tb_codes = nullptr;
 
+#ifdef Py_GIL_DISABLED
+// A free-threaded host whose lock was forced off despite the module's
+// declaration: the table is the one state the host paths share.
+PyMutex tb_codes_lock = {0};
+struct TableLock {
+  TableLock() { PyMutex_Lock(&tb_codes_lock); }
+  ~TableLock() { PyMutex_Unlock(&tb_codes_lock); }
+};
+#else
+struct TableLock {
+  TableLock() {}
+};
+#endif
+
 PyObject* entry_code(int entry, int line) {
   const long long key = (static_cast<long long>(entry) << 32) | static_cast<unsigned>(line);
+  TableLock lock;
   try {
     if (!tb_codes) tb_codes = new std::unordered_map<long long, PyObject*>();
     auto it = tb_codes->find(key);
