@@ -190,7 +190,9 @@ inline uint64_t dict_version(PyObject* d) {
 //   check fails when the stack pointer is below the thread's soft limit and
 //   within two margins of it (below that the host assumes its limits are
 //   wrong for this stack and checks nothing).  The Python-level counter
-//   counts Python frames only, which the module's bodies never push.
+//   counts Python frames only, which a body pushes only through Python code
+//   that both paths call alike and at the same Python depth (the draws of
+//   CCA_KeyGen, a print to a stream written in Python).
 #if PY_VERSION_HEX >= 0x030E0000
 #define LATKEM_STACK_RULE 1
 // The host's margin: 2^11 words, 2^12 in debug builds (3.14 and 3.15).
