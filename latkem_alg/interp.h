@@ -5,8 +5,8 @@
 // such an internal, so a new host version is ported here and nowhere else.
 //
 // Each item says the versions it was checked on.  The host versions checked:
-// 3.8.18, 3.9.18, 3.10.13, 3.11.7, 3.12.1, 3.13.0, 3.14.10 (and its debug
-// build) and 3.15.2, all on x86-64 Linux.
+// 3.8.18, 3.9.18, 3.10.13, 3.11.7, 3.12.1, 3.13.0, 3.13.18, 3.14.10 (and
+// its debug build) and 3.15.2, all on x86-64 Linux.
 //
 // On a host newer than the last version checked (or with LATKEM_UNCHECKED_HOST
 // defined, which the tests use to show this mode on a known version), the
