@@ -173,7 +173,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   } catch (const HostError&) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
-  } catch (...) {
+  } LATKEM_LET_THREAD_END catch (...) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
   }
   // A result, or an error the native path raised at the host path's statement.

@@ -401,7 +401,7 @@ int module_exec(PyObject* module) {
   } catch (const HostError&) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
-  } catch (...) {
+  } LATKEM_LET_THREAD_END catch (...) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
   }
   add_traceback(kInitEntry, f.line);

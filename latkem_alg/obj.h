@@ -15,6 +15,10 @@
 #include <initializer_list>
 #include <utility>
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 
 namespace latkem {
 
@@ -22,6 +26,17 @@ namespace latkem {
 struct HostError {};
 
 [[noreturn]] inline void raise() { throw HostError(); }
+
+// A thread that the host ends (up to 3.13, one that asks for the lock back
+// while another thread finalizes the interpreter) leaves through
+// pthread_exit, which unwinds its stack with an exception of its own.  That
+// one must go on: every `catch (...)` of the module is preceded by this
+// clause, which throws it again.
+#if defined(__GLIBCXX__)
+#define LATKEM_LET_THREAD_END catch (abi::__forced_unwind&) { throw; }
+#else
+#define LATKEM_LET_THREAD_END
+#endif
 
 #ifdef LATKEM_FAULT_SITES
 // Fuzzing builds only (fuzz/build_module.sh): a host operation that succeeded
