@@ -395,6 +395,7 @@ int module_exec(PyObject* module) {
   // a call that has released it while another thread changes the environment.
   (void)native::backend_name();
   Frame f{Fn::count, 1, false};
+  const interp::Entered entered;
   try {
     run_body(f);
     return 0;

@@ -73,7 +73,13 @@ class Obj {
     std::swap(p_, o.p_);
     return *this;
   }
-  ~Obj() { Py_XDECREF(p_); }
+  // A thread being ended (see LATKEM_LET_THREAD_END) comes here without the
+  // host's lock, while the finalizing thread frees objects: it leaves its
+  // references as they are, as the host leaves those of the C frames of a
+  // thread it ends.
+  ~Obj() {
+    if (p_ && interp::holds_lock()) Py_DECREF(p_);
+  }
 
   PyObject* get() const noexcept { return p_; }
   PyObject* release() noexcept {
