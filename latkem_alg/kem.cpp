@@ -12,13 +12,14 @@ namespace {
 
 Obj binascii_fn(PyObject* name) { return GLOBAL(binascii).attr(name); }
 
-// The two texts are compared over their whole length without an early exit,
-// so the time taken does not tell how much of a forged ciphertext matched.
-// Objects other than two str keep the host's equality.
+// [700] c2 == c_text.  Two exact str are compared over their whole length
+// without an early exit, so the time taken does not tell how much of a
+// forged ciphertext matched.  Anything else keeps the host's equality, in
+// which a str subclass's own __eq__ comes first.
 bool texts_equal(const Obj& a, const Obj& b) {
   PyObject* x = a.get();
   PyObject* y = b.get();
-  if (!PyUnicode_Check(x) || !PyUnicode_Check(y)) return a.eq(b);
+  if (!PyUnicode_CheckExact(x) || !PyUnicode_CheckExact(y)) return a.eq(b);
   if (!interp::unicode_ready(x) || !interp::unicode_ready(y)) raise();
   Py_ssize_t size = PyUnicode_GET_LENGTH(x);
   if (size != PyUnicode_GET_LENGTH(y)) return false;
