@@ -5,6 +5,7 @@
 #include "obj.h"
 #include "native/core.h"
 
+#include <exception>
 #include <memory>
 #include <new>
 #include <vector>
@@ -160,20 +161,32 @@ class Unhexed {
   uint8_t in_place_[kInPlace];
 };
 
-// The host's lock released for the core's work, and taken again when the
-// scope ends.  Inside the scope nothing may touch a host object (no Obj made,
-// copied or dropped): the core works on buffers the caller owns or on bytes
-// and str objects the caller holds, which nothing can change.
-class Unlocked {
- public:
-  Unlocked() : state_(PyEval_SaveThread()) {}
-  ~Unlocked() { PyEval_RestoreThread(state_); }
-  Unlocked(const Unlocked&) = delete;
-  Unlocked& operator=(const Unlocked&) = delete;
-
- private:
-  PyThreadState* state_;
-};
+// Runs `work` with the host's lock released, and takes the lock back after
+// it.  Inside, nothing may touch a host object (no Obj made, copied or
+// dropped): the core works on buffers the caller owns or on bytes and str
+// objects the caller holds, which nothing can change.
+//
+// The lock is taken back in this function's body, not in a destructor: up to
+// 3.13 the host ends a thread that asks for it back while another thread
+// finalizes the interpreter, by unwinding the thread's stack from inside
+// PyEval_RestoreThread, and that unwinding may leave a function but not a
+// destructor (which may not throw, and during the unwinding of an exception
+// may not let another one out).  So an exception that `work` throws is held
+// while the lock is taken back and thrown again after it, and the unwinding
+// it starts runs with the lock held.  A thread ended within `work` leaves
+// without taking the lock back.
+template <class Work>
+void unlocked(Work&& work) {
+  PyThreadState* const state = PyEval_SaveThread();
+  std::exception_ptr failure;
+  try {
+    work();
+  } LATKEM_LET_THREAD_END catch (...) {
+    failure = std::current_exception();
+  }
+  PyEval_RestoreThread(state);
+  if (failure) std::rethrow_exception(failure);
+}
 
 // The bytes that hex text of exactly `size` bytes encodes, or false.
 inline bool unhex(PyObject* o, uint8_t* out, size_t size) {

@@ -150,6 +150,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   const Fn fn = fo->fn;
   // The traceback entry "Latkem.<name>", made only when something failed.
   auto add_entry = [fn](int line) { add_traceback(static_cast<int>(fn), line); };
+  const interp::Entered entered;
   struct Globals {
     PyObject* const caller = running_globals;
     explicit Globals(PyObject* own) { running_globals = own; }
@@ -173,7 +174,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   } catch (const HostError&) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
-  } catch (...) {
+  } LATKEM_LET_THREAD_END catch (...) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
   }
   // A result, or an error the native path raised at the host path's statement.

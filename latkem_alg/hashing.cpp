@@ -3,7 +3,6 @@
 #include "guard.h"
 
 #include <cstring>
-#include <optional>
 #include <vector>
 
 namespace latkem {
@@ -21,15 +20,13 @@ const uint8_t* bytes_data(PyObject* o) {
 // caller holds, and the outputs objects nothing else refers to yet.
 constexpr size_t kUnlockFrom = 2048;
 
-class UnlockedIfLong {
- public:
-  explicit UnlockedIfLong(size_t work) {
-    if (work >= kUnlockFrom) unlocked_.emplace();
-  }
-
- private:
-  std::optional<fast::Unlocked> unlocked_;
-};
+template <class Work>
+void unlocked_if_long(size_t bytes, Work&& work) {
+  if (bytes >= kUnlockFrom)
+    fast::unlocked(work);
+  else
+    work();
+}
 
 // H of hex text: the digest of the bytes it encodes, as hex bytes.
 bool native_H(PyObject* data, Obj& result) {
@@ -38,11 +35,12 @@ bool native_H(PyObject* data, Obj& result) {
   if (!fast::text_of(data, text, size) || size % 2) return false;
   std::vector<uint8_t> raw(static_cast<size_t>(size / 2) + 1);
   uint8_t digest[32];
-  {
-    UnlockedIfLong unlocked(static_cast<size_t>(size));
-    if (!native::hex_decode(raw.data(), text, static_cast<size_t>(size))) return false;
-    native::sha3_256(raw.data(), static_cast<size_t>(size / 2), digest);
-  }
+  bool hex = false;
+  unlocked_if_long(static_cast<size_t>(size), [&] {
+    hex = native::hex_decode(raw.data(), text, static_cast<size_t>(size));
+    if (hex) native::sha3_256(raw.data(), static_cast<size_t>(size / 2), digest);
+  });
+  if (!hex) return false;
   result = fast::hex_bytes(digest, 32);
   return true;
 }
@@ -51,10 +49,7 @@ bool native_G(PyObject* bytes32, Obj& result) {
   if (!PyBytes_CheckExact(bytes32)) return false;
   uint8_t digest[64];
   const size_t size = static_cast<size_t>(PyBytes_GET_SIZE(bytes32));
-  {
-    UnlockedIfLong unlocked(size);
-    native::sha3_512(bytes_data(bytes32), size, digest);
-  }
+  unlocked_if_long(size, [&] { native::sha3_512(bytes_data(bytes32), size, digest); });
   result = tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)});
   return true;
 }
@@ -70,14 +65,13 @@ bool native_PRF(PyObject* ss, PyObject* bd, PyObject* eta, Obj& result) {
   Obj text(PyUnicode_New(static_cast<Py_ssize_t>(2 * size), 127));
   char* chars = static_cast<char*>(PyUnicode_DATA(text.get()));
   std::vector<uint8_t> out(size + 1);
-  {
-    UnlockedIfLong unlocked(seed_len + nonce_len + size);
+  unlocked_if_long(seed_len + nonce_len + size, [&] {
     native::Shake256 xof;
     xof.absorb(bytes_data(ss), seed_len);
     xof.absorb(bytes_data(bd), nonce_len);
     xof.squeeze(out.data(), size);
     native::hex_encode(chars, out.data(), size);
-  }
+  });
   result = text;
   return true;
 }
@@ -103,10 +97,9 @@ bool native_kdf(PyObject* in_str, PyObject* length, Obj& result) {
   Obj out(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
   const size_t in_len = static_cast<size_t>(PyBytes_GET_SIZE(in_str));
   uint8_t* data = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get()));
-  {
-    UnlockedIfLong unlocked(in_len + static_cast<size_t>(size));
+  unlocked_if_long(in_len + static_cast<size_t>(size), [&] {
     native::shake256(bytes_data(in_str), in_len, data, static_cast<size_t>(size));
-  }
+  });
   result = out;
   return true;
 }

@@ -134,12 +134,11 @@ inline bool unicode_ready(PyObject* s) {
 #endif
 }
 
-#ifndef LATKEM_HOST_ONLY
-
-// ---------------------------------------------------------------------------
-// The guard's reads (guard.cpp).  None is compiled on an unchecked host.
-
-// The running thread's state, or NULL (3.8 to 3.15).
+// The running thread's state, or NULL (3.8 to 3.15; from 3.13 through the
+// documented PyThreadState_GetUnchecked, which an unchecked host has too).
+// Up to 3.11 it is the state that holds the host's lock, whichever thread
+// that is; from 3.12 the calling thread's own, NULL while it does not hold
+// the lock.
 inline PyThreadState* thread_state() {
 #if PY_VERSION_HEX >= 0x030D0000
   return PyThreadState_GetUnchecked();
@@ -147,6 +146,49 @@ inline PyThreadState* thread_state() {
   return _PyThreadState_UncheckedGet();
 #endif
 }
+
+// ---------------------------------------------------------------------------
+// Whether the running thread holds the host's lock (all builds).
+//
+// Up to 3.13, a thread that asks for the lock back while another thread
+// finalizes the interpreter is ended where it asks (pthread_exit), with its
+// stack unwound: the destructors of the module's frames on it then run
+// without the lock, while the finalizing thread goes on freeing objects
+// (from 3.14 such a thread waits for ever instead).  The handle asks this
+// before it drops a reference.
+#if PY_VERSION_HEX >= 0x030C0000
+// The thread's own state is NULL while it waits for the lock and when it is
+// ended there (3.12 to 3.15).
+struct Entered {
+  Entered() {}
+};
+inline bool holds_lock() { return thread_state() != nullptr; }
+#else
+// Threads are ended only once the interpreter has begun to finalize, which
+// it never undoes (3.8 to 3.11).  From then on, the state holding the lock is
+// compared with the state the thread had when the host called into the
+// module.  Every handle lives within such a call (a function's entry, the
+// module's execution), which marks it with an `Entered` for its duration;
+// outside one the lock is taken as held.
+inline thread_local PyThreadState* entered_state = nullptr;
+struct Entered {
+  PyThreadState* const outer = entered_state;
+  Entered() { entered_state = thread_state(); }
+  ~Entered() { entered_state = outer; }
+  Entered(const Entered&) = delete;
+  Entered& operator=(const Entered&) = delete;
+};
+inline bool holds_lock() {
+  if (!_Py_IsFinalizing()) return true;
+  PyThreadState* const own = entered_state;
+  return !own || thread_state() == own;
+}
+#endif
+
+#ifndef LATKEM_HOST_ONLY
+
+// ---------------------------------------------------------------------------
+// The guard's reads (guard.cpp).  None is compiled on an unchecked host.
 
 // A builtin function's C name and the module it belongs to, or NULLs
 // (PyCFunctionObject's fields, 3.8 to 3.15).

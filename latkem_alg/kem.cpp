@@ -12,13 +12,14 @@ namespace {
 
 Obj binascii_fn(PyObject* name) { return GLOBAL(binascii).attr(name); }
 
-// The two texts are compared over their whole length without an early exit,
-// so the time taken does not tell how much of a forged ciphertext matched.
-// Objects other than two str keep the host's equality.
+// [700] c2 == c_text.  Two exact str are compared over their whole length
+// without an early exit, so the time taken does not tell how much of a
+// forged ciphertext matched.  Anything else keeps the host's equality, in
+// which a str subclass's own __eq__ comes first.
 bool texts_equal(const Obj& a, const Obj& b) {
   PyObject* x = a.get();
   PyObject* y = b.get();
-  if (!PyUnicode_Check(x) || !PyUnicode_Check(y)) return a.eq(b);
+  if (!PyUnicode_CheckExact(x) || !PyUnicode_CheckExact(y)) return a.eq(b);
   if (!interp::unicode_ready(x) || !interp::unicode_ready(y)) raise();
   Py_ssize_t size = PyUnicode_GET_LENGTH(x);
   if (size != PyUnicode_GET_LENGTH(y)) return false;
@@ -147,8 +148,7 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
   native::Wiped wipe_seed(seed, sizeof seed), wipe_split(split, sizeof split),
       wipe_pre(pre, sizeof pre), wipe_key(key, sizeof key);
   bool long_enough = false, encrypted = false;
-  {
-    fast::Unlocked unlocked;
+  fast::unlocked([&] {
     if (pk.decode()) {
       long_enough = pk.size() >= pk_len;
       if (pk.size() == pk_len) {
@@ -174,7 +174,7 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
         }
       }
     }
-  }
+  });
   if (!pk.ok()) return f.fail_at(670, H_refuses);
   if (!long_enough) {
     // [674] Enc(cca_pk, m_hash, rand) on a key too short for its rows or its
@@ -224,8 +224,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   native::Wiped wipe_pre(pre, sizeof pre), wipe_out(out, sizeof out);
   bool done = false;
   uint8_t same = 0;
-  {
-    fast::Unlocked unlocked;
+  fast::unlocked([&] {
     // Dec decodes the whole text, and reads u and v from its first ct_len
     // bytes.
     if (ct.decode() && ct.size() >= ct_len && decodes) {
@@ -243,7 +242,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
         done = true;
       }
     }
-  }
+  });
   if (!ct.ok() || ct.size() < ct_len) return f.fail_at(688, Dec_refuses);
   if (!decodes) {
     // [698] nothing was printed before it.
@@ -292,8 +291,7 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
   uint8_t pk[kMaxPk], sk[kMaxSk], digest[32];
   native::Wiped wipe_sk(sk, sizeof sk);
   bool made;
-  {
-    fast::Unlocked unlocked;
+  fast::unlocked([&] {
     made = native::kpke_keygen(p, seed, seed_len, pk, sk);
     if (made) {
       native::sha3_256(pk, pk_len, digest);
@@ -302,7 +300,7 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
       std::memcpy(sk_text + pk_at, pk_text, 2 * pk_len);
       native::hex_encode(sk_text + h_at, digest, 32);
     }
-  }
+  });
   if (!made) return false;
   result = native_keygen_tail(f, pk_hex, sk_hex, pk_at, h_at);
   return true;

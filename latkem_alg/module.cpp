@@ -395,13 +395,14 @@ int module_exec(PyObject* module) {
   // a call that has released it while another thread changes the environment.
   (void)native::backend_name();
   Frame f{Fn::count, 1, false};
+  const interp::Entered entered;
   try {
     run_body(f);
     return 0;
   } catch (const HostError&) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
-  } catch (...) {
+  } LATKEM_LET_THREAD_END catch (...) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
   }
   add_traceback(kInitEntry, f.line);

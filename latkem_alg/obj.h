@@ -15,6 +15,10 @@
 #include <initializer_list>
 #include <utility>
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 
 namespace latkem {
 
@@ -22,6 +26,17 @@ namespace latkem {
 struct HostError {};
 
 [[noreturn]] inline void raise() { throw HostError(); }
+
+// A thread that the host ends (up to 3.13, one that asks for the lock back
+// while another thread finalizes the interpreter) leaves through
+// pthread_exit, which unwinds its stack with an exception of its own.  That
+// one must go on: every `catch (...)` of the module is preceded by this
+// clause, which throws it again.
+#if defined(__GLIBCXX__)
+#define LATKEM_LET_THREAD_END catch (abi::__forced_unwind&) { throw; }
+#else
+#define LATKEM_LET_THREAD_END
+#endif
 
 #ifdef LATKEM_FAULT_SITES
 // Fuzzing builds only (fuzz/build_module.sh): a host operation that succeeded
@@ -58,7 +73,13 @@ class Obj {
     std::swap(p_, o.p_);
     return *this;
   }
-  ~Obj() { Py_XDECREF(p_); }
+  // A thread being ended (see LATKEM_LET_THREAD_END) comes here without the
+  // host's lock, while the finalizing thread frees objects: it leaves its
+  // references as they are, as the host leaves those of the C frames of a
+  // thread it ends.
+  ~Obj() {
+    if (p_ && interp::holds_lock()) Py_DECREF(p_);
+  }
 
   PyObject* get() const noexcept { return p_; }
   PyObject* release() noexcept {

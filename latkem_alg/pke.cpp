@@ -26,14 +26,13 @@ bool native_Genkey(PyObject* dd, Obj& result) {
   uint8_t sk[native::kPolyBytes * native::kMaxRank];
   native::Wiped wipe_sk(sk, sizeof sk);
   bool made;
-  {
-    fast::Unlocked unlocked;
+  fast::unlocked([&] {
     made = native::kpke_keygen(p, seed, seed_len, pk, sk);
     if (made) {
       native::hex_encode(pk_text, pk, pk_len);
       native::hex_encode(sk_text, sk, sk_len);
     }
-  }
+  });
   if (!made) return false;
   result = list_of({pk_hex, sk_hex});
   return true;
@@ -106,8 +105,7 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
   uint8_t ct[32 * (11 * native::kMaxRank + 5)];
   const bool message_read = fast::bytes_like(message_in) && message_in.size() >= 32;
   bool done = false;
-  {
-    fast::Unlocked unlocked;
+  fast::unlocked([&] {
     coins.decode();
     key.decode();
     if (coins.ok() && message_read && key.ok() && key.size() >= row_bytes + 32) {
@@ -118,7 +116,7 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
       std::memcpy(pk + row_bytes, key.data() + key.size() - 32, 32);
       done = native::kpke_enc(p, pk, message, coins.data(), coins.size(), ct);
     }
-  }
+  });
   if (done) {
     result = fast::hex_bytes(ct, native::ct_bytes(p));
     return true;
@@ -152,14 +150,13 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
     // once the matrix has been expanded, which fails (on the host path too)
     // only if its stream runs out.
     bool expands = true;
-    {
-      fast::Unlocked unlocked;
+    fast::unlocked([&] {
       const uint8_t* rho = key.data() + key.size() - 32;
       native::Poly entry;
       for (int i = 0; i < p.kk; ++i)
         for (int j = 0; j < p.kk; ++j)
           expands = native::sample_matrix_entry(entry, rho, uint8_t(i), uint8_t(j)) && expands;
-    }
+    });
     if (!expands) return false;
     return f.fail_at(409, [&] { missing_row((key.size() - 32) / native::kPolyBytes, whole()); });
   }
@@ -179,14 +176,13 @@ bool native_Dec(Frame& f, PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
   uint8_t message[32];
   native::Wiped wipe_message(message, sizeof message);
   bool done = false;
-  {
-    fast::Unlocked unlocked;
+  fast::unlocked([&] {
     key.decode();
     text.decode();
     if (key.ok() && text.ok() && key.size() >= native::sk_bytes(p) &&
         text.size() >= native::ct_bytes(p))
       done = native::kpke_dec(p, text.data(), key.data(), message);
-  }
+  });
   if (done) {
     Obj bits(PyList_New(256));
     for (int i = 0; i < 256; ++i)

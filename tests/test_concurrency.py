@@ -1,10 +1,12 @@
-"""Key exchanges from many threads at once, on both paths, and the refusal of
-a second interpreter."""
+"""Key exchanges from many threads at once, on both paths, an interpreter that
+exits while threads are inside calls, and the refusal of a second
+interpreter."""
 import binascii
 import hashlib
 import json
 import os
 import random
+import subprocess
 import sys
 import threading
 import time
@@ -296,6 +298,68 @@ def walk(tb):
     while tb is not None:
         yield tb
         tb = tb.tb_next
+
+
+# ---------------------------------------------------------------------------
+# The interpreter exits while daemon threads are inside calls: up to 3.13 it
+# ends each of them where it asks for the lock back, inside a call or inside
+# a host call of a host path.
+
+EXIT_WITH_THREADS = r"""
+import os, sys, threading
+sys.path[:0] = {path!r}
+import Latkem
+
+pk, sk = Latkem.CCA_KeyGen()
+c, key = Latkem.CCA_Enc(pk, os.urandom(32))
+if {host!r}:
+    for fn in vars(Latkem).values():
+        if hasattr(fn, "_native"):
+            fn._native = False
+looping = threading.Semaphore(0)
+
+
+def exchanges():
+    looping.release()
+    while True:
+        Latkem.CCA_Enc(pk, os.urandom(32))
+        Latkem.CCA_Dec(c, sk)
+        Latkem.CCA_KeyGen()
+
+
+for _ in range(2):
+    threading.Thread(target=exchanges, daemon=True).start()
+for _ in range(2):
+    looping.acquire()
+"""
+
+
+# The host path runs no core.
+@pytest.mark.parametrize("which, core", [("native", "default"), ("native", "portable"),
+                                         ("host", "default")])
+def test_exit_while_threads_are_inside_calls(tmp_path, which, core):
+    script = tmp_path / "exit.py"
+    script.write_text(EXIT_WITH_THREADS.format(path=sys.path, host=which == "host"))
+    env = dict(os.environ)
+    env.pop("LATKEM_PORTABLE", None)
+    if core == "portable":
+        env["LATKEM_PORTABLE"] = "1"
+    runs = [subprocess.Popen([sys.executable, str(script)], cwd=str(tmp_path), env=env,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, universal_newlines=True)
+            for _ in range(10)]
+    ends = []
+    try:
+        for run in runs:
+            out, err = run.communicate(timeout=120)
+            ends.append((run.returncode, out + err))
+    finally:
+        for run in runs:
+            if run.poll() is None:
+                run.kill()
+                run.communicate()
+    # Exit status 0 and nothing printed: no crash, no "exception not rethrown".
+    assert [end for end in ends if end != (0, "")] == []
 
 
 # ---------------------------------------------------------------------------

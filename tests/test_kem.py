@@ -145,6 +145,55 @@ def test_forged_ciphertext_gets_the_rejection_key(keypair, forge, which, path, c
     assert capsys.readouterr().out == "错了\n错了\n"
 
 
+def claiming(answer):
+    """A str subclass whose equality answers `answer` whatever it is compared with."""
+
+    class Claiming(str):
+        def __eq__(self, other):
+            return answer
+
+        __hash__ = str.__hash__
+
+    return Claiming
+
+
+class Plain(str):
+    pass
+
+
+def key_if_taken(sk, text):
+    """The key CCA_Dec gives for a ciphertext that its comparison takes for
+    the re-encryption: from the message it decrypts to, computed beside the
+    module's own decryption."""
+    rows = 2 * 256
+    bits = Latkem.Dec(text, sk[:3 * rows])
+    m = bytes(sum(bits[8 * i + j] << j for j in range(8)) for i in range(32))
+    k_bar = hashlib.sha3_512(m + binascii.unhexlify(sk[6 * rows + 64:6 * rows + 128])).digest()[:32]
+    digest = hashlib.sha3_256(binascii.unhexlify(text)).digest()
+    return hashlib.shake_256(k_bar + digest).digest(32)
+
+
+@pytest.mark.parametrize("which", ["native", "host"])
+def test_ciphertext_comparison_of_str_subclasses(keypair, which, path, capsys):
+    """The comparison with the re-encryption is the host's `==`, in which the
+    ciphertext's own __eq__ comes first when it is a str subclass."""
+    path(which)
+    pk, sk = keypair
+    c, key = Latkem.CCA_Enc(pk, b"\x07" * 32)
+    forged = flip_digit(c, 100)
+    assert key_if_taken(sk, c) == key
+    # Told it differs: the rejection.
+    assert Latkem.CCA_Dec(claiming(False)(c.decode()), sk) == rejection_key(sk, c)
+    assert capsys.readouterr().out == "错了\n"
+    # Told it is the same: the key of the message the forgery decrypts to.
+    assert Latkem.CCA_Dec(claiming(True)(forged.decode()), sk) == key_if_taken(sk, forged)
+    assert capsys.readouterr().out == ""
+    # Without an __eq__ of its own, str's.
+    assert Latkem.CCA_Dec(Plain(c.decode()), sk) == key
+    assert Latkem.CCA_Dec(Plain(forged.decode()), sk) == rejection_key(sk, forged)
+    assert capsys.readouterr().out == "错了\n"
+
+
 class Unwritable:
     def write(self, text):
         raise OSError("stream closed")

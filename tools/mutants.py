@@ -60,6 +60,7 @@ GUARD = ["tests/test_native_blocks.py", "tests/test_native_kem.py", "tests/test_
          "tests/test_guard.py"]
 GUARD_ONLY = ["tests/test_guard.py"]
 HOSTILE = ["tests/test_hostile.py"]
+EXIT = ["tests/test_concurrency.py::test_exit_while_threads_are_inside_calls"]
 PORTABLE = {"LATKEM_PORTABLE": "1"}
 
 
@@ -142,6 +143,11 @@ MUTANTS = [
       "    f.line = 698;\n    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
       "    f.line = 697;\n    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
       "an undecodable ciphertext reports the `if` line", ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
+    M("host-kem-compare-subclass", "kem.cpp",
+      "if (!PyUnicode_CheckExact(x) || !PyUnicode_CheckExact(y)) return a.eq(b);",
+      "if (!PyUnicode_Check(x) || !PyUnicode_Check(y)) return a.eq(b);",
+      "a str subclass ciphertext compared by its characters, not by its own __eq__",
+      ["tests/test_kem.py::test_ciphertext_comparison_of_str_subclasses"]),
     M("host-kem-accept-upper", "kem.cpp",
       "  const uint8_t same = native::ct_equal(u8(again_text), u8(c_chars), 2 * ct_len);",
       "  uint8_t same = native::ct_equal(again, ct, ct_len);",
@@ -252,6 +258,27 @@ MUTANTS = [
       "      PyErr_SetString(PyExc_SystemError, \"Latkem function failed without an exception\");\n    add_entry(f.line);",
       "      PyErr_SetString(PyExc_SystemError, \"Latkem function failed without an exception\");\n    add_entry(s.first_line);",
       "every failure reported at the function's first line", FRAME),
+    M("frame-entry-swallows-thread-end", "function.cpp",
+      "} LATKEM_LET_THREAD_END catch (...) {\n    if (!PyErr_Occurred())",
+      "} catch (...) {\n    if (!PyErr_Occurred())",
+      "the entry stops the unwinding of a thread ended at finalization", EXIT),
+    M("frame-relock-in-destructor", "bridge.h",
+      "  PyThreadState* const state = PyEval_SaveThread();\n  std::exception_ptr failure;\n"
+      "  try {\n    work();\n  } LATKEM_LET_THREAD_END catch (...) {\n"
+      "    failure = std::current_exception();\n  }\n  PyEval_RestoreThread(state);\n"
+      "  if (failure) std::rethrow_exception(failure);",
+      "  struct Relock {\n    PyThreadState* state = PyEval_SaveThread();\n"
+      "    ~Relock() { PyEval_RestoreThread(state); }\n  } relock;\n  work();",
+      "the lock taken back in a destructor, which a thread ended there cannot leave", EXIT),
+    M("frame-drop-without-lock", "obj.h",
+      "if (p_ && interp::holds_lock()) Py_DECREF(p_);",
+      "if (p_) Py_DECREF(p_);",
+      "a thread ended at finalization drops its references without the lock", EXIT),
+    M("frame-entry-unmarked", "function.cpp",
+      "  const interp::Entered entered;\n  struct Globals {",
+      "  struct Globals {",
+      "before 3.12: the entry does not mark the thread's state, so the lock is taken as held",
+      EXIT, hosts="<3.12"),
     M("frame-native-count", "function.cpp",
       "if (f.went_native) ++const_cast<Function*>(fo)->native_calls;",
       "++const_cast<Function*>(fo)->native_calls;",
