@@ -955,6 +955,7 @@ void test_stack_wiped() {
     cca_dec_op(&t);
     CHECK(t.key == key && t.ct2 == t.ct, "stack test: decapsulation gave another key");
     dec_secrets.push_back({"rejection key", t.reject});
+    dec_secrets.push_back({"z", t.z});
     found = left_behind(cca_dec_op, &t, dec_secrets);
     CHECK(found.empty(), "kk=%d decapsulation leaves on the stack: %s", p.kk, found.c_str());
     found = left_behind(kem_dec_op, &t, dec_secrets);
