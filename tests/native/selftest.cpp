@@ -833,6 +833,43 @@ void kem_dec_op(void* c) {
           t.key.data(), same);
 }
 
+// Decryption alone, as Dec runs it.
+void kpke_dec_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kpke_dec(t.p, t.ct.data(), t.sk.data(), t.out);
+}
+
+// Decapsulation of the forged ciphertext in ct2: its re-encryption differs.
+void forged_dec_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  const std::string text = tohex(t.ct2.data(), t.ct2.size());
+  uint8_t same;
+  kem_dec(t.p, t.ct2.data(), text.data(), t.sk.data(), t.pk.data(), t.h.data(), t.z.data(),
+          t.reject.data(), same);
+}
+
+// The one-shot hashes of a secret (the message), each the last thing an
+// operation does, into pre.
+void sha3_256_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  sha3_256(t.msg.data(), 32, t.pre.data());
+}
+
+void sha3_512_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  sha3_512(t.msg.data(), 32, t.pre.data());
+}
+
+void shake128_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  shake128(t.msg.data(), 32, t.pre.data(), 64);
+}
+
+void shake256_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  shake256(t.msg.data(), 32, t.pre.data(), 64);
+}
+
 // Encryption with coins longer than a block, whose noise streams share
 // their prefix blocks.
 void long_coins_op(void* c) {
@@ -960,6 +997,57 @@ void test_stack_wiped() {
     CHECK(found.empty(), "kk=%d decapsulation leaves on the stack: %s", p.kk, found.c_str());
     found = left_behind(kem_dec_op, &t, dec_secrets);
     CHECK(found.empty(), "kk=%d kem_dec leaves on the stack: %s", p.kk, found.c_str());
+    found = left_behind(kpke_dec_op, &t,
+                        {{"message digest", m}, {"message polynomial", as_bytes(&mp, 1)},
+                         {"secret key", t.sk}, {"decoded secret key", decoded_key(t.sk)}});
+    CHECK(found.empty(), "kk=%d decryption leaves on the stack: %s", p.kk, found.c_str());
+
+    // A forged ciphertext: what it decrypts to, and all that follows from
+    // that, is secret, its re-encryption (in bytes and as text) included.
+    t.ct2 = t.ct;
+    t.ct2[5] ^= 0x40;
+    uint8_t forged_m[32];
+    kpke_dec(p, t.ct2.data(), t.sk.data(), forged_m);
+    Bytes g_in(forged_m, forged_m + 32), split(64), again(t.ct.size()), accept(32), rejection(32);
+    g_in.insert(g_in.end(), t.h.begin(), t.h.end());
+    sha3_512(g_in.data(), 64, split.data());
+    kpke_enc(p, t.pk.data(), forged_m, split.data() + 32, 32, again.data());
+    Bytes pre(split.begin(), split.begin() + 32), hc(32);
+    sha3_256(t.ct2.data(), t.ct2.size(), hc.data());
+    pre.insert(pre.end(), hc.begin(), hc.end());
+    shake256(pre.data(), 64, accept.data(), 32);
+    std::memcpy(pre.data(), t.z.data(), 32);
+    shake256(pre.data(), 64, rejection.data(), 32);
+    forged_dec_op(&t);
+    CHECK(t.reject == rejection && again != t.ct2, "stack test: the forged ciphertext passed");
+    const std::string again_text = tohex(again.data(), again.size());
+    found = left_behind(forged_dec_op, &t,
+                        {{"forged message", Bytes(forged_m, forged_m + 32)},
+                         {"its pre-key and coins", split},
+                         {"its re-encryption", again},
+                         {"its re-encryption's text", Bytes(again_text.begin(), again_text.end())},
+                         {"its key", accept},
+                         {"rejection key", rejection},
+                         {"z", t.z},
+                         {"secret key", t.sk}});
+    CHECK(found.empty(), "kk=%d decapsulation of a forged ciphertext leaves on the stack: %s",
+          p.kk, found.c_str());
+  }
+
+  struct {
+    const char* name;
+    void (*op)(void*);
+    size_t out;
+  } const hashes[] = {{"sha3_256", sha3_256_op, 32}, {"sha3_512", sha3_512_op, 64},
+                      {"shake128", shake128_op, 64}, {"shake256", shake256_op, 64}};
+  StackCase t;
+  t.msg = rng.bytes(32);
+  t.pre.resize(64);
+  for (const auto& h : hashes) {
+    h.op(&t);
+    const std::string found = left_behind(
+        h.op, &t, {{"input", t.msg}, {"digest", Bytes(t.pre.begin(), t.pre.begin() + h.out)}});
+    CHECK(found.empty(), "%s leaves on the stack: %s", h.name, found.c_str());
   }
 #endif
 }
