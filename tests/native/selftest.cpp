@@ -740,11 +740,13 @@ Bytes as_bytes(const T* p, size_t count) {
 }
 
 // Whether a piece of a secret tells it apart from what other code leaves on
-// the stack: three different byte values at least in 16 bytes, seven in 8
-// (nearly every word of random bytes; never a word of small coefficients,
-// counters or padding).
+// the stack: in 16 bytes, three different byte values at least and no more
+// than half of them zero (small coefficients, not mostly zero like counters
+// and flags); in 8, seven different values (nearly every word of random
+// bytes; never a word of small coefficients, counters or padding).
 bool telling(const uint8_t* p, size_t n) {
-  return std::set<uint8_t>(p, p + n).size() >= (n == 16 ? 3u : 7u);
+  if (n == 8) return std::set<uint8_t>(p, p + n).size() >= 7;
+  return std::set<uint8_t>(p, p + n).size() >= 3 && std::count(p, p + n, 0) <= 8;
 }
 
 // The secrets found in the region after op: a 16-byte piece of one (at a
