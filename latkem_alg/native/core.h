@@ -88,6 +88,10 @@ constexpr size_t kLaneStack = 1024;
 constexpr size_t kStackWipe = 65536;
 constexpr size_t kLaneStack = 49152;
 #endif
+// What one Keccak permutation spills below its caller: its lanes hold the
+// output (and, with short input, the input) when it returns, so whoever runs
+// a sponge of a secret wipes that much after it.
+constexpr size_t kPermutationStack = 1024;
 void wipe_stack(size_t len);
 
 // Wipes a buffer when the scope that owns it ends, whatever the path out.
