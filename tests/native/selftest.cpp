@@ -1023,15 +1023,23 @@ void test_stack_wiped() {
     forged_dec_op(&t);
     CHECK(t.reject == rejection && again != t.ct2, "stack test: the forged ciphertext passed");
     const std::string again_text = tohex(again.data(), again.size());
+    std::vector<int16_t> coeffs(size_t(kN) * (p.kk + 1));
+    for (int i = 0; i <= p.kk; ++i)
+      byte_decode(coeffs.data() + kN * i, again.data() + 32 * p.du * i, i < p.kk ? p.du : p.dv);
+    Poly forged_mp;
+    poly_frommsg(forged_mp, forged_m);
     found = left_behind(forged_dec_op, &t,
                         {{"forged message", Bytes(forged_m, forged_m + 32)},
+                         {"its polynomial", as_bytes(&forged_mp, 1)},
                          {"its pre-key and coins", split},
                          {"its re-encryption", again},
                          {"its re-encryption's text", Bytes(again_text.begin(), again_text.end())},
+                         {"its re-encryption's coefficients", as_bytes(coeffs.data(), coeffs.size())},
                          {"its key", accept},
                          {"rejection key", rejection},
                          {"z", t.z},
-                         {"secret key", t.sk}});
+                         {"secret key", t.sk},
+                         {"decoded secret key", decoded_key(t.sk)}});
     CHECK(found.empty(), "kk=%d decapsulation of a forged ciphertext leaves on the stack: %s",
           p.kk, found.c_str());
   }
