@@ -1,9 +1,11 @@
-"""What the native paths leave in memory once a call has returned: no word of
-a secret on the stack below the call, nor in the heap blocks the module
-freed meanwhile (copies of a bytearray or memoryview argument, long decoded
-texts).  Needs the probe of a module built with LATKEM_WIPE_PROBE=ON
-(latkem_alg/probe.cpp, .ci/wipes); skipped on other builds.  The core's own
-buffers and stack are the C++ self-test's to check."""
+"""What the native paths leave in memory once a call has returned: no piece
+of a secret on the stack below the call (the module's buffers, the core's
+copies and frames), nor in the heap blocks the module freed meanwhile
+(copies of a bytearray or memoryview argument, long decoded texts, the
+building blocks' streams).  Needs the probe of a module built with
+LATKEM_WIPE_PROBE=ON (latkem_alg/probe.cpp, .ci/wipes); skipped on other
+builds.  The core's operations are the C++ self-test's to check, on every
+core."""
 import array
 import binascii
 import ctypes
@@ -13,7 +15,7 @@ import random
 import pytest
 
 import Latkem
-from helpers import NATIVE
+from helpers import NATIVE, seeded
 
 
 def load_probe():
@@ -76,10 +78,8 @@ def coefficients(values):
 @pytest.fixture(scope="module")
 def keys():
     rng = random.Random(2718)
-    state = random.getstate()
-    random.seed(2718)
-    pk, sk = Latkem.CCA_KeyGen()
-    random.setstate(state)
+    with seeded(2718):
+        pk, sk = Latkem.CCA_KeyGen()
     cpa_pk, cpa_sk = Latkem.Genkey(secret_bytes(rng, 32))
     return dict(rng=rng, pk=pk, sk=sk, cpa_pk=cpa_pk, cpa_sk=cpa_sk)
 
