@@ -95,9 +95,13 @@ void put_ints(PyObject* list, const int16_t values[native::kN]) {
   }
 }
 
+// The host paths transform secret polynomials (the key, the noise) with
+// these three: the copies are wiped, as the core wipes its own.
+
 // ntt3: entries from 256 on come back reduced, as the final pass does.
 bool native_ntt3(PyObject* vvv, Obj& result) {
   int16_t in[native::kN], out[native::kN];
+  native::Wiped wipe_in(in, sizeof in), wipe_out(out, sizeof out);
   if (!residues(vvv, in)) return false;
   native::ntt_reduced(in, out);
   const Py_ssize_t size = PyList_GET_SIZE(vvv);
@@ -117,6 +121,7 @@ bool native_ntt3(PyObject* vvv, Obj& result) {
 // intt3: entries from 256 on are the argument's own objects.
 bool native_intt3(PyObject* vvv, Obj& result) {
   int16_t in[native::kN], out[native::kN];
+  native::Wiped wipe_in(in, sizeof in), wipe_out(out, sizeof out);
   if (!residues(vvv, in)) return false;
   native::invntt_reduced(in, out);
   const Py_ssize_t size = PyList_GET_SIZE(vvv);
@@ -133,6 +138,7 @@ bool native_intt3(PyObject* vvv, Obj& result) {
 
 bool native_ntt3_mul(PyObject* fff, PyObject* ggg, Obj& result) {
   int16_t a[native::kN], b[native::kN], out[native::kN];
+  native::Wiped wipe_a(a, sizeof a), wipe_b(b, sizeof b), wipe_out(out, sizeof out);
   if (!residues(fff, a) || !residues(ggg, b)) return false;
   native::basemul_reduced(a, b, out);
   Obj list(PyList_New(native::kN));

@@ -2,6 +2,7 @@
 // every call goes through, and the table they are made from.
 #include "guard.h"
 #include "module.h"
+#include "probe.h"
 
 #include <structmember.h>
 
@@ -167,15 +168,20 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   }
   Frame f{fn, s.first_line, fo->native};
   PyObject* result = nullptr;
-  try {
-    Obj a[kMaxParams];
-    for (size_t i = 0; i < s.params.size(); ++i) a[i] = Obj::borrow(bound[i]);
-    result = s.body(f, a).release();
-  } catch (const HostError&) {
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } LATKEM_LET_THREAD_END catch (...) {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
+  {
+#ifdef LATKEM_WIPE_PROBE
+    const probe::Call probe_call;  // test builds: what the body leaves in memory
+#endif
+    try {
+      Obj a[kMaxParams];
+      for (size_t i = 0; i < s.params.size(); ++i) a[i] = Obj::borrow(bound[i]);
+      result = s.body(f, a).release();
+    } catch (const HostError&) {
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+    } LATKEM_LET_THREAD_END catch (...) {
+      if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unexpected failure in Latkem");
+    }
   }
   // A result, or an error the native path raised at the host path's statement.
   if (f.went_native) ++const_cast<Function*>(fo)->native_calls;

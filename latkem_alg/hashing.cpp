@@ -33,8 +33,10 @@ bool native_H(PyObject* data, Obj& result) {
   const char* text;
   Py_ssize_t size;
   if (!fast::text_of(data, text, size) || size % 2) return false;
+  // The text may be a message's: its bytes and its digest are secret then.
   std::vector<uint8_t> raw(static_cast<size_t>(size / 2) + 1);
   uint8_t digest[32];
+  native::Wiped wipe_raw(raw.data(), raw.size()), wipe_digest(digest, sizeof digest);
   bool hex = false;
   unlocked_if_long(static_cast<size_t>(size), [&] {
     hex = native::hex_decode(raw.data(), text, static_cast<size_t>(size));
@@ -47,7 +49,8 @@ bool native_H(PyObject* data, Obj& result) {
 
 bool native_G(PyObject* bytes32, Obj& result) {
   if (!PyBytes_CheckExact(bytes32)) return false;
-  uint8_t digest[64];
+  uint8_t digest[64];  // a pre-key and coins
+  native::Wiped wipe_digest(digest, sizeof digest);
   const size_t size = static_cast<size_t>(PyBytes_GET_SIZE(bytes32));
   unlocked_if_long(size, [&] { native::sha3_512(bytes_data(bytes32), size, digest); });
   result = tuple_of({fast::raw_bytes(digest, 32), fast::raw_bytes(digest + 32, 32)});
@@ -64,12 +67,16 @@ bool native_PRF(PyObject* ss, PyObject* bd, PyObject* eta, Obj& result) {
                nonce_len = static_cast<size_t>(PyBytes_GET_SIZE(bd));
   Obj text(PyUnicode_New(static_cast<Py_ssize_t>(2 * size), 127));
   char* chars = static_cast<char*>(PyUnicode_DATA(text.get()));
-  std::vector<uint8_t> out(size + 1);
+  std::vector<uint8_t> out(size + 1);  // a noise stream
+  native::Wiped wipe_out(out.data(), out.size());
   unlocked_if_long(seed_len + nonce_len + size, [&] {
-    native::Shake256 xof;
-    xof.absorb(bytes_data(ss), seed_len);
-    xof.absorb(bytes_data(bd), nonce_len);
-    xof.squeeze(out.data(), size);
+    {
+      native::Shake256 xof;
+      xof.absorb(bytes_data(ss), seed_len);
+      xof.absorb(bytes_data(bd), nonce_len);
+      xof.squeeze(out.data(), size);
+    }
+    native::wipe_stack(native::kPermutationStack);
     native::hex_encode(chars, out.data(), size);
   });
   result = text;

@@ -27,7 +27,8 @@ bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
   if (!fast::text_of(stream, text, size) || !fast::small_int(eta_obj, 0, native::kMaxEta, eta) ||
       (size + 1) / 2 < 64 * eta)
     return false;
-  uint8_t buf[64 * native::kMaxEta] = {};
+  uint8_t buf[64 * native::kMaxEta] = {};  // a noise stream
+  native::Wiped wipe_buf(buf, sizeof buf);
   const Py_ssize_t keep = 64 * eta;
   uint32_t bad = 0;
   for (Py_ssize_t i = 0; 2 * i < size; ++i) {
@@ -37,6 +38,7 @@ bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
   }
   if (fast::value_barrier(bad)) return false;
   native::Poly p{};
+  native::Wiped wipe_p(&p, sizeof p);
   if (eta > 0) native::cbd(p, buf, int(eta));
   result = int_list(p.c, native::kN);
   return true;

@@ -202,6 +202,45 @@ def test_user_code_inside_the_guards_check(samples):
     assert native == (host[0], False)
 
 
+@guarded
+def test_guard_check_that_never_settles(samples):
+    """User code that changes the module dictionary in every round of the
+    guard's check, however many rounds it makes: each round sees `q` as
+    bound, and each leaves it rebound.  The guard gives up and the host path
+    answers, with `q` as it is then, not the native path with `q` as the
+    last round saw it."""
+
+    class Colliding:
+        # The guard looks up "math" first and "CCA_Dec" last in each round.
+        armed = False
+
+        def __init__(self, name, q):
+            self.name, self.q = name, q
+
+        def __hash__(self):
+            return hash(self.name)
+
+        def __eq__(self, other):
+            if Colliding.armed:
+                vars(Latkem)["q"] = self.q()
+            return False
+
+    args = samples["ntt3_mul"]
+    with rebound(q=3331):
+        expected = run("ntt3_mul", args, native=False)[0]
+    with rebound():
+        d = vars(Latkem)
+        saved = dict(d)
+        d.clear()
+        d[Colliding("math", lambda: int("3329"))] = None
+        d[Colliding("CCA_Dec", lambda: 3331)] = None
+        d.update(saved)
+        Colliding.armed = True
+        got = run("ntt3_mul", args)
+        Colliding.armed = False
+    assert got == (expected, False)
+
+
 class Rebinding:
     """Draws from the real generator; the draw numbered `at` rebinds a global."""
 

@@ -33,9 +33,13 @@ requirements, cmake and ninja (e.g. `pip install scikit-build-core cmake ninja`)
 
 Areas: host (function bodies), frame (binding, traceback entries), guard (the
 check that lets a native path answer), portable (portable core), avx2 (vector
-core).  Mutants of the portable core run their tests with LATKEM_PORTABLE=1.
-The C++ self-test (--selftest) is built with CMake in work/selftest, with
-LATKEM_BUILD_MODULE=OFF and LATKEM_BUILD_SELFTEST=ON, and run with ctest.
+core), wipe (a wipe of a secret removed).  Mutants of the portable core run
+their tests with LATKEM_PORTABLE=1.  The C++ self-test (--selftest) is built
+with CMake in work/selftest, with LATKEM_BUILD_MODULE=OFF and
+LATKEM_BUILD_SELFTEST=ON, and run with ctest; it is the test of the core's
+wipe mutants (run whether or not --selftest is given).  The module's wipe
+mutants are tested against a build with its probe (LATKEM_WIPE_PROBE=ON, in
+work/build-probe), which tests/test_wipes.py needs.
 """
 import argparse
 import filecmp
@@ -61,7 +65,12 @@ GUARD = ["tests/test_native_blocks.py", "tests/test_native_kem.py", "tests/test_
 GUARD_ONLY = ["tests/test_guard.py"]
 HOSTILE = ["tests/test_hostile.py"]
 EXIT = ["tests/test_concurrency.py::test_exit_while_threads_are_inside_calls"]
+WIPES = ["tests/test_wipes.py"]
+REASKS = ["tests/test_concurrency.py::test_failure_while_another_thread_rebinds"]
 PORTABLE = {"LATKEM_PORTABLE": "1"}
+# Wipes the operation's stack wipe covers: the buffer lies in a frame below
+# the operation's, within kStackWipe bytes of it.
+COVERED = "in a frame below the operation's, within the stack wipe it ends with"
 
 
 @dataclass
@@ -75,6 +84,8 @@ class Mutant:
     env: Dict[str, str] = field(default_factory=dict)
     equivalent: Optional[str] = None  # why no test can tell it apart
     hosts: str = ""    # "<3.12" or ">=3.12": code compiled only for those Pythons
+    probe: bool = False     # the tests need the module built with its probe
+    selftest: bool = False  # the C++ self-test is (one of) its tests
 
     def applies(self):
         if not self.hosts:
@@ -381,8 +392,8 @@ MUTANTS = [
       "from 3.12: what user code changes during the check is taken as seen", GUARD_ONLY,
       hosts=">=3.12"),
     M("guard-keygen-after-draw", "kem.cpp",
-      "const bool shortcut = native && guard::allows(Fn::CCA_KeyGen);",
-      "const bool shortcut = native;",
+      "const bool shortcut = guard::allows(Fn::CCA_KeyGen);",
+      "const bool shortcut = true;",
       "CCA_KeyGen keeps its shortcut when the second draw rebinds binascii", GUARD_ONLY),
     M("guard-dec-after-print", "kem.cpp",
       "if (!guard::allows(Fn::CCA_Dec)) {",
@@ -505,6 +516,273 @@ MUTANTS = [
       "      t.suffix[0] = uint8_t(transpose ? x : y);  // column",
       "      t.suffix[0] = uint8_t(y);  // column",
       "encryption uses A instead of its transpose", PATHS),
+    # --- guard: asking again after the lock was released -----------------------------
+    M("guard-never-settled", "guard.cpp",
+      "  // Never settled: no native path, and the next call looks again.\n"
+      "  intact_bits = 0;\n  intact_attrs = 0;\n",
+      "  // Never settled: no native path, and the next call looks again.\n",
+      "a check that never settles keeps the answer of its last round", GUARD_ONLY),
+    M("guard-enc-reask", "pke.cpp",
+      "  if (!still_allowed(f, p)) return false;\n  if (!coins.ok())",
+      "  if (!coins.ok())",
+      "Enc's failing statement runs under globals rebound while the core worked", REASKS),
+    M("guard-dec-reask", "pke.cpp",
+      "  if (!still_allowed(f, p)) return false;\n  if (!key.ok())",
+      "  if (!key.ok())",
+      "Dec's failing statement runs under globals rebound while the core worked", REASKS),
+    # --- wipes: the module's, seen by the probe of tests/test_wipes.py ----------------
+    M("wipe-input-copy", "bridge.h",
+      "  ~Input() { native::secure_wipe(copy_.data(), copy_.size()); }",
+      "  ~Input() {}",
+      "a copied bytearray or memoryview argument is freed as it is", WIPES, probe=True),
+    M("wipe-unhexed-heap-only", "bridge.h",
+      "    if (buf_) native::secure_wipe(buf_, size_);",
+      "    if (heap_) native::secure_wipe(buf_, size_);",
+      "texts decoded in the object itself are not wiped", WIPES, probe=True),
+    M("wipe-unhexed", "bridge.h",
+      "    if (buf_) native::secure_wipe(buf_, size_);", "",
+      "decoded texts are not wiped, in the object or on the heap", WIPES, probe=True),
+    M("wipe-genkey-sk", "pke.cpp",
+      "  native::Wiped wipe_sk(sk, sizeof sk);", "",
+      "Genkey leaves the secret key", WIPES, probe=True),
+    M("wipe-enc-message", "pke.cpp",
+      "  native::Wiped wipe_message(message, sizeof message);\n  uint8_t pk[", "  uint8_t pk[",
+      "Enc leaves the message", WIPES, probe=True),
+    M("wipe-dec-message", "pke.cpp",
+      "  native::Wiped wipe_message(message, sizeof message);\n  bool done = false;\n"
+      "  {\n    fast::Unlocked unlocked;\n    key.decode();",
+      "  bool done = false;\n  {\n    fast::Unlocked unlocked;\n    key.decode();",
+      "Dec leaves the message", WIPES, probe=True),
+    M("wipe-kem-enc-seed", "kem.cpp", "wipe_seed(seed, sizeof seed)", "wipe_seed(seed, 0)",
+      "CCA_Enc of a longer key leaves H(m)", WIPES, probe=True),
+    M("wipe-kem-enc-split", "kem.cpp", "wipe_split(split, sizeof split)", "wipe_split(split, 0)",
+      "CCA_Enc of a longer key leaves the pre-key and the coins", WIPES, probe=True),
+    M("wipe-kem-enc-pre", "kem.cpp",
+      "wipe_pre(pre, sizeof pre), wipe_key(key, sizeof key);",
+      "wipe_pre(pre, 0), wipe_key(key, sizeof key);",
+      "CCA_Enc of a longer key leaves the key derivation's input", WIPES, probe=True),
+    M("wipe-kem-enc-key", "kem.cpp",
+      "wipe_pre(pre, sizeof pre), wipe_key(key, sizeof key);",
+      "wipe_pre(pre, sizeof pre), wipe_key(key, 0);",
+      "CCA_Enc leaves the shared key", WIPES, probe=True),
+    M("wipe-kem-dec-key", "kem.cpp",
+      "  native::Wiped wipe_key(key, static_cast<size_t>(key_size) / 2);", "",
+      "CCA_Dec leaves the decoded secret key and z", WIPES, probe=True),
+    M("wipe-kem-dec-pre", "kem.cpp",
+      "  native::Wiped wipe_pre(pre, sizeof pre), wipe_out(out, sizeof out);",
+      "  native::Wiped wipe_out(out, sizeof out);",
+      "CCA_Dec of a longer ciphertext leaves z || H(c)", WIPES, probe=True),
+    M("wipe-kem-dec-out", "kem.cpp",
+      "  native::Wiped wipe_pre(pre, sizeof pre), wipe_out(out, sizeof out);",
+      "  native::Wiped wipe_pre(pre, sizeof pre);",
+      "CCA_Dec leaves the shared or rejection key", WIPES, probe=True),
+    M("wipe-keygen-sk", "kem.cpp",
+      "  native::Wiped wipe_sk(sk, sizeof sk);", "",
+      "CCA_KeyGen leaves the secret key", WIPES, probe=True),
+    M("wipe-ntt3", "arith.cpp",
+      "bool native_ntt3(PyObject* vvv, Obj& result) {\n  int16_t in[native::kN], out[native::kN];\n"
+      "  native::Wiped wipe_in(in, sizeof in), wipe_out(out, sizeof out);",
+      "bool native_ntt3(PyObject* vvv, Obj& result) {\n  int16_t in[native::kN], out[native::kN];\n"
+      "  native::Wiped wipe_in(in, 0), wipe_out(out, 0);",
+      "ntt3 leaves the polynomial and its transform", WIPES, probe=True),
+    M("wipe-intt3", "arith.cpp",
+      "bool native_intt3(PyObject* vvv, Obj& result) {\n  int16_t in[native::kN], out[native::kN];\n"
+      "  native::Wiped wipe_in(in, sizeof in), wipe_out(out, sizeof out);",
+      "bool native_intt3(PyObject* vvv, Obj& result) {\n  int16_t in[native::kN], out[native::kN];\n"
+      "  native::Wiped wipe_in(in, 0), wipe_out(out, 0);",
+      "intt3 leaves the transform and the polynomial", WIPES, probe=True),
+    M("wipe-ntt3-mul", "arith.cpp",
+      "native::Wiped wipe_a(a, sizeof a), wipe_b(b, sizeof b), wipe_out(out, sizeof out);",
+      "native::Wiped wipe_a(a, 0), wipe_b(b, 0), wipe_out(out, 0);",
+      "ntt3_mul leaves its factors and their product", WIPES, probe=True),
+    M("wipe-cbd-stream", "sampling.cpp", "  native::Wiped wipe_buf(buf, sizeof buf);\n", "",
+      "CBD leaves the noise stream", WIPES, probe=True),
+    M("wipe-cbd-noise", "sampling.cpp", "  native::Wiped wipe_p(&p, sizeof p);\n", "",
+      "CBD leaves the noise polynomial", WIPES, probe=True),
+    M("wipe-h-input", "hashing.cpp",
+      "native::Wiped wipe_raw(raw.data(), raw.size()), wipe_digest(digest, sizeof digest);",
+      "native::Wiped wipe_digest(digest, sizeof digest);",
+      "H frees the bytes of the text (a message's) as they are", WIPES, probe=True),
+    M("wipe-h-digest", "hashing.cpp",
+      "native::Wiped wipe_raw(raw.data(), raw.size()), wipe_digest(digest, sizeof digest);",
+      "native::Wiped wipe_raw(raw.data(), raw.size());",
+      "H leaves the digest (of a message)", WIPES, probe=True),
+    M("wipe-g-digest", "hashing.cpp",
+      "  native::Wiped wipe_digest(digest, sizeof digest);\n  const size_t size", "  const size_t size",
+      "G leaves the pre-key and the coins", WIPES, probe=True),
+    M("wipe-prf-stream", "hashing.cpp", "  native::Wiped wipe_out(out.data(), out.size());\n", "",
+      "PRF frees the noise stream as it is", WIPES, probe=True),
+    M("wipe-prf-stack", "hashing.cpp", "    native::wipe_stack(native::kPermutationStack);\n", "",
+      "PRF leaves the lanes its permutation spilled", WIPES, probe=True),
+    M("wipe-core-ntt", "native/core.cpp",
+      "  Wiped wipe_p(&p, sizeof p);\n  std::memcpy(p.c, in, sizeof p.c);\n  be.poly_ntt(p);",
+      "  std::memcpy(p.c, in, sizeof p.c);\n  be.poly_ntt(p);",
+      "the core's transform leaves its copy", WIPES, probe=True),
+    M("wipe-core-invntt", "native/core.cpp",
+      "  Wiped wipe_p(&p, sizeof p);\n  std::memcpy(p.c, in, sizeof p.c);\n  backend()",
+      "  std::memcpy(p.c, in, sizeof p.c);\n  backend()",
+      "the core's inverse transform leaves its copy", WIPES, probe=True),
+    M("wipe-core-basemul-a", "native/core.cpp", "wipe_a(&pa, sizeof pa)", "wipe_a(&pa, 0)",
+      "the core's product leaves its copy of the first factor", WIPES, probe=True),
+    M("wipe-core-basemul-b", "native/core.cpp", "wipe_b(&pb, sizeof pb)", "wipe_b(&pb, 0)",
+      "the core's product leaves its copy of the second factor", WIPES, probe=True),
+    M("wipe-core-basemul-r", "native/core.cpp", "wipe_r(&r, sizeof r)", "wipe_r(&r, 0)",
+      "the core's product leaves the product", WIPES, probe=True),
+    # --- wipes: the core's, seen by the self-test's stack check ------------------------
+    M("wipe-sponge", "native/keccak.cpp",
+      "Sponge::~Sponge() { secure_wipe(s_, sizeof s_); }", "Sponge::~Sponge() {}",
+      "a sponge's state is left", [], selftest=True),
+    M("wipe-sha3-256-stack", "native/keccak.cpp",
+      "    s.squeeze(out, 32);\n  }\n  wipe_stack(kPermutationStack);", "    s.squeeze(out, 32);\n  }",
+      "SHA3-256 leaves its permutation's lanes", [], selftest=True),
+    M("wipe-sha3-512-stack", "native/keccak.cpp",
+      "    s.squeeze(out, 64);\n  }\n  wipe_stack(kPermutationStack);", "    s.squeeze(out, 64);\n  }",
+      "SHA3-512 leaves its permutation's lanes", [], selftest=True),
+    M("wipe-shake128-stack", "native/keccak.cpp",
+      "    Shake128 s;\n    s.absorb(in, inlen);\n    s.squeeze(out, outlen);\n  }\n"
+      "  wipe_stack(kPermutationStack);",
+      "    Shake128 s;\n    s.absorb(in, inlen);\n    s.squeeze(out, outlen);\n  }",
+      "SHAKE-128 leaves its permutation's lanes", [], selftest=True),
+    M("wipe-shake256-stack", "native/keccak.cpp",
+      "    Shake256 s;\n    s.absorb(in, inlen);\n    s.squeeze(out, outlen);\n  }\n"
+      "  wipe_stack(kPermutationStack);",
+      "    Shake256 s;\n    s.absorb(in, inlen);\n    s.squeeze(out, outlen);\n  }",
+      "SHAKE-256 leaves its permutation's lanes", [], selftest=True),
+    M("wipe-op-stack", "native/kpke.cpp",
+      "  ~StackWipe() { wipe_stack(kStackWipe); }", "  ~StackWipe() {}",
+      "no operation wipes the stack below it", [], selftest=True),
+    M("wipe-keygen-stack", "native/kpke.cpp",
+      "  if (!params_valid(p)) return false;\n  const StackWipe wipe_stack_on_exit;\n"
+      "  const Backend& be = backend();\n  const int kk = p.kk;\n  uint8_t rho_sigma",
+      "  if (!params_valid(p)) return false;\n"
+      "  const Backend& be = backend();\n  const int kk = p.kk;\n  uint8_t rho_sigma",
+      "key generation does not wipe the stack below it", [], selftest=True,
+      equivalent="its callees wipe what they held themselves, the samplers their lanes"),
+    M("wipe-enc-stack", "native/kpke.cpp",
+      "  const StackWipe wipe_stack_on_exit;\n  const Backend& be = backend();\n"
+      "  const int kk = p.kk;\n  const uint8_t* rho",
+      "  const Backend& be = backend();\n  const int kk = p.kk;\n  const uint8_t* rho",
+      "encryption does not wipe the stack below it (seen on the portable core)", [],
+      selftest=True),
+    M("wipe-dec-stack", "native/kpke.cpp",
+      "  const StackWipe wipe_stack_on_exit;\n  dec_unwiped(backend()", "  dec_unwiped(backend()",
+      "decryption does not wipe the stack below it", [], selftest=True,
+      equivalent="the decryption's callees wipe what they held themselves (the decoded key "
+                 "among it: without both wipes the check sees it)"),
+    M("wipe-kem-enc-stack", "native/kpke.cpp",
+      "  const StackWipe wipe_stack_on_exit;\n  const Backend& be = backend();\n"
+      "  const int kk = p.kk;\n  EncState st;",
+      "  const Backend& be = backend();\n  const int kk = p.kk;\n  EncState st;",
+      "the fused encapsulation does not wipe the stack below it", [], selftest=True),
+    M("wipe-kem-dec-stack", "native/kpke.cpp",
+      "  const StackWipe wipe_stack_on_exit;\n  const Backend& be = backend();\n"
+      "  const int kk = p.kk;\n  const size_t ct_len",
+      "  const Backend& be = backend();\n  const int kk = p.kk;\n  const size_t ct_len",
+      "the fused decapsulation does not wipe the stack below it (seen on the portable core)",
+      [], selftest=True),
+    M("wipe-rho-sigma", "native/kpke.cpp",
+      "Wiped wipe_rho_sigma(rho_sigma, sizeof rho_sigma);", "Wiped wipe_rho_sigma(rho_sigma, 0);",
+      "key generation leaves sigma", [], selftest=True),
+    M("wipe-keygen-se", "native/kpke.cpp",
+      "Wiped wipe_se(se, sizeof(Poly) * 2 * kk)", "Wiped wipe_se(se, 0 * kk)",
+      "key generation leaves the secret vector and its noise", [], selftest=True),
+    M("wipe-keygen-t", "native/kpke.cpp", "wipe_t(&t, sizeof t);", "wipe_t(&t, 0);",
+      "key generation leaves its last row of t", [], selftest=True,
+      equivalent="the row holds the public key's last row when the loop ends"),
+    M("wipe-enc-u", "native/kpke.cpp", "Wiped wipe_u(&u, sizeof u)", "Wiped wipe_u(&u, 0)",
+      "the encryption leaves u (a forged ciphertext's re-encryption)", [], selftest=True,
+      equivalent=COVERED + " (without that too, the check sees it)"),
+    M("wipe-enc-v", "native/kpke.cpp", "wipe_v(&v, sizeof v)", "wipe_v(&v, 0)",
+      "the encryption leaves v (a forged ciphertext's re-encryption)", [], selftest=True,
+      equivalent=COVERED + " (without that too, the check sees it)"),
+    M("wipe-enc-m", "native/kpke.cpp", "wipe_m(&m, sizeof m);", "wipe_m(&m, 0);",
+      "the encryption leaves the message polynomial", [], selftest=True,
+      equivalent=COVERED + " (without that too, the check sees it)"),
+    M("wipe-enc-noise", "native/kpke.cpp",
+      "  Wiped wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));\n  int eta[2 * kMaxRank + 1] = {};\n"
+      "  enc_etas(p, eta);\n  if (!be.sample",
+      "  Wiped wipe_noise(noise, 0 * kk);\n  int eta[2 * kMaxRank + 1] = {};\n"
+      "  enc_etas(p, eta);\n  if (!be.sample",
+      "the encryption leaves its noise", [], selftest=True),
+    M("wipe-dec-s-hat", "native/kpke.cpp",
+      "Wiped wipe_s_hat(s_hat, sizeof(Poly) * kk)", "Wiped wipe_s_hat(s_hat, 0 * kk)",
+      "the decryption leaves the decoded secret key", [], selftest=True,
+      equivalent=COVERED + " (without that too, the check sees it)"),
+    M("wipe-dec-w", "native/kpke.cpp", "wipe_w(&w, sizeof w);", "wipe_w(&w, 0);",
+      "the decryption leaves the noisy message polynomial", [], selftest=True,
+      equivalent=COVERED + "; no check knows its value"),
+    M("wipe-kem-enc-state", "native/kpke.cpp",
+      "  Wiped wipe_st(&st, sizeof st), wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));",
+      "  Wiped wipe_st(&st, 0), wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));",
+      "the fused encapsulation leaves its hashes, pre-key and coins", [], selftest=True),
+    M("wipe-kem-enc-noise", "native/kpke.cpp",
+      "  Wiped wipe_st(&st, sizeof st), wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));",
+      "  Wiped wipe_st(&st, sizeof st), wipe_noise(noise, 0 * kk);",
+      "the fused encapsulation leaves its noise", [], selftest=True),
+    M("wipe-kem-dec-g-in", "native/kpke.cpp", "Wiped wipe_g_in(g_in, sizeof g_in)",
+      "Wiped wipe_g_in(g_in, 0)", "the fused decapsulation leaves the decrypted message",
+      [], selftest=True),
+    M("wipe-kem-dec-again", "native/kpke.cpp", "wipe_again(again, ct_len)", "wipe_again(again, 0)",
+      "the fused decapsulation leaves a forged ciphertext's re-encryption", [], selftest=True),
+    M("wipe-kem-dec-again-text", "native/kpke.cpp",
+      "wipe_again_text(again_text, 2 * ct_len)", "wipe_again_text(again_text, 0)",
+      "the fused decapsulation leaves the re-encryption's text", [], selftest=True),
+    M("wipe-kem-dec-accept", "native/kpke.cpp",
+      "wipe_accept(accept, sizeof accept)", "wipe_accept(accept, 0)",
+      "the fused decapsulation leaves the shared key", [], selftest=True),
+    M("wipe-kem-dec-reject", "native/kpke.cpp",
+      "wipe_reject(reject, sizeof reject)", "wipe_reject(reject, 0)",
+      "the fused decapsulation leaves the rejection key", [], selftest=True),
+    M("wipe-kem-dec-state", "native/kpke.cpp",
+      "wipe_reject(reject, sizeof reject), wipe_st(&st, sizeof st),",
+      "wipe_reject(reject, sizeof reject), wipe_st(&st, 0),",
+      "the fused decapsulation leaves its pre-key, coins and z", [], selftest=True),
+    M("wipe-kem-dec-noise", "native/kpke.cpp",
+      "      wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));\n  dec_unwiped",
+      "      wipe_noise(noise, 0 * kk);\n  dec_unwiped",
+      "the fused decapsulation leaves its noise", [], selftest=True),
+    M("wipe-core-noise", "native/core.cpp",
+      "Wiped wipe_buf(buf, size_t(64) * eta);", "Wiped wipe_buf(buf, 0);",
+      "the portable sampler leaves a noise stream", [], selftest=True,
+      equivalent=COVERED + " (without that too, the check sees it)"),
+    M("wipe-avx2-encode", "native/avx2/pack.cpp",
+      "  secure_wipe(buf, size_t(32) * d + 16);  // a secret key, when encoding one\n", "",
+      "vector packing leaves what it packed (a forged ciphertext's re-encryption)", [],
+      selftest=True),
+    M("wipe-avx2-decode", "native/avx2/pack.cpp",
+      "  secure_wipe(buf, size_t(32) * d + 16);  // a secret key, when decoding one\n", "",
+      "vector unpacking leaves the secret key", [], selftest=True),
+    M("wipe-avx2-lanes", "native/avx2/sample.cpp",
+      "  secure_wipe(s, sizeof s);\n  secure_wipe(buf, sizeof buf);\n  // And",
+      "  secure_wipe(buf, sizeof buf);\n  // And",
+      "the four-way sampler leaves its Keccak states, interleaved", [], selftest=True),
+    M("wipe-avx2-lane-blocks", "native/avx2/sample.cpp",
+      "  secure_wipe(s, sizeof s);\n  secure_wipe(buf, sizeof buf);\n  // And",
+      "  secure_wipe(s, sizeof s);\n  // And",
+      "the four-way sampler leaves the first blocks of eta = 3 noise", [], selftest=True),
+    M("wipe-avx2-lane-stack", "native/avx2/sample.cpp",
+      "  wipe_stack(kLaneStack);\n  return ok;", "  return ok;",
+      "the four-way sampler leaves the lanes its permutation spilled", [], selftest=True),
+    M("wipe-avx2-long-lanes", "native/avx2/sample.cpp",
+      "    secure_wipe(s, sizeof s);\n    secure_wipe(buf, sizeof buf);\n  }",
+      "    secure_wipe(buf, sizeof buf);\n  }",
+      "the noise of long coins leaves its Keccak states", [], selftest=True,
+      equivalent="the matrix's streams then run in the same frame, and wipe below them"),
+    M("wipe-avx2-long-blocks", "native/avx2/sample.cpp",
+      "    secure_wipe(s, sizeof s);\n    secure_wipe(buf, sizeof buf);\n  }",
+      "    secure_wipe(s, sizeof s);\n  }",
+      "the noise of long coins leaves its squeezed blocks", [], selftest=True,
+      equivalent=COVERED + " (without that too, the check sees it)"),
+    M("wipe-neon-blocks", "native/neon/sha3.cpp",
+      "    secure_wipe(buf, sizeof buf);\n  }\n  secure_wipe(s, sizeof s);",
+      "  }\n  secure_wipe(s, sizeof s);",
+      "the two-way sampler leaves its noise blocks", [], selftest=True,
+      equivalent="compiled for aarch64 only; under qemu-aarch64 the check does not see it: "
+                 + COVERED),
+    M("wipe-neon-lanes", "native/neon/sha3.cpp",
+      "  secure_wipe(s, sizeof s);  // the noise streams' state\n", "",
+      "the two-way sampler leaves its noise states", [], selftest=True,
+      equivalent="compiled for aarch64 only; the matrix's streams overwrite the state next"),
 ]
 
 
@@ -562,11 +840,14 @@ def sync(work):
     return src
 
 
-def build(work, src, log):
-    bdir = os.path.join(work, "build")
+def build(work, src, log, probe=False):
+    """The module built from src: in work/build, or with its probe in
+    work/build-probe."""
+    bdir = os.path.join(work, "build-probe" if probe else "build")
     if not os.path.exists(os.path.join(bdir, "build.ninja")):
         subprocess.run(["cmake", "-S", src, "-B", bdir, "-G", "Ninja",
-                        "-DCMAKE_BUILD_TYPE=Release", "-DPython_EXECUTABLE=" + sys.executable],
+                        "-DCMAKE_BUILD_TYPE=Release", "-DPython_EXECUTABLE=" + sys.executable,
+                        "-DLATKEM_WIPE_PROBE=" + ("ON" if probe else "OFF")],
                        check=True, stdout=log, stderr=subprocess.STDOUT)
     done = subprocess.run(["cmake", "--build", bdir, "--", "-j2"], stdout=log,
                           stderr=subprocess.STDOUT)
@@ -574,6 +855,8 @@ def build(work, src, log):
 
 
 def run_tests(m, bdir, log, timeout):
+    if not m.tests:
+        return "survived", "no Python tests"
     env = dict(os.environ)
     env.pop("LATKEM_PORTABLE", None)
     env.update(m.env)
@@ -674,23 +957,27 @@ def run(args, chosen):
     src = sync(args.work)
     located = {m.name: locate(m, src) for m in chosen}
     log = open(os.path.join(args.work, "log.txt"), "w", encoding="utf-8")
-    ok, bdir = build(args.work, src, log)
-    if not ok or not check_module(bdir):
-        sys.exit("the unmutated sources do not build, or the build is not what Python imports; "
-                 "see %s" % log.name)
+    runnable = [m for m in chosen if located[m.name] and m.applies()
+                and (args.equivalent or not m.equivalent)]
+    bdirs = {}
+    for probe in sorted({m.probe for m in runnable} | {False}):
+        ok, bdirs[probe] = build(args.work, src, log, probe)
+        if not ok or not check_module(bdirs[probe]):
+            sys.exit("the unmutated sources do not build, or the build is not what Python "
+                     "imports; see %s" % log.name)
     if not args.no_baseline:
         # Each selection must pass on the unmutated sources, or its kills mean nothing.
-        runnable = [m for m in chosen if located[m.name] and m.applies()
-                    and (args.equivalent or not m.equivalent)]
         seen = set()
         for m in runnable:
-            key = (tuple(m.tests), tuple(sorted(m.env.items())))
+            key = (tuple(m.tests), tuple(sorted(m.env.items())), m.probe)
             if key in seen:
                 continue
             seen.add(key)
-            outcome, detail = run_tests(m, bdir, log, args.timeout)
+            outcome, detail = run_tests(m, bdirs[m.probe], log, args.timeout)
             if outcome != "survived":
                 sys.exit("the tests of %s fail on the unmutated sources: %s" % (m.name, detail))
+        if any(m.selftest for m in runnable) and not selftest(args.work, src, log):
+            sys.exit("the C++ self-test fails on the unmutated sources; see %s" % log.name)
     # Mutants of one file one after another: fewer files to rebuild.
     order = sorted(chosen, key=lambda m: (located[m.name] or "", MUTANTS.index(m)))
     results = []
@@ -717,13 +1004,15 @@ def run(args, chosen):
             log.write("\n=== %s (%s)\n" % (m.name, rel))
             log.flush()
             started = time.time()
-            built, _ = build(args.work, src, log)
+            # The self-test alone builds what it needs.
+            built, bdir = build(args.work, src, log, m.probe) if m.tests else (True, None)
             if not built:
                 results.append((m, "no-build", "does not compile: fix the replacement"))
             else:
                 outcome, detail = run_tests(m, bdir, log, args.timeout)
-                if (outcome == "survived" and args.selftest
-                        and m.area in ("portable", "avx2") and not selftest(args.work, src, log)):
+                if (outcome == "survived"
+                        and (m.selftest or args.selftest and m.area in ("portable", "avx2"))
+                        and not selftest(args.work, src, log)):
                     outcome, detail = "killed", "native self-test"
                 results.append((m, outcome, detail))
             log.flush()
@@ -732,7 +1021,8 @@ def run(args, chosen):
     finally:
         for path, text in originals.items():
             write(path, text)
-        build(args.work, src, log)
+        for probe in bdirs:
+            build(args.work, src, log, probe)
         log.close()
 
     print()

@@ -77,12 +77,21 @@ void secure_wipe(void* p, size_t len);
 // Zeroes the len (<= kStackWipe) bytes of stack just below the caller's
 // frame, where the functions it called left what the compiler kept there
 // (spilled Keccak lanes and vector registers, which no buffer wipe reaches).
-// Unoptimised code spills more and needs about twice the depth.
+// kLaneStack is what the multi-way Keccak permutations spill below their
+// callers, wiped by the samplers that call them (their frames lie deeper
+// than an operation's kStackWipe reaches).  Unoptimised code keeps every
+// temporary in its frame: the four-way permutation alone takes 31 KiB.
 #if defined(__OPTIMIZE__) || (defined(_MSC_VER) && !defined(_DEBUG))
 constexpr size_t kStackWipe = 4096;
+constexpr size_t kLaneStack = 1024;
 #else
-constexpr size_t kStackWipe = 8192;
+constexpr size_t kStackWipe = 65536;
+constexpr size_t kLaneStack = 49152;
 #endif
+// What one Keccak permutation spills below its caller: its lanes hold the
+// output (and, with short input, the input) when it returns, so whoever runs
+// a sponge of a secret wipes that much after it.
+constexpr size_t kPermutationStack = 1024;
 void wipe_stack(size_t len);
 
 // Wipes a buffer when the scope that owns it ends, whatever the path out.

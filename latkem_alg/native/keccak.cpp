@@ -101,9 +101,7 @@ void Sponge::squeeze(uint8_t* out, size_t len) {
   }
 }
 
-// The one-shot hashes also wipe the stack the permutation used: its lanes
-// hold the output (and, with short input, the input) when it returns.
-constexpr size_t kPermutationStack = 1024;
+// The one-shot hashes also wipe the stack the permutation used (core.h).
 
 void sha3_256(const uint8_t* in, size_t len, uint8_t out[32]) {
   {

@@ -235,13 +235,18 @@ struct DecState {
   uint8_t hc[32];      // H(ct)
   uint8_t accept[64];  // K_bar || H(ct)
   uint8_t reject[64];  // z || H(ct)
+  const uint8_t* z;
 };
 
-// The inputs of both key derivations, once G and H(ct) are known.
+// The inputs of both key derivations, once G and H(ct) are known.  z is
+// copied here, below the operation's frame, where the stack wipe reaches
+// whatever the copy leaves in the frame (in kem_dec's own frame, the
+// compiler kept half of it in a spill slot).
 void dec_last(void* ctx) {
   DecState& st = *static_cast<DecState*>(ctx);
   std::memcpy(st.accept, st.split, 32);
   std::memcpy(st.accept + 32, st.hc, 32);
+  std::memcpy(st.reject, st.z, 32);
   std::memcpy(st.reject + 32, st.hc, 32);
 }
 
@@ -296,7 +301,7 @@ bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint
       wipe_noise(noise, sizeof(Poly) * (2 * kk + 1));
   dec_unwiped(be, p, ct, sk, g_in);
   std::memcpy(g_in + 32, h, 32);
-  std::memcpy(st.reject, z, 32);
+  st.z = z;
   int eta[2 * kMaxRank + 1] = {};
   enc_etas(p, eta);
   // The noise waits for G; the key derivations for G and H(ct).

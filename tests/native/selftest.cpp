@@ -681,7 +681,7 @@ void test_kem() {
 // ---------------------------------------------------------------------------
 // No secret left on the stack: a region below the caller's frame is painted,
 // an operation runs in it, and the region is read back and searched for
-// 16-byte pieces of the operation's secrets.  Meaningless under
+// pieces and words of the operation's secrets.  Meaningless under
 // AddressSanitizer (locals may live on its fake stack), hence skipped there.
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -739,22 +739,45 @@ Bytes as_bytes(const T* p, size_t count) {
   return Bytes(b, b + sizeof(T) * count);
 }
 
-// The secrets with a 16-byte piece (at a multiple of 8, of three different
-// byte values at least) found in the region after op.
+// Whether a piece of a secret tells it apart from what other code leaves on
+// the stack: in 16 bytes, three different byte values at least and no more
+// than half of them zero (small coefficients, not mostly zero like counters
+// and flags); in 8, seven different values (nearly every word of random
+// bytes; never a word of small coefficients, counters or padding).
+bool telling(const uint8_t* p, size_t n) {
+  if (n == 8) return std::set<uint8_t>(p, p + n).size() >= 7;
+  return std::set<uint8_t>(p, p + n).size() >= 3 && std::count(p, p + n, 0) <= 8;
+}
+
+// The secrets found in the region after op: a 16-byte piece of one (at a
+// multiple of 8), as a buffer holds it, or any 8-byte word of one, as the
+// lanes of the multi-way Keccak hold it (four states interleaved word by
+// word, where no two words of one state are next to each other).
 std::string left_behind(void (*op)(void*), void* ctx, const std::vector<Secret>& secrets) {
   static Bytes copy(kRegion);
   stack_after(op, ctx, copy.data());
   std::unordered_set<std::string> pieces;
+  std::unordered_set<uint64_t> words;
   for (size_t i = 0; i + 16 <= kRegion; ++i)
     pieces.insert(std::string(reinterpret_cast<const char*>(copy.data() + i), 16));
+  for (size_t i = 0; i + 8 <= kRegion; ++i) {
+    uint64_t w;
+    std::memcpy(&w, copy.data() + i, 8);
+    words.insert(w);
+  }
   std::string found;
-  for (const Secret& s : secrets)
-    for (size_t i = 0; i + 16 <= s.value.size(); i += 8) {
-      const std::string piece(reinterpret_cast<const char*>(s.value.data() + i), 16);
-      if (std::set<char>(piece.begin(), piece.end()).size() < 3 || !pieces.count(piece)) continue;
-      found += std::string(found.empty() ? "" : ", ") + s.name;
-      break;
+  for (const Secret& s : secrets) {
+    bool seen = false;
+    for (size_t i = 0; !seen && i + 16 <= s.value.size(); i += 8)
+      seen = telling(s.value.data() + i, 16) &&
+             pieces.count(std::string(reinterpret_cast<const char*>(s.value.data() + i), 16));
+    for (size_t i = 0; !seen && i + 8 <= s.value.size(); ++i) {
+      uint64_t w;
+      std::memcpy(&w, s.value.data() + i, 8);
+      seen = telling(s.value.data() + i, 8) && words.count(w);
     }
+    if (seen) found += std::string(found.empty() ? "" : ", ") + s.name;
+  }
   return found;
 }
 
@@ -812,6 +835,69 @@ void kem_dec_op(void* c) {
           t.key.data(), same);
 }
 
+// Decryption alone, as Dec runs it.
+void kpke_dec_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kpke_dec(t.p, t.ct.data(), t.sk.data(), t.out);
+}
+
+// Decapsulation of the forged ciphertext in ct2: its re-encryption differs.
+void forged_dec_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  const std::string text = tohex(t.ct2.data(), t.ct2.size());
+  uint8_t same;
+  kem_dec(t.p, t.ct2.data(), text.data(), t.sk.data(), t.pk.data(), t.h.data(), t.z.data(),
+          t.reject.data(), same);
+}
+
+// The one-shot hashes of a secret (the message), each the last thing an
+// operation does, into pre.
+void sha3_256_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  sha3_256(t.msg.data(), 32, t.pre.data());
+}
+
+void sha3_512_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  sha3_512(t.msg.data(), 32, t.pre.data());
+}
+
+void shake128_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  shake128(t.msg.data(), 32, t.pre.data(), 64);
+}
+
+void shake256_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  shake256(t.msg.data(), 32, t.pre.data(), 64);
+}
+
+// Encryption with coins longer than a block, whose noise streams share
+// their prefix blocks.
+void long_coins_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kpke_enc(t.p, t.pk.data(), t.msg.data(), t.coins.data(), t.coins.size(), t.ct2.data());
+}
+
+SELFTEST_NOINLINE uint64_t sum_of(const volatile uint64_t* p, size_t n) {
+  uint64_t r = 0;
+  for (size_t i = 0; i < n; ++i) r += p[i];
+  return r;
+}
+
+// Leaves the message's words as a lane of the four-way Keccak holds a state,
+// every fourth word: the test must see them too.
+SELFTEST_NOINLINE void leaky_lanes_op(void* c) {
+  volatile uint64_t lanes[16];
+  StackCase& t = *static_cast<StackCase*>(c);
+  for (size_t w = 0; w < 16; ++w) {
+    uint64_t x = 0;
+    if (w % 4 == 1) std::memcpy(&x, t.msg.data() + 2 * w - 2, 8);
+    lanes[w] = x;
+  }
+  t.out[0] = uint8_t(sum_of(lanes, 16));
+}
+
 SELFTEST_NOINLINE uint8_t last_of(const volatile uint8_t* p, size_t n) { return p[n - 1]; }
 
 // Leaves a copy of the message on the stack: the test must see it.
@@ -822,20 +908,29 @@ SELFTEST_NOINLINE void leaky_op(void* c) {
   t.out[0] = last_of(copy, sizeof copy);  // an array in memory, not 32 slots
 }
 
-// Noise polynomials k0 .. k0+count-1 from seed, as the core stores them,
+// Noise polynomials k0 .. k0+count-1 from a seed, as the core stores them,
 // then the pseudo-random bytes they come from.
-Bytes noise_polys(const uint8_t* seed, int k0, int count, int eta) {
+Bytes noise_polys(const Bytes& seed, int k0, int count, int eta) {
   std::vector<Poly> polys(static_cast<size_t>(count));
-  for (int k = 0; k < count; ++k) sample_noise(polys[size_t(k)], seed, 32, uint8_t(k0 + k), eta);
+  for (int k = 0; k < count; ++k)
+    sample_noise(polys[size_t(k)], seed.data(), seed.size(), uint8_t(k0 + k), eta);
   Bytes out = as_bytes(polys.data(), polys.size());
   for (int k = 0; k < count; ++k) {
-    uint8_t in[33], prf[64 * 3];
-    std::memcpy(in, seed, 32);
-    in[32] = uint8_t(k0 + k);
-    shake256(in, 33, prf, size_t(64) * eta);
+    Bytes in = seed;
+    in.push_back(uint8_t(k0 + k));
+    uint8_t prf[64 * 3];
+    shake256(in.data(), in.size(), prf, size_t(64) * eta);
     out.insert(out.end(), prf, prf + 64 * eta);
   }
   return out;
+}
+
+// The noise of an encryption with these coins.
+Bytes enc_noise(const Params& p, const Bytes& coins) {
+  Bytes noise = noise_polys(coins, 0, p.kk, p.eta1);
+  const Bytes noise2 = noise_polys(coins, p.kk, p.kk + 1, p.eta2);
+  noise.insert(noise.end(), noise2.begin(), noise2.end());
+  return noise;
 }
 
 Bytes decoded_key(const Bytes& sk) {
@@ -848,17 +943,6 @@ void test_stack_wiped() {
 #if defined(SELFTEST_ASAN)
   std::printf("stack test skipped under AddressSanitizer\n");
 #else
-#if defined(_WIN32)
-  // Built for Windows x64, the vector core leaves sigma and the message
-  // digest where this check finds them, although every buffer and the stack
-  // below each operation are wiped; not traced yet (the vector registers,
-  // which that convention partly keeps across calls, are a suspect).  The
-  // check runs on the portable core there.
-  if (std::strcmp(backend_name(), "portable") != 0) {
-    std::printf("stack test skipped on Windows for the %s core\n", backend_name());
-    return;
-  }
-#endif
   Rng rng(8);
   for (const Params& p : {Params{2, 3, 2, 10, 4}, Params{4, 2, 2, 11, 5}}) {
     StackCase t;
@@ -868,7 +952,8 @@ void test_stack_wiped() {
     t.h.resize(32), t.m.resize(64), t.split.resize(64), t.pre.resize(64), t.key.resize(32);
     t.reject.resize(32);
 
-    CHECK(left_behind(leaky_op, &t, {{"message", t.msg}}) == "message",
+    CHECK(left_behind(leaky_op, &t, {{"message", t.msg}}) == "message" &&
+              left_behind(leaky_lanes_op, &t, {{"message", t.msg}}) == "message",
           "stack test: a secret left on purpose is not seen");
 
     cca_keygen_op(&t);  // the keys, for the secrets
@@ -878,7 +963,7 @@ void test_stack_wiped() {
     std::string found = left_behind(cca_keygen_op, &t,
                                     {{"seed", t.seed},
                                      {"sigma", sigma},
-                                     {"noise", noise_polys(sigma.data(), 0, 2 * p.kk, p.eta1)},
+                                     {"noise", noise_polys(sigma, 0, 2 * p.kk, p.eta1)},
                                      {"secret key", t.sk},
                                      {"decoded secret key", decoded_key(t.sk)}});
     CHECK(found.empty(), "kk=%d key generation leaves on the stack: %s", p.kk, found.c_str());
@@ -886,9 +971,7 @@ void test_stack_wiped() {
     cca_enc_op(&t);  // the message digest and the coins, for the secrets
     const Bytes m(t.m.begin(), t.m.begin() + 32), kbar(t.split.begin(), t.split.begin() + 32),
         coins(t.split.begin() + 32, t.split.end()), key = t.key;
-    Bytes noise = noise_polys(coins.data(), 0, p.kk, p.eta1),
-          noise2 = noise_polys(coins.data(), p.kk, p.kk + 1, p.eta2);
-    noise.insert(noise.end(), noise2.begin(), noise2.end());
+    const Bytes noise = enc_noise(p, coins);
     Poly mp;
     poly_frommsg(mp, m.data());
     const std::vector<Secret> enc_secrets = {{"message", t.msg}, {"message digest", m},
@@ -899,6 +982,11 @@ void test_stack_wiped() {
     CHECK(found.empty(), "kk=%d encapsulation leaves on the stack: %s", p.kk, found.c_str());
     found = left_behind(kem_enc_op, &t, enc_secrets);
     CHECK(found.empty(), "kk=%d kem_enc leaves on the stack: %s", p.kk, found.c_str());
+    t.coins = rng.bytes(200);
+    found = left_behind(long_coins_op, &t,
+                        {{"message", t.msg}, {"coins", t.coins}, {"noise", enc_noise(p, t.coins)}});
+    CHECK(found.empty(), "kk=%d encryption with long coins leaves on the stack: %s", p.kk,
+          found.c_str());
 
     std::vector<Secret> dec_secrets = enc_secrets;
     dec_secrets.push_back({"secret key", t.sk});
@@ -906,10 +994,70 @@ void test_stack_wiped() {
     cca_dec_op(&t);
     CHECK(t.key == key && t.ct2 == t.ct, "stack test: decapsulation gave another key");
     dec_secrets.push_back({"rejection key", t.reject});
+    dec_secrets.push_back({"z", t.z});
     found = left_behind(cca_dec_op, &t, dec_secrets);
     CHECK(found.empty(), "kk=%d decapsulation leaves on the stack: %s", p.kk, found.c_str());
     found = left_behind(kem_dec_op, &t, dec_secrets);
     CHECK(found.empty(), "kk=%d kem_dec leaves on the stack: %s", p.kk, found.c_str());
+    found = left_behind(kpke_dec_op, &t,
+                        {{"message digest", m}, {"message polynomial", as_bytes(&mp, 1)},
+                         {"secret key", t.sk}, {"decoded secret key", decoded_key(t.sk)}});
+    CHECK(found.empty(), "kk=%d decryption leaves on the stack: %s", p.kk, found.c_str());
+
+    // A forged ciphertext: what it decrypts to, and all that follows from
+    // that, is secret, its re-encryption (in bytes and as text) included.
+    t.ct2 = t.ct;
+    t.ct2[5] ^= 0x40;
+    uint8_t forged_m[32];
+    kpke_dec(p, t.ct2.data(), t.sk.data(), forged_m);
+    Bytes g_in(forged_m, forged_m + 32), split(64), again(t.ct.size()), accept(32), rejection(32);
+    g_in.insert(g_in.end(), t.h.begin(), t.h.end());
+    sha3_512(g_in.data(), 64, split.data());
+    kpke_enc(p, t.pk.data(), forged_m, split.data() + 32, 32, again.data());
+    Bytes pre(split.begin(), split.begin() + 32), hc(32);
+    sha3_256(t.ct2.data(), t.ct2.size(), hc.data());
+    pre.insert(pre.end(), hc.begin(), hc.end());
+    shake256(pre.data(), 64, accept.data(), 32);
+    std::memcpy(pre.data(), t.z.data(), 32);
+    shake256(pre.data(), 64, rejection.data(), 32);
+    forged_dec_op(&t);
+    CHECK(t.reject == rejection && again != t.ct2, "stack test: the forged ciphertext passed");
+    const std::string again_text = tohex(again.data(), again.size());
+    std::vector<int16_t> coeffs(size_t(kN) * (p.kk + 1));
+    for (int i = 0; i <= p.kk; ++i)
+      byte_decode(coeffs.data() + kN * i, again.data() + 32 * p.du * i, i < p.kk ? p.du : p.dv);
+    Poly forged_mp;
+    poly_frommsg(forged_mp, forged_m);
+    found = left_behind(forged_dec_op, &t,
+                        {{"forged message", Bytes(forged_m, forged_m + 32)},
+                         {"its polynomial", as_bytes(&forged_mp, 1)},
+                         {"its pre-key and coins", split},
+                         {"its re-encryption", again},
+                         {"its re-encryption's text", Bytes(again_text.begin(), again_text.end())},
+                         {"its re-encryption's coefficients", as_bytes(coeffs.data(), coeffs.size())},
+                         {"its key", accept},
+                         {"rejection key", rejection},
+                         {"z", t.z},
+                         {"secret key", t.sk},
+                         {"decoded secret key", decoded_key(t.sk)}});
+    CHECK(found.empty(), "kk=%d decapsulation of a forged ciphertext leaves on the stack: %s",
+          p.kk, found.c_str());
+  }
+
+  struct {
+    const char* name;
+    void (*op)(void*);
+    size_t out;
+  } const hashes[] = {{"sha3_256", sha3_256_op, 32}, {"sha3_512", sha3_512_op, 64},
+                      {"shake128", shake128_op, 64}, {"shake256", shake256_op, 64}};
+  StackCase t;
+  t.msg = rng.bytes(32);
+  t.pre.resize(64);
+  for (const auto& h : hashes) {
+    h.op(&t);
+    const std::string found = left_behind(
+        h.op, &t, {{"input", t.msg}, {"digest", Bytes(t.pre.begin(), t.pre.begin() + h.out)}});
+    CHECK(found.empty(), "%s leaves on the stack: %s", h.name, found.c_str());
   }
 #endif
 }

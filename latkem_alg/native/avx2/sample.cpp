@@ -185,6 +185,8 @@ bool run_streams(const Stream* st, int n, void (*then)(void*), void (*last)(void
   // The lanes and the buffers held noise and hash inputs: secret.
   secure_wipe(s, sizeof s);
   secure_wipe(buf, sizeof buf);
+  // And the permutation's frame below, where its spilled lanes hold them too.
+  wipe_stack(kLaneStack);
   return ok;
 }
 
