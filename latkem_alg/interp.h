@@ -6,7 +6,8 @@
 //
 // Each item says the versions it was checked on.  The host versions checked:
 // 3.8.18, 3.9.18, 3.10.13, 3.11.7, 3.12.1, 3.13.0, 3.13.18, 3.14.10 (and
-// its debug build) and 3.15.2, all on x86-64 Linux.
+// its debug build) and 3.15.2, all on x86-64 Linux (3.13.18 by hand: its
+// leak loop is not yet clean, see .ci/unstable).
 //
 // On a host newer than the last version checked (or with LATKEM_UNCHECKED_HOST
 // defined, which the tests use to show this mode on a known version), the
