@@ -39,11 +39,10 @@
 #endif
 
 extern "C" {
-// From interp_layout.c: where the stack limits sit in the hidden part of the
-// thread state, read from the host's own internal headers (3.14 and 3.15);
-// 0 elsewhere.
+// From interp_layout.c: where the soft stack limit sits in the hidden part of
+// the thread state, read from the host's own internal headers (3.14 and
+// 3.15); 0 elsewhere.
 extern const size_t latkem_stack_soft_limit_offset;
-extern const size_t latkem_stack_hard_limit_offset;
 }
 
 namespace latkem {

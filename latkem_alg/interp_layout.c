@@ -1,4 +1,4 @@
-/* Where the thread state keeps its stack limits, from the host's own internal
+/* Where the thread state keeps its soft stack limit, from the host's own internal
    headers (3.14 and 3.15; see interp.h).  C, not C++: those headers are
    written for the host's C compiler.  Elsewhere the offsets are 0. */
 #include <stddef.h>
@@ -11,8 +11,6 @@
 #define Py_BUILD_CORE 1
 #include "internal/pycore_tstate.h"
 const size_t latkem_stack_soft_limit_offset = offsetof(_PyThreadStateImpl, c_stack_soft_limit);
-const size_t latkem_stack_hard_limit_offset = offsetof(_PyThreadStateImpl, c_stack_hard_limit);
 #else
 const size_t latkem_stack_soft_limit_offset = 0;
-const size_t latkem_stack_hard_limit_offset = 0;
 #endif
