@@ -79,6 +79,16 @@ class Input {
   size_t size() const { return size_; }
   const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(data_); }
 
+  // The argument `o` as it was read, for a failing statement to hand to the
+  // callee that refuses it, so that the callee sees what the native path
+  // decided on: `o` itself unless it was copied (nothing can change a bytes
+  // or str object, and the host refuses the others it is given whatever
+  // they hold), else a bytes object of the copy.
+  Obj as_read(PyObject* o) const {
+    if (kind_ != kBuffer) return Obj::borrow(o);
+    return Obj(PyBytes_FromStringAndSize(data_, static_cast<Py_ssize_t>(size_)));
+  }
+
  private:
   void set(Kind k, const char* d, Py_ssize_t n) {
     kind_ = k;
@@ -161,8 +171,25 @@ class Unhexed {
   uint8_t in_place_[kInPlace];
 };
 
+// How many calls of the module's functions are running on this thread; the
+// function entry counts them with a `Call`.  Only the outermost one releases
+// the host's lock.  A call made inside another (by its host path, by the
+// failing statement its native path runs, or by user code it calls) keeps
+// it: so while a host path runs, other threads act only where the host path
+// itself lets them (in user code, and in the host's own calls that release
+// the lock), and a native path that has the lock back needs to ask the
+// guard again only about its own release.
+inline thread_local int calls_running = 0;
+
+struct Call {
+  Call() { ++calls_running; }
+  ~Call() { --calls_running; }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+};
+
 // Runs `work` with the host's lock released, and takes the lock back after
-// it.  Inside, nothing may touch a host object (no Obj made, copied or
+// it; inside another call of the module, runs it with the lock held.  Inside, nothing may touch a host object (no Obj made, copied or
 // dropped): the core works on buffers the caller owns or on bytes and str
 // objects the caller holds, which nothing can change.
 //
@@ -177,6 +204,10 @@ class Unhexed {
 // without taking the lock back.
 template <class Work>
 void unlocked(Work&& work) {
+  if (calls_running > 1) {
+    work();
+    return;
+  }
   PyThreadState* const state = PyEval_SaveThread();
   std::exception_ptr failure;
   try {

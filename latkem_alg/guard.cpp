@@ -361,6 +361,12 @@ bool allows(Fn fn) {
 
 const native::Params& params() { return current; }
 
+bool still_allows(Fn fn, const native::Params& p) {
+  if (!allows(fn)) return false;
+  return current.kk == p.kk && current.eta1 == p.eta1 && current.eta2 == p.eta2 &&
+         current.du == p.du && current.dv == p.dv;
+}
+
 int host_depth(Fn fn) {
   return kNeeds.of[static_cast<int>(fn)].chain * kPerModuleCall + kHostCallDepth;
 }

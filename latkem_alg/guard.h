@@ -26,6 +26,11 @@ bool allows(Fn fn);
 // whenever `allows` said yes for it; the others hold supported placeholders.
 const native::Params& params();
 
+// Whether `fn` may still answer from the native path with the parameters `p`
+// it read when the guard allowed it: asked again once the host's lock is
+// taken back, since another thread may have rebound a global meanwhile.
+bool still_allows(Fn fn, const native::Params& p);
+
 // Records what the module bound; run once the module body has bound it.  On
 // any failure the native paths simply stay off.
 void snapshot(PyObject* dict);

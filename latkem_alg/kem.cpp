@@ -137,7 +137,7 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
   auto H_refuses = [&] {
     Obj G = GLOBAL(G);
     Obj unhex = binascii_fn(NAME(unhexlify));
-    GLOBAL(H)(Obj::borrow(cca_pk));
+    GLOBAL(H)(pk_text.as_read(cca_pk));
   };
   if (fast::refused_as_text(pk_text, cca_pk)) return f.fail_at(670, H_refuses);
   if (!pk_text.readable()) return false;
@@ -181,7 +181,10 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
     // seed.
     Obj m_hash = fast::raw_bytes(seed, 32);
     Obj rand = fast::hex_bytes(split + 32, 32);
-    return f.fail_at(674, [&] { GLOBAL(Enc)(Obj::borrow(cca_pk), m_hash, rand); });
+    return f.fail_at(674, [&] {
+      Obj Enc = GLOBAL(Enc);
+      Enc(pk_text.as_read(cca_pk), m_hash, rand);
+    });
   }
   if (!encrypted) return false;
   result = tuple_of({fast::hex_bytes(ct, native::ct_bytes(p)), fast::raw_bytes(key, 32)});
@@ -213,7 +216,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   // [688] Dec(c_text, cpa_sk), on the slice of the key it is given.
   auto Dec_refuses = [&] {
     Obj cpa_sk = Obj::borrow(cca_sk).slice(num(0), num(3 * p.kk * native::kN), Obj());
-    GLOBAL(Dec)(Obj::borrow(c_text), cpa_sk);
+    GLOBAL(Dec)(c.as_read(c_text), cpa_sk);
   };
   if (fast::refused_as_text(c, c_text)) return f.fail_at(688, Dec_refuses);
   if (!c.readable()) return false;
@@ -250,6 +253,8 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   }
   if (!done) return false;
   if (!same) {
+    // The print is a host statement: the guard is asked again first.
+    if (!f.guard_holds()) return false;
     f.line = 704;
     Obj::borrow(builtins.print)(text("错了"));
     // The print ran user code (the host's standard output).  Where that
@@ -301,7 +306,10 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
       native::hex_encode(sk_text + h_at, digest, 32);
     }
   });
-  if (!made) return false;
+  // The draw that follows is a host statement: the guard is asked again
+  // first, and where it no longer holds, the host path goes on from the
+  // statement after the first draw.
+  if (!made || !f.guard_holds()) return false;
   result = native_keygen_tail(f, pk_hex, sk_hex, pk_at, h_at);
   return true;
 }

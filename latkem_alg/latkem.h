@@ -53,8 +53,11 @@ Obj lookup_global(PyObject* name);
 PyObject* module_dict();
 
 namespace guard {
-// Whether `fn` may answer from the native path now (guard.h).
+// Whether `fn` may answer from the native path now, and still with the
+// parameters it read then (guard.h).
 bool allows(Fn fn);
+const native::Params& params();
+bool still_allows(Fn fn, const native::Params& p);
 }  // namespace guard
 
 // The running statement of a body, for the traceback entry, and the native
@@ -65,6 +68,7 @@ struct Frame {
   bool native;               // the function's switch `_native`
   bool went_native = false;  // the outcome came from the native path: its result,
                              // or the failing statement it ran (see kem.cpp)
+  native::Params params{};   // the parameters when the guard allowed the native path
 
   // The one way a body takes its native path:
   //     if (Obj r = f.try_native(native_X, args...)) return r;
@@ -74,6 +78,7 @@ struct Frame {
   template <class Native, class... A>
   Obj try_native(Native&& native_fn, A&&... args) {
     if (!native || !guard::allows(fn)) return Obj();
+    params = guard::params();
     Obj result;
     if (!native_fn(std::forward<A>(args)..., result)) return Obj();
     went_native = true;
@@ -84,11 +89,15 @@ struct Frame {
   // runs on host objects only that failing statement, at its line, so that
   // the host raises its own exception and the entry has the host path's line.
   // Sound only when every statement before it has no effect but its result,
-  // and reads nothing the guard does not vouch for.  Should the statement not
-  // raise after all, it answers false and the host path takes the call.
+  // and reads nothing the guard does not vouch for.  The guard is asked
+  // again first: the native path may have released the host's lock, and
+  // another thread may have rebound what the statements read; then, as
+  // when the statement does not raise after all, it answers false and the
+  // host path takes the call, from its first statement.
   //     return f.fail_at(462, [&] { ... });
   template <class Statement>
   bool fail_at(int at, Statement&& statement) {
+    if (!guard_holds()) return false;
     const int before = line;
     went_native = true;
     line = at;
@@ -97,6 +106,11 @@ struct Frame {
     line = before;
     return false;
   }
+
+  // Whether the guard's word still holds, once the native path has the
+  // host's lock back: to be asked before any host statement runs or any
+  // callee is called after a release.
+  bool guard_holds() const { return guard::still_allows(fn, params); }
 };
 
 // A body receives its bound arguments (owned copies it may rebind).

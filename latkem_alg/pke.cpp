@@ -69,17 +69,7 @@ Obj unhexlify(const Obj& x) {
 // refuses there; false (the host path) for an argument not surely refused.
 bool fail_unhexlify(Frame& f, int line, const fast::Input& in, PyObject* arg) {
   if (!in.readable() && !fast::refused_as_text(in, arg)) return false;
-  return f.fail_at(line, [&] { unhexlify(Obj::borrow(arg)); });
-}
-
-// Whether the guard's word still holds once the host's lock is taken again:
-// another thread may have rebound a global while the core worked.  An error
-// is raised only under the globals it was worked out for.
-bool still_allowed(const Frame& f, const native::Params& p) {
-  if (!guard::allows(f.fn)) return false;
-  const native::Params& now = guard::params();
-  return now.kk == p.kk && now.eta1 == p.eta1 && now.eta2 == p.eta2 && now.du == p.du &&
-         now.dv == p.dv;
+  return f.fail_at(line, [&] { unhexlify(in.as_read(arg)); });
 }
 
 // `rows[count, ...]` on the float64 array of `count` rows of n that decode
@@ -121,7 +111,6 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
     result = fast::hex_bytes(ct, native::ct_bytes(p));
     return true;
   }
-  if (!still_allowed(f, p)) return false;
   if (!coins.ok()) return fail_unhexlify(f, 334, coins_in, rand);
   if (!fast::bytes_like(message_in)) {
     if (!fast::refused_as_bytes(message_in, ran_m)) return false;
@@ -190,7 +179,6 @@ bool native_Dec(Frame& f, PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
     result = bits;
     return true;
   }
-  if (!still_allowed(f, p)) return false;
   if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);
   if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);
   if (text.size() < u_bytes) {

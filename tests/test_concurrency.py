@@ -2,7 +2,7 @@
 exits while threads are inside calls, and the refusal of a second
 interpreter."""
 import binascii
-import contextlib
+import collections
 import hashlib
 import json
 import os
@@ -17,8 +17,8 @@ import numpy as np
 import pytest
 
 import Latkem
-from helpers import (FUNCTIONS, NATIVE, flip_digit, natively, outcome, parameters, picture,
-                     rebound, rejection_key, seeded)
+from helpers import (DELETE, FUNCTIONS, NATIVE, PARAMETER_SETS, flip_digit, natively, outcome,
+                     parameters, picture, rebound, rejection_key, seeded)
 
 THREADS = 8
 
@@ -280,7 +280,8 @@ def test_inputs_changed_in_place_by_another_thread(reference, busy_switching):
 
 
 # ---------------------------------------------------------------------------
-# Failures worked out without the lock, while another thread rebinds globals.
+# Another thread changes what a call reads, at the moment the call has
+# released the lock (or, on a host path, would release it in a callee).
 
 
 def raising(message):
@@ -300,16 +301,82 @@ def key_length(c_text, cpa_sk):
     raise LookupError(len(cpa_sk))
 
 
+class Same:
+    """Stands in for `random`: every draw is `size` bytes of `byte`."""
+
+    def __init__(self, byte, size):
+        self.draw = bytes([byte]) * size
+
+    def randbytes(self, count):
+        return self.draw
+
+
+class Globals:
+    """A change of module globals: rebound, or removed with DELETE."""
+
+    def __init__(self, **binding):
+        self.binding = binding
+
+    def prepare(self):
+        self.saved = {k: vars(Latkem)[k] for k in self.binding}
+
+    def apply(self):
+        d = vars(Latkem)
+        for k, v in self.binding.items():
+            if v is DELETE:
+                d.pop(k, None)
+            else:
+                d[k] = v
+
+    def undo(self):
+        vars(Latkem).update(self.saved)
+
+
+class Attribute:
+    """A host module's attribute changed in place."""
+
+    def __init__(self, owner, name, value):
+        self.owner, self.name, self.value = owner, name, value
+
+    def prepare(self):
+        self.saved = getattr(self.owner, self.name)
+
+    def apply(self):
+        setattr(self.owner, self.name, self.value)
+
+    def undo(self):
+        setattr(self.owner, self.name, self.saved)
+
+
+class Overwrite:
+    """An argument of the call, a bytearray, overwritten at its start."""
+
+    def __init__(self, buffer, data):
+        self.buffer, self.data = buffer, data
+
+    def prepare(self):
+        self.saved = bytes(self.buffer[:len(self.data)])
+
+    def apply(self):
+        self.buffer[:len(self.data)] = self.data
+
+    def undo(self):
+        self.buffer[:len(self.data)] = self.saved
+
+
 LONG = 1 << 19  # hex digits: a native path that decodes them runs a while without the lock
+Case = collections.namedtuple("Case", "fn args change setting host", defaults=({}, False))
 
 
 @pytest.fixture(scope="module")
-def failing_calls():
-    """name -> (function, arguments, the globals another thread rebinds,
-    parameter set).  Each call's native path works out without the lock that
-    the host path fails, and runs the failing statement once it has the lock
-    back; the rebinding changes what that statement does, and makes the
-    host path fail elsewhere or otherwise."""
+def racing_calls():
+    """name -> Case: a call, the change another thread makes while it runs,
+    the globals bound for the case, and whether the call takes its host
+    path.  Each call's native path works out without the lock where the host
+    path fails (or what the rejection gives), and has a host statement to
+    run once it has the lock back, which the change affects; the host path of
+    the last calls its callees with inputs long enough for their native paths
+    to release the lock."""
     with seeded(99):
         pk, sk = Latkem.CCA_KeyGen()
     ct, _ = Latkem.CCA_Enc(pk, b"m" * 32)
@@ -319,85 +386,98 @@ def failing_calls():
     not_hex = b"ab" * LONG + b"zz"
     no_unhexlify = module_with(binascii, unhexlify=raising("unhexlify"))
     return {
-        "Enc, key not hex": (
-            "Enc", (cpa_pk + not_hex, b"m" * 32, b"ab" * 32), dict(binascii=no_unhexlify), None),
-        "Dec, ciphertext not hex": (
+        "Enc, key not hex": Case(
+            "Enc", (cpa_pk + not_hex, b"m" * 32, b"ab" * 32), Globals(binascii=no_unhexlify)),
+        "Dec, ciphertext not hex": Case(
             "Dec", (Latkem.Enc(cpa_pk, b"m" * 32, b"ab" * 32) + not_hex, cpa_sk),
-            dict(binascii=no_unhexlify), None),
-        # One row of t: the matrix is expanded without the lock, a second time.
-        "Enc, key short of rows": (
+            Globals(binascii=DELETE)),
+        # One row of t: the matrix is expanded without the lock, a second
+        # time, by the portable core (slower: a longer time to act in).
+        "Enc, key short of rows": Case(
             "Enc", (pk4[:768] + pk4[-64:], b"m" * 32, b"ab" * 32),
-            dict(np=module_with(np, zeros=raising("zeros"))), "rank4"),
-        "CCA_Enc, key not hex": (
-            "CCA_Enc", (pk + not_hex, b"m" * 32), dict(H=raising("H")), None),
-        "CCA_Enc, key too short": (
-            "CCA_Enc", (pk[:200], b"m" * LONG), dict(G=raising("G"), Enc=raising("Enc")), None),
-        "CCA_Dec, ciphertext not hex": (
-            "CCA_Dec", (ct + not_hex, sk), dict(kk=3, Dec=key_length), None),
+            Attribute(np, "zeros", raising("zeros")),
+            dict(PARAMETER_SETS["rank4"], _core="portable")),
+        "CCA_Enc, key not hex": Case(
+            "CCA_Enc", (pk + not_hex, b"m" * 32), Globals(H=raising("H"))),
+        "CCA_Enc, key too short": Case(
+            "CCA_Enc", (pk[:200], b"m" * LONG), Globals(G=raising("G"), Enc=raising("Enc"))),
+        # Read at 670 (too short), and again by Enc at 674.
+        "CCA_Enc, key too short, overwritten": Case(
+            "CCA_Enc", (bytearray(pk[:200]), b"m" * LONG), None),
+        "CCA_Dec, ciphertext not hex": Case(
+            "CCA_Dec", (ct + not_hex, sk), Globals(kk=3, Dec=key_length)),
+        # Longer than the module's: the rejection, with its print.
+        "CCA_Dec, long ciphertext": Case(
+            "CCA_Dec", (ct + b"ab" * LONG, sk),
+            Globals(Dec=raising("Dec"), kdf=lambda s, n: b"k" * n)),
+        # A seed as long as the draws give: the key pair takes a while.
+        "CCA_KeyGen, long seed": Case(
+            "CCA_KeyGen", (), Globals(H=raising("H"), random=Same(2, 32)),
+            dict(random=Same(1, LONG))),
+        "CCA_Enc on its host path, long message": Case(
+            "CCA_Enc", (pk, b"m" * LONG), Globals(H=raising("H"), G=raising("G")), host=True),
     }
-
-
-def missing_reask(line):
-    return pytest.mark.xfail(strict=True, reason=(
-        "the native path runs statement %d after a release of the lock without asking "
-        "the guard again" % line))
 
 
 @pytest.mark.skipif(not NATIVE, reason="host paths only: they let other threads act midway")
 @pytest.mark.parametrize("name", [
-    "Enc, key not hex",
-    "Dec, ciphertext not hex",
-    pytest.param("Enc, key short of rows", marks=missing_reask(409)),
-    pytest.param("CCA_Enc, key not hex", marks=missing_reask(670)),
-    pytest.param("CCA_Enc, key too short", marks=missing_reask(674)),
-    pytest.param("CCA_Dec, ciphertext not hex", marks=missing_reask(688)),
-])
-def test_failure_while_another_thread_rebinds(failing_calls, name):
-    """A call whose native path works out without the lock where the host
-    path fails, while another thread rebinds globals the failing statement
-    reads.  A native path answers for the whole call at once (README,
-    "Threads"): the call fails as it does under the old globals or under the
-    new ones, never by the failing statement run under the new globals after
-    the others were skipped under the old (the native path asks the guard
-    again once it has the lock back)."""
-    fn_name, args, binding, params = failing_calls[name]
-    fn = getattr(Latkem, fn_name)
-    d = vars(Latkem)
-    core = Latkem.H._core
-    with rebound(), (parameters(params) if params else contextlib.nullcontext()):
-        if params and NATIVE:
-            # The portable core expands the matrix more slowly: a longer
-            # time without the lock for the other thread to act in.
-            Latkem.H._core = "portable"
-        saved = {k: d[k] for k in binding}
-        before = fn._native_calls
-        old = picture(outcome(fn, *args))
-        assert fn._native_calls == before + natively(1)
-        with rebound(**binding):
-            new = picture(outcome(fn, *args))
-        assert new != old
-        calling = [False]
-
-        def rebinder(stop):
-            while not stop.is_set():
-                if calling[0]:
-                    d.update(binding)
-                time.sleep(1e-5)
-
-        def work(index):
-            for _ in range(300):
-                calling[0] = True
-                try:
-                    got = picture(outcome(fn, *args))
-                finally:
-                    calling[0] = False
-                    d.update(saved)
-                assert got in (old, new)
-
+    "Enc, key not hex", "Dec, ciphertext not hex", "Enc, key short of rows",
+    "CCA_Enc, key not hex", "CCA_Enc, key too short", "CCA_Enc, key too short, overwritten",
+    "CCA_Dec, ciphertext not hex", "CCA_Dec, long ciphertext", "CCA_KeyGen, long seed",
+    "CCA_Enc on its host path, long message"])
+def test_change_while_the_lock_is_released(racing_calls, name, capsys):
+    """A call that releases the lock (or whose host path calls functions that
+    would) while another thread changes what a later statement reads.  The
+    call gives what it gives with the change made before it or after it,
+    never what no serial order gives: after a release a native path asks the
+    guard again, and hands callees the arguments as it read them; calls made
+    inside another keep the lock (README, "Threads")."""
+    case = racing_calls[name]
+    fn = getattr(Latkem, case.fn)
+    args = case.args
+    change = case.change
+    if change is None:
+        change = Overwrite(args[0], b"zz")
+    setting = dict(case.setting)
+    core = setting.pop("_core", Latkem.H._core)
+    saved_core, saved_native = Latkem.H._core, fn._native
+    with rebound(**setting):
         try:
-            run_threads_beside(rebinder, work, 1)
-        finally:
             Latkem.H._core = core
+            fn._native = not case.host
+            change.prepare()
+            before = fn._native_calls
+            old = picture(outcome(fn, *args))
+            assert fn._native_calls == before + natively(not case.host)
+            change.apply()
+            try:
+                new = picture(outcome(fn, *args))
+            finally:
+                change.undo()
+            assert new != old
+            calling = [False]
+
+            def changer(stop):
+                while not stop.is_set():
+                    if calling[0]:
+                        calling[0] = False
+                        change.apply()
+                    time.sleep(1e-5)
+
+            def work(index):
+                for _ in range(150):
+                    calling[0] = True
+                    try:
+                        got = picture(outcome(fn, *args))
+                    finally:
+                        calling[0] = False
+                        change.undo()
+                    assert got in (old, new)
+
+            run_threads_beside(changer, work, 1)
+        finally:
+            Latkem.H._core, fn._native = saved_core, saved_native
+    capsys.readouterr()
 
 
 def test_failures_in_parallel_keep_their_own_traceback_entries(reference, busy_switching):

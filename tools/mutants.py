@@ -66,7 +66,7 @@ GUARD_ONLY = ["tests/test_guard.py"]
 HOSTILE = ["tests/test_hostile.py"]
 EXIT = ["tests/test_concurrency.py::test_exit_while_threads_are_inside_calls"]
 WIPES = ["tests/test_wipes.py"]
-REASKS = ["tests/test_concurrency.py::test_failure_while_another_thread_rebinds"]
+REASKS = ["tests/test_concurrency.py::test_change_while_the_lock_is_released"]
 PORTABLE = {"LATKEM_PORTABLE": "1"}
 # Wipes the operation's stack wipe covers: the buffer lies in a frame below
 # the operation's, within kStackWipe bytes of it.
@@ -516,20 +516,37 @@ MUTANTS = [
       "      t.suffix[0] = uint8_t(transpose ? x : y);  // column",
       "      t.suffix[0] = uint8_t(y);  // column",
       "encryption uses A instead of its transpose", PATHS),
-    # --- guard: asking again after the lock was released -----------------------------
+    # --- guard: asking again after the lock was released, and nested calls -----------------------------
     M("guard-never-settled", "guard.cpp",
       "  // Never settled: no native path, and the next call looks again.\n"
       "  intact_bits = 0;\n  intact_attrs = 0;\n",
       "  // Never settled: no native path, and the next call looks again.\n",
       "a check that never settles keeps the answer of its last round", GUARD_ONLY),
-    M("guard-enc-reask", "pke.cpp",
-      "  if (!still_allowed(f, p)) return false;\n  if (!coins.ok())",
-      "  if (!coins.ok())",
-      "Enc's failing statement runs under globals rebound while the core worked", REASKS),
-    M("guard-dec-reask", "pke.cpp",
-      "  if (!still_allowed(f, p)) return false;\n  if (!key.ok())",
-      "  if (!key.ok())",
-      "Dec's failing statement runs under globals rebound while the core worked", REASKS),
+    M("guard-failure-reask", "latkem.h",
+      "    if (!guard_holds()) return false;\n    const int before = line;",
+      "    const int before = line;",
+      "a failing statement runs under globals rebound while the core worked", REASKS),
+    M("guard-keygen-reask", "kem.cpp",
+      "  if (!made || !f.guard_holds()) return false;\n  result = native_keygen_tail",
+      "  if (!made) return false;\n  result = native_keygen_tail",
+      "the second draw of CCA_KeyGen runs under globals rebound while the core worked",
+      REASKS),
+    M("guard-print-reask", "kem.cpp",
+      "    if (!f.guard_holds()) return false;\n    f.line = 704;", "    f.line = 704;",
+      "the rejection prints under globals rebound while the core worked", REASKS),
+    M("guard-reask-params", "guard.cpp",
+      "  return current.kk == p.kk && current.eta1", "  return true || current.kk == p.kk && current.eta1",
+      "the re-ask misses parameters rebound while the core worked", REASKS,
+      equivalent="a failing statement reads the parameters either as the native path decided "
+      "(its outcome is then the one before the change) or through a callee that reads them "
+      "itself after statements that do not (the one after it)"),
+    M("guard-live-argument", "bridge.h",
+      "    if (kind_ != kBuffer) return Obj::borrow(o);", "    return Obj::borrow(o);",
+      "a failing statement hands the callee the live bytearray, changed meanwhile", REASKS),
+    M("guard-nested-release", "bridge.h",
+      "  if (calls_running > 1) {\n    work();", "  if (false) {\n    work();",
+      "a call inside a host path releases the lock where the host path has no switch point",
+      REASKS),
     # --- wipes: the module's, seen by the probe of tests/test_wipes.py ----------------
     M("wipe-input-copy", "bridge.h",
       "  ~Input() { native::secure_wipe(copy_.data(), copy_.size()); }",
