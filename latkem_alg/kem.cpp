@@ -142,48 +142,33 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
   if (fast::refused_as_text(pk_text, cca_pk)) return f.fail_at(670, H_refuses);
   if (!pk_text.readable()) return false;
   fast::Unhexed pk(pk_text);
-  const size_t pk_len = native::pk_bytes(p), t_len = pk_len - native::kSymBytes;
-  uint8_t key_in[kMaxPk];
-  uint8_t seed[64], split[64], ct[kMaxCt], pre[64], key[32];
-  native::Wiped wipe_seed(seed, sizeof seed), wipe_split(split, sizeof split),
-      wipe_pre(pre, sizeof pre), wipe_key(key, sizeof key);
+  const size_t pk_len = native::pk_bytes(p);
+  uint8_t m_hash[32], coins[32], ct[kMaxCt], key[32];
+  native::Wiped wipe_m_hash(m_hash, sizeof m_hash), wipe_coins(coins, sizeof coins),
+      wipe_key(key, sizeof key);
   bool long_enough = false, encrypted = false;
   fast::unlocked([&] {
     if (pk.decode()) {
       long_enough = pk.size() >= pk_len;
-      if (pk.size() == pk_len) {
-        // The key as the module writes it: the whole encapsulation in the
-        // core, its hashes sharing the sampling's Keccak passes.
+      // The key as the module writes it: the whole encapsulation in the
+      // core, its hashes sharing the sampling's Keccak passes; other lengths
+      // as Enc reads them.
+      if (pk.size() == pk_len)
         encrypted = native::kem_enc(p, pk.data(), m.bytes(), m.size(), ct, key);
-      } else {
-        native::sha3_256(m.bytes(), m.size(), seed);            // the message [668]
-        native::sha3_256(pk.data(), pk.size(), seed + 32);   // H(cca_pk) [670]
-        native::sha3_512(seed, 64, split);                      // (K_bar, coins)
-      }
-      if (pk.size() > pk_len) {
-        // Enc reads t from the first whole rows of all but the last 32 bytes,
-        // and the matrix seed from the last 32.
-        std::memcpy(key_in, pk.data(), t_len);
-        const uint8_t* rho = pk.data() + pk.size() - native::kSymBytes;
-        std::memcpy(key_in + t_len, rho, native::kSymBytes);
-        encrypted = native::kpke_enc(p, key_in, seed, split + 32, 32, ct);
-        if (encrypted) {
-          std::memcpy(pre, split, 32);
-          native::sha3_256(ct, native::ct_bytes(p), pre + 32);  // H(c_text) [676]
-          native::shake256(pre, 64, key, 32);
-        }
-      }
+      else
+        encrypted = native::kem_enc_other(p, pk.data(), pk.size(), m.bytes(), m.size(), m_hash,
+                                          coins, ct, key);
     }
   });
   if (!pk.ok()) return f.fail_at(670, H_refuses);
   if (!long_enough) {
     // [674] Enc(cca_pk, m_hash, rand) on a key too short for its rows or its
     // seed.
-    Obj m_hash = fast::raw_bytes(seed, 32);
-    Obj rand = fast::hex_bytes(split + 32, 32);
+    Obj m_hash_bytes = fast::raw_bytes(m_hash, 32);
+    Obj rand = fast::hex_bytes(coins, 32);
     return f.fail_at(674, [&] {
       Obj Enc = GLOBAL(Enc);
-      Enc(pk_text.as_read(cca_pk), m_hash, rand);
+      Enc(pk_text.as_read(cca_pk), m_hash_bytes, rand);
     });
   }
   if (!encrypted) return false;
@@ -223,8 +208,8 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   fast::Unhexed ct(c);
   // A memoryview has no decode (line 698): its outcome is an error.
   const bool decodes = !PyMemoryView_Check(c_text);
-  uint8_t pre[64], out[32];
-  native::Wiped wipe_pre(pre, sizeof pre), wipe_out(out, sizeof out);
+  uint8_t out[32];
+  native::Wiped wipe_out(out, sizeof out);
   bool done = false;
   uint8_t same = 0;
   fast::unlocked([&] {
@@ -239,9 +224,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
         // A longer text never equals the re-encryption, whatever the
         // message decrypts to: the rejection key, over all of the
         // ciphertext's bytes.  (Its length is the sender's, not a secret.)
-        std::memcpy(pre, z, 32);
-        native::sha3_256(ct.data(), ct.size(), pre + 32);
-        native::shake256(pre, 64, out, 32);
+        native::kem_reject(z, ct.data(), ct.size(), out);
         done = true;
       }
     }

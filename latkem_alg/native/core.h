@@ -335,6 +335,19 @@ bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint
              const uint8_t* pk, const uint8_t h[32], const uint8_t z[32], uint8_t key[32],
              uint8_t& same);
 
+// Encapsulation to a public key of another length than pk_bytes(p) (pk_size
+// bytes), as the scheme's functions take it: m' = H(m) and the coins of
+// G(m' || H(pk)) into m_hash and coins; for a longer key also ct and key as
+// kem_enc makes them, with t read from the key's first pk_bytes(p) - 32
+// bytes and rho from its last 32.  Answers whether ct and key were made:
+// false for a shorter key, or as kpke_enc.
+bool kem_enc_other(const Params& p, const uint8_t* pk, size_t pk_size, const uint8_t* m,
+                   size_t mlen, uint8_t m_hash[32], uint8_t coins[32], uint8_t* ct,
+                   uint8_t key[32]);
+
+// The rejection key for a ciphertext of any length: KDF(z || H(ct)).
+void kem_reject(const uint8_t z[32], const uint8_t* ct, size_t ct_len, uint8_t key[32]);
+
 }  // namespace native
 }  // namespace latkem
 

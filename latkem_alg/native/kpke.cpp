@@ -327,5 +327,86 @@ bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint
   return true;
 }
 
+namespace {
+
+// Runs fn(ctx) in a frame of its own below the caller's (called through a
+// pointer the compiler does not see through), so that whatever it leaves
+// in its frame, or in registers its callees save in theirs, lies where the
+// caller's stack wipe reaches.
+void run_below(void (*fn)(void*), void* ctx) {
+  void (*volatile call)(void*) = fn;
+  call(ctx);
+}
+
+struct OtherEnc {
+  const Params* p;
+  const uint8_t* pk;
+  size_t pk_size;
+  const uint8_t* m;
+  size_t mlen;
+  uint8_t* m_hash;
+  uint8_t* coins;
+  uint8_t* ct;
+  uint8_t* key;
+  bool made;
+  uint8_t hashes[64];  // H(m) || H(pk), then K_bar || H(ct)
+  uint8_t split[64];   // K_bar || coins
+  uint8_t pk_read[kPolyBytes * kMaxRank + kSymBytes];
+};
+
+void other_enc(void* ctx) {
+  OtherEnc& st = *static_cast<OtherEnc*>(ctx);
+  const Params& p = *st.p;
+  sha3_256(st.m, st.mlen, st.hashes);
+  sha3_256(st.pk, st.pk_size, st.hashes + 32);
+  sha3_512(st.hashes, 64, st.split);
+  std::memcpy(st.m_hash, st.hashes, 32);
+  std::memcpy(st.coins, st.split + 32, 32);
+  const size_t t_len = pk_bytes(p) - kSymBytes;
+  if (st.pk_size <= pk_bytes(p)) return;
+  std::memcpy(st.pk_read, st.pk, t_len);
+  std::memcpy(st.pk_read + t_len, st.pk + st.pk_size - kSymBytes, kSymBytes);
+  st.made = kpke_enc(p, st.pk_read, st.hashes, st.split + 32, 32, st.ct);
+  if (!st.made) return;
+  std::memcpy(st.hashes, st.split, 32);
+  sha3_256(st.ct, ct_bytes(p), st.hashes + 32);
+  shake256(st.hashes, 64, st.key, 32);
+}
+
+struct Reject {
+  const uint8_t* z;
+  const uint8_t* ct;
+  size_t ct_len;
+  uint8_t* key;
+  uint8_t pre[64];  // z || H(ct)
+};
+
+void reject(void* ctx) {
+  Reject& st = *static_cast<Reject*>(ctx);
+  std::memcpy(st.pre, st.z, 32);
+  sha3_256(st.ct, st.ct_len, st.pre + 32);
+  shake256(st.pre, 64, st.key, 32);
+}
+
+}  // namespace
+
+bool kem_enc_other(const Params& p, const uint8_t* pk, size_t pk_size, const uint8_t* m,
+                   size_t mlen, uint8_t m_hash[32], uint8_t coins[32], uint8_t* ct,
+                   uint8_t key[32]) {
+  if (!params_valid(p)) return false;
+  const StackWipe wipe_stack_on_exit;
+  OtherEnc st{&p, pk, pk_size, m, mlen, m_hash, coins, ct, key, false, {}, {}, {}};
+  Wiped wipe_st(&st, sizeof st);
+  run_below(other_enc, &st);
+  return st.made;
+}
+
+void kem_reject(const uint8_t z[32], const uint8_t* ct, size_t ct_len, uint8_t key[32]) {
+  const StackWipe wipe_stack_on_exit;
+  Reject st{z, ct, ct_len, key, {}};
+  Wiped wipe_st(&st, sizeof st);
+  run_below(reject, &st);
+}
+
 }  // namespace native
 }  // namespace latkem

@@ -789,7 +789,7 @@ std::string left_behind(void (*op)(void*), void* ctx, const std::vector<Secret>&
 // The inputs and outputs of the operations live on the heap, above the region.
 struct StackCase {
   Params p;
-  Bytes seed, msg, coins, z, pk, sk, ct, ct2, h, m, split, pre, key, reject;
+  Bytes seed, msg, coins, z, pk, sk, ct, ct2, h, m, split, pre, key, reject, longer;
   uint8_t out[32];
 };
 
@@ -853,6 +853,19 @@ void forged_dec_op(void* c) {
   uint8_t same;
   kem_dec(t.p, t.ct2.data(), text.data(), t.sk.data(), t.pk.data(), t.h.data(), t.z.data(),
           t.reject.data(), same);
+}
+
+// Other lengths: the encapsulation to a longer key, the rejection of a
+// longer ciphertext (both in `longer`).
+void kem_enc_other_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kem_enc_other(t.p, t.longer.data(), t.longer.size(), t.msg.data(), t.msg.size(), t.m.data(),
+                t.split.data(), t.ct2.data(), t.key.data());
+}
+
+void kem_reject_op(void* c) {
+  StackCase& t = *static_cast<StackCase*>(c);
+  kem_reject(t.z.data(), t.longer.data(), t.longer.size(), t.reject.data());
 }
 
 // The one-shot hashes of a secret (the message), each the last thing an
@@ -1047,6 +1060,25 @@ void test_stack_wiped() {
                          {"decoded secret key", decoded_key(t.sk)}});
     CHECK(found.empty(), "kk=%d decapsulation of a forged ciphertext leaves on the stack: %s",
           p.kk, found.c_str());
+
+    t.longer = t.pk;
+    t.longer.push_back(0x5a);
+    kem_enc_other_op(&t);
+    Bytes other_g_in(t.m.begin(), t.m.begin() + 32), other_split(64);
+    other_g_in.resize(64);
+    sha3_256(t.longer.data(), t.longer.size(), other_g_in.data() + 32);
+    sha3_512(other_g_in.data(), 64, other_split.data());
+    const Bytes other_coins(other_split.begin() + 32, other_split.end());
+    found = left_behind(kem_enc_other_op, &t,
+                        {{"message", t.msg}, {"message digest", Bytes(t.m.begin(), t.m.begin() + 32)},
+                         {"pre-key and coins", other_split}, {"noise", enc_noise(p, other_coins)},
+                         {"shared key", t.key}});
+    CHECK(found.empty(), "kk=%d encapsulation to a longer key leaves on the stack: %s", p.kk,
+          found.c_str());
+    kem_reject_op(&t);
+    found = left_behind(kem_reject_op, &t, {{"z", t.z}, {"rejection key", t.reject}});
+    CHECK(found.empty(), "kk=%d rejection of a longer ciphertext leaves on the stack: %s", p.kk,
+          found.c_str());
   }
 
   struct {
