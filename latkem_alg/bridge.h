@@ -5,7 +5,7 @@
 #include "obj.h"
 #include "native/core.h"
 
-#include <exception>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <vector>
@@ -141,7 +141,7 @@ class Unhexed {
   explicit Unhexed(const Input& in)
       : in_(in),
         size_(in.size() / 2 + 1),
-        heap_(size_ <= kInPlace ? nullptr : new (std::nothrow) uint8_t[size_]),
+        heap_(size_ <= kInPlace ? nullptr : static_cast<uint8_t*>(std::malloc(size_))),
         buf_(size_ <= kInPlace ? in_place_ : heap_.get()) {}
   ~Unhexed() {
     if (buf_) native::secure_wipe(buf_, size_);
@@ -165,7 +165,10 @@ class Unhexed {
                 "a public key fits");
   const Input& in_;
   const size_t size_;
-  std::unique_ptr<uint8_t[]> heap_;
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t, Free> heap_;
   uint8_t* const buf_;
   bool ok_ = false;
   uint8_t in_place_[kInPlace];
@@ -189,19 +192,24 @@ struct Call {
 };
 
 // Runs `work` with the host's lock released, and takes the lock back after
-// it; inside another call of the module, runs it with the lock held.  Inside, nothing may touch a host object (no Obj made, copied or
-// dropped): the core works on buffers the caller owns or on bytes and str
-// objects the caller holds, which nothing can change.
+// it; inside another call of the module, runs it with the lock held.
+// Inside, nothing may touch a host object (no Obj made, copied or dropped):
+// the core works on buffers the caller owns or on bytes and str objects the
+// caller holds, which nothing can change.
 //
 // The lock is taken back in this function's body, not in a destructor: up to
 // 3.13 the host ends a thread that asks for it back while another thread
 // finalizes the interpreter, by unwinding the thread's stack from inside
 // PyEval_RestoreThread, and that unwinding may leave a function but not a
 // destructor (which may not throw, and during the unwinding of an exception
-// may not let another one out).  So an exception that `work` throws is held
-// while the lock is taken back and thrown again after it, and the unwinding
-// it starts runs with the lock held.  A thread ended within `work` leaves
-// without taking the lock back.
+// may not let another one out).  So what `work` throws (the core throws
+// nothing; a bad_alloc at most, from the bridge) is noted while the lock is
+// taken back, and thrown again after it: the unwinding it starts runs with
+// the lock held.  (Noted, not kept as an exception_ptr: that needs a newer
+// C++ runtime than the wheels may assume.)  A thread ended within `work`
+// leaves without taking the lock back.
+struct WorkFailed {};  // what else `work` threw: the entry's "unexpected failure"
+
 template <class Work>
 void unlocked(Work&& work) {
   if (calls_running > 1) {
@@ -209,14 +217,17 @@ void unlocked(Work&& work) {
     return;
   }
   PyThreadState* const state = PyEval_SaveThread();
-  std::exception_ptr failure;
+  enum { kDone, kOutOfMemory, kFailed } outcome = kDone;
   try {
     work();
-  } LATKEM_LET_THREAD_END catch (...) {
-    failure = std::current_exception();
+  } LATKEM_LET_THREAD_END catch (const std::bad_alloc&) {
+    outcome = kOutOfMemory;
+  } catch (...) {
+    outcome = kFailed;
   }
   PyEval_RestoreThread(state);
-  if (failure) std::rethrow_exception(failure);
+  if (outcome == kOutOfMemory) throw std::bad_alloc();
+  if (outcome == kFailed) throw WorkFailed();
 }
 
 // The bytes that hex text of exactly `size` bytes encodes, or false.

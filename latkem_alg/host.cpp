@@ -4,7 +4,9 @@
 
 #include <frameobject.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <unordered_map>
 #ifdef LATKEM_FAULT_SITES
@@ -156,10 +158,33 @@ Obj randbytes(const Obj& random_module, const Obj& count) {
 
 namespace {
 
+// Memory for the table below straight from operator new: the standard
+// allocator's check of the count calls a part of the C++ runtime newer than
+// the wheels may assume (README, "Wheels").
+template <class T>
+struct PlainAllocator {
+  using value_type = T;
+  PlainAllocator() = default;
+  template <class U>
+  PlainAllocator(const PlainAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(::operator new(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t) { ::operator delete(p); }
+  template <class U>
+  bool operator==(const PlainAllocator<U>&) const { return true; }
+  template <class U>
+  bool operator!=(const PlainAllocator<U>&) const { return false; }
+};
+
 // Code objects of traceback entries, by entry and line.  Kept outside the
 // host's objects so that finding one runs no host comparison: near the
 // recursion limit such a comparison would fail and the entry would go missing.
-std::unordered_map<long long, PyObject*>* tb_codes = nullptr;
+using CodeTable = std::unordered_map<long long, PyObject*, std::hash<long long>,
+                                     std::equal_to<long long>,
+                                     PlainAllocator<std::pair<const long long, PyObject*>>>;
+CodeTable* tb_codes = nullptr;
 
 #ifdef Py_GIL_DISABLED
 // A free-threaded host whose lock was forced off despite the module's
@@ -179,7 +204,7 @@ PyObject* entry_code(int entry, int line) {
   const long long key = (static_cast<long long>(entry) << 32) | static_cast<unsigned>(line);
   TableLock lock;
   try {
-    if (!tb_codes) tb_codes = new std::unordered_map<long long, PyObject*>();
+    if (!tb_codes) tb_codes = new CodeTable();
     auto it = tb_codes->find(key);
     if (it != tb_codes->end()) {
       Py_INCREF(it->second);
