@@ -312,7 +312,14 @@ def test_host_module_attribute_changed_in_place(keypair, monkeypatch, capsys, mo
              ("CCA_Enc", pk, b"m"), ("CCA_Dec", c, sk), ("H", pk), ("PRF", b"s" * 32, b"\x00", 2)]
     before = [picture(both_paths(*call, capsys=capsys)) for call in calls]
     monkeypatch.setattr(module, name, _changed_attribute(name, getattr(module, name)))
-    after = [picture(both_paths(*call, capsys=capsys)) for call in calls]
+    # The zeros stand-in's float16 arrays overflow in the host path's products
+    # (ntt3's zeta times a coefficient passes 65504) and the remainder of that
+    # inf is nan, which the call then fails to convert: numpy's warnings of
+    # the overflow and the invalid value are this stand-in's doing, and only
+    # those two are silenced, only for it.
+    quiet = dict(over="ignore", invalid="ignore") if name == "zeros" else {}
+    with numpy.errstate(**quiet):
+        after = [picture(both_paths(*call, capsys=capsys)) for call in calls]
     assert after != before
 
 

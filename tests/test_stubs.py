@@ -14,9 +14,9 @@ FUNCTIONS = [fn.__name__ for fn in FUNCTION_OBJECTS]
 
 def installed_stub():
     here = os.path.dirname(Latkem.__file__)
-    path = os.path.join(here, "Latkem.pyi")
+    path = os.path.join(here, "Latkem-stubs", "__init__.pyi")
     if not os.path.exists(path):
-        pytest.skip("no installed stub beside the module")
+        pytest.skip("no stub package installed beside the module")
     with open(path) as f:
         return ast.parse(f.read())
 
