@@ -271,14 +271,16 @@ MUTANTS = [
       "      PyErr_SetString(PyExc_SystemError, \"Latkem function failed without an exception\");\n    add_entry(s.first_line);",
       "every failure reported at the function's first line", FRAME),
     M("frame-entry-swallows-thread-end", "function.cpp",
-      "} LATKEM_LET_THREAD_END catch (...) {\n    if (!PyErr_Occurred())",
-      "} catch (...) {\n    if (!PyErr_Occurred())",
+      "} LATKEM_LET_THREAD_END catch (...) {\n      if (!PyErr_Occurred())",
+      "} catch (...) {\n      if (!PyErr_Occurred())",
       "the entry stops the unwinding of a thread ended at finalization", EXIT),
     M("frame-relock-in-destructor", "bridge.h",
-      "  PyThreadState* const state = PyEval_SaveThread();\n  std::exception_ptr failure;\n"
-      "  try {\n    work();\n  } LATKEM_LET_THREAD_END catch (...) {\n"
-      "    failure = std::current_exception();\n  }\n  PyEval_RestoreThread(state);\n"
-      "  if (failure) std::rethrow_exception(failure);",
+      "  PyThreadState* const state = PyEval_SaveThread();\n"
+      "  enum { kDone, kOutOfMemory, kFailed } outcome = kDone;\n"
+      "  try {\n    work();\n  } LATKEM_LET_THREAD_END catch (const std::bad_alloc&) {\n"
+      "    outcome = kOutOfMemory;\n  } catch (...) {\n    outcome = kFailed;\n  }\n"
+      "  PyEval_RestoreThread(state);\n  if (outcome == kOutOfMemory) throw std::bad_alloc();\n"
+      "  if (outcome == kFailed) throw WorkFailed();",
       "  struct Relock {\n    PyThreadState* state = PyEval_SaveThread();\n"
       "    ~Relock() { PyEval_RestoreThread(state); }\n  } relock;\n  work();",
       "the lock taken back in a destructor, which a thread ended there cannot leave", EXIT),
