@@ -274,6 +274,7 @@ def run(quick):
         "python": platform.python_implementation() + " " + platform.python_version(),
         "machine": platform.machine(),
         "cpu": cpu_model(),
+        "core": Latkem.H._core,
         "quick": quick,
         "timing": "timeit: minimum over the repeats of the mean time per call of one repeat",
     }

@@ -29,7 +29,7 @@ os.environ["LATKEM_PORTABLE"] = "1"  # read once, at the first use of the core
 import Latkem  # noqa: E402
 from bench import (KEM_OPERATIONS, command_line, PEER_NAME, Parameters, cpu_model, fmt_int,  # noqa: E402
                    fmt_ratio, fmt_time, load_peer, operations, peer_operations,
-                   tsc_frequency)
+                   peer_version, tsc_frequency)
 from paths import HostPath  # noqa: E402
 
 # Published cycle counts of the best native implementation of the same lattice
@@ -121,7 +121,8 @@ def run(quick):
                                              fmt_ratio(peer / ours)))
     if peer_ops is not None:
         print("  (peer/ours above 1: ours is faster)")
-        results["peer"] = {"name": PEER_NAME, "available": True, "operations": peer_rows}
+        results["peer"] = {"name": PEER_NAME, "available": True, "version": peer_version(),
+                           "operations": peer_rows}
     print("\nHost path at the same size (kk = 3, eta1 = 2; ours as above; first decile "
           "of %d calls)" % host_calls)
     print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "host/call", "host/ours"))
