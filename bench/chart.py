@@ -219,7 +219,7 @@ def run_benchmarks(results, portable, quick):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--run", action="store_true",
-                        help="run bench/bench.py and bench/portable.py first (a few minutes)")
+                        help="run bench/bench.py and bench/portable.py first (about a minute)")
     parser.add_argument("--quick", action="store_true",
                         help="with --run: the benchmarks' short runs (figures rough)")
     parser.add_argument("--results", default=os.path.join(HERE, "results.json"),
