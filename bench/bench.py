@@ -9,14 +9,16 @@ One run measures, side by side:
   functions switched to its host path), and the ratio host / native;
 * at kk = 3, eta1 = 2: the three KEM operations against the `cryptography`
   package's ML-KEM-768, as ratios peer time / our time (skipped, with a note,
-  when that package or its ML-KEM-768 is not available);
+  when that package or its ML-KEM-768 is not available), and against the host
+  path at the same parameters, as ratios host time / our time;
 * the cycles per call of CCA_KeyGen, CCA_Enc and CCA_Dec at kk = 2 (time per
   call times the TSC frequency), beside published figures of the best native
   AVX2 implementation of the same lattice operations (ML-KEM-512).
 
 Times are the minimum over several timeit repeats of the mean time per call in
-one repeat. The table is printed and the figures written as JSON to
-bench/results.json (or the file given with --out).
+one repeat. The table is printed and the figures written as JSON, with the
+date of the run, to bench/results.json (or the file given with --out);
+bench/chart.py draws them.
 
 Usage: python3 bench/bench.py [--quick] [--out FILE]
 """
@@ -272,6 +274,7 @@ def run(quick):
         "python": platform.python_implementation() + " " + platform.python_version(),
         "machine": platform.machine(),
         "cpu": cpu_model(),
+        "core": Latkem.H._core,
         "quick": quick,
         "timing": "timeit: minimum over the repeats of the mean time per call of one repeat",
     }
@@ -296,30 +299,44 @@ def run(quick):
     results["paths"] = {"kk": Latkem.kk, "eta1": Latkem.eta1, "outputs_agree": agree,
                         "operations": table}
 
-    # 2. against the peer at the 768 size
+    # 2. against the peer at the 768 size, and the host path at the same size
     print("\nAgainst %s (ours at kk = 3, eta1 = 2, native path)" % PEER_NAME)
     cls, reason = load_peer()
     if cls is None:
         print("  peer unavailable, part skipped: %s" % reason)
         results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
     else:
-        version = peer_version()
-        peer_ops = peer_operations(cls)
-        with Parameters(kk=3, eta1=2):
-            ours_ops = operations(m, seed, coins)
-            rows = {}
-            print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
-            for name in KEM_OPERATIONS:
-                ours = measure(ours_ops[name], native_target, native_repeat)
-                peer = measure(peer_ops[name], native_target, native_repeat)
-                ratio = peer["seconds"] / ours["seconds"]
-                rows[name] = {"ours": ours, "peer": peer, "peer_over_ours": ratio}
-                print("  %-12s %12s %12s %12s" % (name, fmt_time(ours["seconds"]),
-                                                 fmt_time(peer["seconds"]), fmt_ratio(ratio)))
+        print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
+    peer_ops = None if cls is None else peer_operations(cls)
+    rows, host_rows = {}, {}
+    with Parameters(kk=3, eta1=2):
+        ours_ops = operations(m, seed, coins)
+        for name in KEM_OPERATIONS:
+            ours = measure(ours_ops[name], native_target, native_repeat)
+            with HostPath():
+                host = measure(ours_ops[name], host_target, host_repeat)
+            host_rows[name] = {"ours": ours, "host": host,
+                               "host_over_ours": host["seconds"] / ours["seconds"]}
+            if peer_ops is None:
+                continue
+            peer = measure(peer_ops[name], native_target, native_repeat)
+            ratio = peer["seconds"] / ours["seconds"]
+            rows[name] = {"ours": ours, "peer": peer, "peer_over_ours": ratio}
+            print("  %-12s %12s %12s %12s" % (name, fmt_time(ours["seconds"]),
+                                             fmt_time(peer["seconds"]), fmt_ratio(ratio)))
+    if peer_ops is not None:
         print("  (peer/ours above 1: ours is faster; the peer draws its own randomness, "
               "ours is given it)")
-        results["peer"] = {"name": PEER_NAME, "available": True, "version": version,
+        results["peer"] = {"name": PEER_NAME, "available": True, "version": peer_version(),
                            "ours_parameters": {"kk": 3, "eta1": 2}, "operations": rows}
+    print("\nHost path at the same size (kk = 3, eta1 = 2; ours as above)")
+    print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "host/call", "host/ours"))
+    for name in KEM_OPERATIONS:
+        row = host_rows[name]
+        print("  %-12s %12s %12s %12s" % (name, fmt_time(row["ours"]["seconds"]),
+                                         fmt_time(row["host"]["seconds"]),
+                                         fmt_ratio(row["host_over_ours"])))
+    results["host_kk3"] = {"kk": 3, "eta1": 2, "operations": host_rows}
 
     # 3. cycles at kk = 2 beside the published figures
     mhz, source, note = tsc_frequency()
@@ -353,14 +370,16 @@ def run(quick):
 
 def command_line(doc, run_fn, default_file, quick_help, argv=None):
     """Parses --quick and --out, runs run_fn(quick) and writes its figures as
-    JSON (default: bench/<default_file>)."""
+    JSON (default: bench/<default_file>), with the date the run began."""
     parser = argparse.ArgumentParser(description=doc.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help=quick_help)
     parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                       default_file),
                         help="JSON file to write (default: bench/%s)" % default_file)
     args = parser.parse_args(argv)
+    date = time.strftime("%Y-%m-%d")
     results = run_fn(args.quick)
+    results.setdefault("date", date)
     with open(args.out, "w", encoding="utf-8") as f:
         json.dump(results, f, indent=2, ensure_ascii=False)
         f.write("\n")

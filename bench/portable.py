@@ -11,9 +11,12 @@ Prints, side by side:
   and the ratio ours / theirs;
 * the same three operations at kk = 3, eta1 = 2 against the `cryptography`
   package's ML-KEM-768, as ratios peer time / our time (skipped, with a note,
-  when that peer is not available).
+  when that peer is not available), and against the host path at the same
+  parameters (which runs neither core, timed here beside this one), as
+  ratios host time / our time.
 
-The figures are written as JSON to bench/portable.json (or --out FILE).
+The figures are written as JSON, with the date of the run, to
+bench/portable.json (or --out FILE); bench/chart.py draws them.
 Usage: python3 bench/portable.py [--quick] [--out FILE]
 """
 import os
@@ -26,7 +29,8 @@ os.environ["LATKEM_PORTABLE"] = "1"  # read once, at the first use of the core
 import Latkem  # noqa: E402
 from bench import (KEM_OPERATIONS, command_line, PEER_NAME, Parameters, cpu_model, fmt_int,  # noqa: E402
                    fmt_ratio, fmt_time, load_peer, operations, peer_operations,
-                   tsc_frequency)
+                   peer_version, tsc_frequency)
+from paths import HostPath  # noqa: E402
 
 # Published cycle counts of the best native implementation of the same lattice
 # operations, portable C, at the 512 size (ML-KEM-512).
@@ -56,6 +60,7 @@ def per_call(func, calls):
 
 def run(quick):
     calls = 300 if quick else 5000
+    host_calls = 10 if quick else 100  # a host-path call takes milliseconds
     m = bytes(range(32))
     seed = bytes(range(100, 132))
     coins = bytes(range(200, 232)).hex().encode()
@@ -96,20 +101,36 @@ def run(quick):
     if cls is None:
         print("  peer unavailable, part skipped: %s" % reason)
         results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
-        return results
-    peer_ops = peer_operations(cls)
-    peer_rows = {}
+    else:
+        print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
+    peer_ops = None if cls is None else peer_operations(cls)
+    peer_rows, host_rows = {}, {}
     with Parameters(kk=3, eta1=2):
         ours_ops = operations(m, seed, coins)
-        print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
         for name in KEM_OPERATIONS:
             ours = per_call(ours_ops[name], calls)["seconds"]
+            with HostPath():
+                host = per_call(ours_ops[name], host_calls)["seconds"]
+            host_rows[name] = {"ours": ours, "host": host, "host_over_ours": host / ours,
+                               "host_calls": host_calls}
+            if peer_ops is None:
+                continue
             peer = per_call(peer_ops[name], calls)["seconds"]
             peer_rows[name] = {"ours": ours, "peer": peer, "peer_over_ours": peer / ours}
             print("  %-12s %12s %12s %12s" % (name, fmt_time(ours), fmt_time(peer),
                                              fmt_ratio(peer / ours)))
-    print("  (peer/ours above 1: ours is faster)")
-    results["peer"] = {"name": PEER_NAME, "available": True, "operations": peer_rows}
+    if peer_ops is not None:
+        print("  (peer/ours above 1: ours is faster)")
+        results["peer"] = {"name": PEER_NAME, "available": True, "version": peer_version(),
+                           "operations": peer_rows}
+    print("\nHost path at the same size (kk = 3, eta1 = 2; ours as above; first decile "
+          "of %d calls)" % host_calls)
+    print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "host/call", "host/ours"))
+    for name in KEM_OPERATIONS:
+        row = host_rows[name]
+        print("  %-12s %12s %12s %12s" % (name, fmt_time(row["ours"]), fmt_time(row["host"]),
+                                         fmt_ratio(row["host_over_ours"])))
+    results["host_kk3"] = {"kk": 3, "eta1": 2, "operations": host_rows}
     return results
 
 
