@@ -1,14 +1,14 @@
 // Self-test for the native core, run by ctest (tests/native/CMakeLists.txt).
 // By hand, from the repository root:
-//   selftest [--core=portable|avx2] [--timings] [tests/native/vectors.txt]
+//   selftest [--core=portable|avx2] [tests/native/vectors.txt]
 //   selftest --expect-core=portable|avx2
 // --core runs the checks on that core alone (default: on each core the
 // processor offers, then compares them); --expect-core only reports whether
 // the process started on that core (LATKEM_PORTABLE).  Exit status 0 when
-// every check passes, 77 when the processor lacks the core asked for.
+// every check passes, 77 when the processor lacks the core asked for.  The
+// core's timings are bench/core_cycles.cpp's.
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,13 +25,6 @@
 #include "../../latkem_alg/native/core.h"
 #if defined(LATKEM_HAVE_AVX2)
 #include "../../latkem_alg/native/avx2/avx2.h"
-#endif
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#define SELFTEST_TSC 1
-#else
-#define SELFTEST_TSC 0
 #endif
 
 using namespace latkem::native;
@@ -1394,146 +1387,10 @@ void test_paths_agree() {
           }
 }
 
-// ---------------------------------------------------------------------------
-
-struct Cost {
-  double cycles, ns;
-};
-
-// Best of several batches, per call: time-stamp counter cycles and ns.
-template <class F>
-Cost measure(int iters, F f) {
-  Cost best = {1e300, 1e300};
-  for (int batch = 0; batch < 7; ++batch) {
-#if SELFTEST_TSC
-    const uint64_t c0 = __rdtsc();
-#endif
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < iters; ++i) f(i);
-    const auto t1 = std::chrono::steady_clock::now();
-#if SELFTEST_TSC
-    const double cyc = double(__rdtsc() - c0) / iters;
-#else
-    const double cyc = 0;
-#endif
-    const double ns = std::chrono::duration<double, std::nano>(t1 - t0).count() / iters;
-    if (cyc < best.cycles) best.cycles = cyc;
-    if (ns < best.ns) best.ns = ns;
-  }
-  return best;
-}
-
-template <class F>
-void report(const char* name, int iters, F f) {
-  set_portable(true);
-  const Cost a = measure(iters, f);
-  std::printf("  %-34s %9.0f %9.0f", name, a.cycles, a.ns);
-  if (has_vector_backend()) {
-    set_portable(false);
-    const Cost b = measure(iters, f);
-    std::printf("   %9.0f %9.0f   x%.1f", b.cycles, b.ns, a.cycles / b.cycles);
-  }
-  std::printf("\n");
-  set_portable(false);
-}
-
-void timings() {
-  std::printf("timings: cycles (time-stamp counter) and ns per call, best of 7 batches\n");
-  std::printf("  %-34s %9s %9s   %9s %9s\n", "", "portable", "ns", available_backend(0), "ns");
-  Rng rng(7);
-  Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32), big = rng.bytes(2048);
-  const int n = 2000, m = 20000;
-  uint64_t st[25] = {0};
-  report("keccak-f[1600]", m, [&](int) { keccak_f1600(st); });
-#if defined(LATKEM_HAVE_AVX2)
-  if (avx2_available()) {
-    alignas(32) uint64_t st4[100] = {0};
-    const Cost c = measure(m, [&](int) { avx2::keccakx4_f1600(st4); });
-    std::printf("  %-34s %9s %9s   %9.0f %9.0f\n", "keccak-f[1600] four-way", "-", "-", c.cycles, c.ns);
-  }
-#endif
-  uint8_t h[64];
-  report("sha3-256, 800 bytes", n, [&](int) { sha3_256(big.data(), 800, h); });
-  report("sha3-512, 64 bytes", m, [&](int) { sha3_512(big.data(), 64, h); });
-  report("shake-256, 64 -> 32 bytes", m, [&](int) { shake256(big.data(), 64, h, 32); });
-  Poly a = random_poly(rng, 0, Q - 1), b[4], r;
-  for (auto& x : b) x = random_poly(rng, -(Q - 1), Q - 1);
-  report("ntt", m, [&](int) { Poly t = a; poly_ntt(t); r.c[0] ^= t.c[1]; });
-  report("inverse ntt", m, [&](int) { Poly t = a; poly_invntt_tomont(t); r.c[0] ^= t.c[1]; });
-  report("base multiplication, rank 2", m, [&](int) { polyvec_basemul_acc_montgomery(r, b, b + 2, 2); });
-  report("cbd eta 2", m, [&](int) { cbd(r, big.data(), 2); });
-  report("cbd eta 3", m, [&](int) { cbd(r, big.data(), 3); });
-  report("noise eta 3 (prf + cbd)", m, [&](int i) { sample_noise(r, seed.data(), 32, uint8_t(i), 3); });
-  report("rejection sampling, 504 bytes", m, [&](int) { rej_uniform(r.c, 0, big.data(), 504); });
-  report("matrix entry (xof + rejection)", m, [&](int i) { sample_matrix_entry(r, seed.data(), uint8_t(i), 0); });
-  Bytes out(2048);
-  report("byte encode 12", m, [&](int) { byte_encode(out.data(), a.c, 12); });
-  report("byte decode 12", m, [&](int) { byte_decode(r.c, big.data(), 12); });
-  report("compress + encode 10", m, [&](int) { Poly t = a; poly_compress(t, 10); byte_encode(out.data(), t.c, 10); });
-  report("decode + decompress 10", m, [&](int) { byte_decode(r.c, big.data(), 10); poly_decompress(r, 10); });
-  report("compress + encode 4", m, [&](int) { Poly t = a; poly_compress(t, 4); byte_encode(out.data(), t.c, 4); });
-  report("message to polynomial", m, [&](int) { poly_frommsg(r, msg.data()); });
-  report("polynomial to message", m, [&](int) { poly_tomsg(out.data(), a); });
-  std::string hex(2048, ' ');
-  report("hex encode, 768 bytes", m, [&](int) { hex_encode(&hex[0], big.data(), 768); });
-  report("hex decode, 1536 chars", m, [&](int) { hex_decode(out.data(), hex.data(), 1536); });
-
-  const Params sets[3] = {{2, 3, 2, 10, 4}, {3, 2, 2, 10, 4}, {4, 2, 2, 11, 5}};
-  for (const Params& p : sets) {
-    Bytes pk(pk_bytes(p)), sk(sk_bytes(p)), ct(ct_bytes(p)), ct2(ct_bytes(p));
-    kpke_keygen(p, seed.data(), 32, pk.data(), sk.data());
-    kpke_enc(p, pk.data(), msg.data(), coins.data(), 32, ct.data());
-    char label[64];
-    std::snprintf(label, sizeof label, "kk=%d encryption scheme: keygen", p.kk);
-    report(label, n, [&](int i) { seed[0] = uint8_t(i); kpke_keygen(p, seed.data(), 32, pk.data(), sk.data()); });
-    report("  encrypt", n, [&](int i) {
-      coins[0] = uint8_t(i);
-      kpke_enc(p, pk.data(), msg.data(), coins.data(), 32, ct.data());
-    });
-    uint8_t mm[32];
-    report("  decrypt", n, [&](int) { kpke_dec(p, ct.data(), sk.data(), mm); });
-    // The whole KEM operations as the module composes them around the core.
-    std::snprintf(label, sizeof label, "kk=%d KEM: key generation", p.kk);
-    report(label, n, [&](int i) {
-      seed[0] = uint8_t(i);
-      kpke_keygen(p, seed.data(), 32, pk.data(), sk.data());
-      sha3_256(pk.data(), pk.size(), h);
-    });
-    report("  encapsulation", n, [&](int i) {
-      uint8_t pre[64], split[64], key[32];
-      msg[0] = uint8_t(i);
-      sha3_256(msg.data(), 32, pre);
-      sha3_256(pk.data(), pk.size(), pre + 32);
-      sha3_512(pre, 64, split);
-      kpke_enc(p, pk.data(), pre, split + 32, 32, ct.data());
-      sha3_256(ct.data(), ct.size(), split + 32);
-      shake256(split, 64, key, 32);
-    });
-    std::string ct_hex(2 * ct.size(), ' '), again_hex(2 * ct.size(), ' ');
-    hex_encode(&ct_hex[0], ct.data(), ct.size());
-    report("  decapsulation", n, [&](int) {
-      uint8_t pre[64], split[64], acc[32], rej[32], key[32];
-      kpke_dec(p, ct.data(), sk.data(), pre);
-      std::memcpy(pre + 32, h, 32);
-      sha3_512(pre, 64, split);
-      kpke_enc(p, pk.data(), pre, split + 32, 32, ct2.data());
-      hex_encode(&again_hex[0], ct2.data(), ct2.size());
-      const uint8_t same = ct_equal(reinterpret_cast<const uint8_t*>(again_hex.data()),
-                                    reinterpret_cast<const uint8_t*>(ct_hex.data()), again_hex.size());
-      sha3_256(ct.data(), ct.size(), split + 32);
-      shake256(split, 64, acc, 32);
-      shake256(split, 64, rej, 32);
-      ct_select(key, acc, rej, 32, same);
-    });
-  }
-  std::printf("  (%d)\n", int(st[0] & 1) + int(r.c[0] & 1) + h[0] % 2);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* path = "tests/native/vectors.txt";
-  bool with_timings = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a.rfind("--expect-core=", 0) == 0) {
@@ -1548,8 +1405,6 @@ int main(int argc, char** argv) {
         std::printf("no %s core on this machine: skipped\n", g_only.c_str());
         return 77;
       }
-    } else if (a == "--timings") {
-      with_timings = true;
     } else if (a.rfind("--", 0) == 0) {
       std::printf("unknown option %s\n", a.c_str());
       return 2;
@@ -1589,6 +1444,5 @@ int main(int argc, char** argv) {
   test_switch();
   if (g_only != "portable") test_paths_agree();
   std::printf("%d checks, %d failures\n", g_checks, g_failures);
-  if (with_timings) timings();
   return g_failures == 0 ? 0 : 1;
 }
