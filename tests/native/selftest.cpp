@@ -21,20 +21,15 @@
 #include <unordered_set>
 #include <vector>
 
-#include "../../latkem_alg/native/backend.h"
-#include "../../latkem_alg/native/core.h"
+#include "check.h"
 #if defined(LATKEM_HAVE_AVX2)
 #include "../../latkem_alg/native/avx2/avx2.h"
 #endif
 
-using namespace latkem::native;
-using Bytes = std::vector<uint8_t>;
+using namespace selftest;
 
 namespace {
 
-int g_failures = 0;
-int g_checks = 0;
-const char* g_path = "";  // code path the running test is on
 std::string g_only;  // the cores the checks run on (--core=NAME), else all
 
 // True if the backend is the one --core named or one of its variants
@@ -49,57 +44,6 @@ bool any_selected() {
     if (selected(available_backend(b))) return true;
   return false;
 }
-
-#define CHECK(cond, ...)                                   \
-  do {                                                     \
-    ++g_checks;                                            \
-    if (!(cond)) {                                         \
-      ++g_failures;                                        \
-      std::printf("FAIL [%s] %s:%d: ", g_path, __FILE__, __LINE__); \
-      std::printf(__VA_ARGS__);                            \
-      std::printf("\n");                                   \
-    }                                                      \
-  } while (0)
-
-constexpr int Q = 3329;
-
-// Deterministic generator for test inputs.
-struct Rng {
-  uint64_t s;
-  explicit Rng(uint64_t seed) : s(seed) {}
-  uint64_t next() {
-    s += 0x9E3779B97F4A7C15ULL;
-    uint64_t z = s;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  int below(int n) { return int(next() % uint64_t(n)); }
-  Bytes bytes(size_t n) {
-    Bytes b(n);
-    for (auto& x : b) x = uint8_t(next());
-    return b;
-  }
-};
-
-Bytes unhex(const std::string& s) {
-  Bytes out;
-  if (s == "-") return out;
-  for (size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(uint8_t(std::stoi(s.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-std::string tohex(const uint8_t* p, size_t n) {
-  static const char* d = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s += d[p[i] >> 4];
-    s += d[p[i] & 15];
-  }
-  return s;
-}
-
-int mod(long long a) { return int(((a % Q) + Q) % Q); }
 
 int modpow(int b, int e) {
   long long r = 1, x = mod(b);
@@ -492,12 +436,6 @@ Bytes sha3_256v(const Bytes& in) {
   Bytes o(32);
   sha3_256(in.data(), in.size(), o.data());
   return o;
-}
-
-Bytes cat(const Bytes& a, const Bytes& b) {
-  Bytes r = a;
-  r.insert(r.end(), b.begin(), b.end());
-  return r;
 }
 
 Bytes rho_of(const Bytes& pk) { return Bytes(pk.end() - 32, pk.end()); }
