@@ -79,6 +79,18 @@ inline Bytes cat(const Bytes& a, const Bytes& b) {
 
 inline int mod(long long a) { return int(((a % Q) + Q) % Q); }
 
+// Every parameter set the core takes: kk 2 to 4, eta1 and eta2 2 or 3, du 10
+// or 11, dv 4 or 5.
+inline std::vector<Params> every_params() {
+  std::vector<Params> sets;
+  for (int kk = 2; kk <= 4; ++kk)
+    for (int eta1 = 2; eta1 <= 3; ++eta1)
+      for (int eta2 = 2; eta2 <= 3; ++eta2)
+        for (int du = 10; du <= 11; ++du)
+          for (int dv = 4; dv <= 5; ++dv) sets.push_back({kk, eta1, eta2, du, dv});
+  return sets;
+}
+
 }  // namespace selftest
 
 #endif  // LATKEM_TESTS_NATIVE_CHECK_H

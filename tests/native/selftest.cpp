@@ -482,23 +482,18 @@ void test_vectors(const std::vector<std::vector<std::string>>& lines) {
 void test_roundtrip() {
   Rng rng(6);
   int failures = 0, runs = 0;
-  for (int kk = 2; kk <= 4; ++kk)
-    for (int eta1 = 2; eta1 <= 3; ++eta1)
-      for (int eta2 = 2; eta2 <= 3; ++eta2)
-        for (int du = 10; du <= 11; ++du)
-          for (int dv = 4; dv <= 5; ++dv) {
-            const Params p = {kk, eta1, eta2, du, dv};
-            for (int trial = 0; trial < 3; ++trial) {
-              const Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32);
-              Bytes pk(pk_bytes(p)), sk(sk_bytes(p)), ct(ct_bytes(p));
-              uint8_t out[32];
-              const bool ok = kpke_keygen(p, seed.data(), seed.size(), pk.data(), sk.data()) &&
-                              kpke_enc(p, pk.data(), msg.data(), coins.data(), coins.size(), ct.data()) &&
-                              kpke_dec(p, ct.data(), sk.data(), out);
-              failures += !(ok && std::memcmp(out, msg.data(), 32) == 0);
-              ++runs;
-            }
-          }
+  for (const Params& p : every_params()) {
+    for (int trial = 0; trial < 3; ++trial) {
+      const Bytes seed = rng.bytes(32), msg = rng.bytes(32), coins = rng.bytes(32);
+      Bytes pk(pk_bytes(p)), sk(sk_bytes(p)), ct(ct_bytes(p));
+      uint8_t out[32];
+      const bool ok = kpke_keygen(p, seed.data(), seed.size(), pk.data(), sk.data()) &&
+                      kpke_enc(p, pk.data(), msg.data(), coins.data(), coins.size(), ct.data()) &&
+                      kpke_dec(p, ct.data(), sk.data(), out);
+      failures += !(ok && std::memcmp(out, msg.data(), 32) == 0);
+      ++runs;
+    }
+  }
   CHECK(failures == 0, "decryption failed in %d of %d round trips", failures, runs);
   const Params bad[] = {{1, 3, 2, 10, 4}, {5, 3, 2, 10, 4}, {2, 1, 2, 10, 4}, {2, 3, 4, 10, 4},
                         {2, 3, 2, 12, 4}, {2, 3, 2, 10, 6}};
@@ -1283,46 +1278,42 @@ void test_paths_agree() {
   // The encryption scheme, every parameter set, seeds and coins of any
   // length (long ones are absorbed over several blocks), and decryption of
   // random ciphertexts under random keys as well.
-  for (int kk = 2; kk <= 4; ++kk)
-    for (int eta1 = 2; eta1 <= 3; ++eta1)
-      for (int eta2 = 2; eta2 <= 3; ++eta2)
-        for (int du = 10; du <= 11; ++du)
-          for (int dv = 4; dv <= 5; ++dv) {
-            const Params p = {kk, eta1, eta2, du, dv};
-            // Coins of 134 bytes still fit one block with the nonce and the
-            // padding; from 135 on they take the multi-block absorb.
-            const size_t edges[] = {0, 1, 134, 135, 136, 137, 271, 272};
-            for (int trial = 0; trial < 5; ++trial) {
-              const size_t seedlen = trial == 0 ? 32 : size_t(rng.below(300));
-              const size_t coinslen = trial == 0 ? 32 : trial == 1 ? edges[rng.below(8)] : size_t(rng.below(300));
-              const Bytes seed = rng.bytes(seedlen), msg = rng.bytes(32), coins = rng.bytes(coinslen);
-              const auto kg = portable_then_default([&] {
-                Bytes pk(pk_bytes(p)), sk(sk_bytes(p));
-                const bool ok = kpke_keygen(p, seed.data(), seedlen, pk.data(), sk.data());
-                return std::make_pair(ok, cat(pk, sk));
-              });
-              CHECK(kg.first == kg.second, "keygen kk=%d eta1=%d seed %zu bytes", kk, eta1, seedlen);
-              const Bytes pk(kg.first.second.begin(), kg.first.second.begin() + long(pk_bytes(p)));
-              const Bytes sk(kg.first.second.begin() + long(pk_bytes(p)), kg.first.second.end());
-              const auto en = portable_then_default([&] {
-                Bytes ct(ct_bytes(p));
-                const bool ok = kpke_enc(p, pk.data(), msg.data(), coins.data(), coinslen, ct.data());
-                return std::make_pair(ok, ct);
-              });
-              CHECK(en.first == en.second, "enc %d/%d/%d/%d/%d coins %zu bytes", kk, eta1, eta2, du, dv, coinslen);
-              const Bytes ct = en.first.second;
-              const Bytes junk_ct = rng.bytes(ct.size()), junk_sk = rng.bytes(sk.size());
-              const Bytes junk_pk = cat(rng.bytes(pk.size() - 32), rho_of(pk));
-              SAME([&] { Bytes m(32); kpke_dec(p, ct.data(), sk.data(), m.data()); return m; }, "dec");
-              SAME([&] { Bytes m(32); kpke_dec(p, junk_ct.data(), junk_sk.data(), m.data()); return m; }, "dec junk");
-              SAME([&] {
-                Bytes c(ct_bytes(p));
-                const bool ok = kpke_enc(p, junk_pk.data(), msg.data(), coins.data(), coinslen, c.data());
-                c.push_back(ok);
-                return c;
-              }, "enc under an unreduced public key");
-            }
-          }
+  for (const Params& p : every_params()) {
+    // Coins of 134 bytes still fit one block with the nonce and the
+    // padding; from 135 on they take the multi-block absorb.
+    const size_t edges[] = {0, 1, 134, 135, 136, 137, 271, 272};
+    for (int trial = 0; trial < 5; ++trial) {
+      const size_t seedlen = trial == 0 ? 32 : size_t(rng.below(300));
+      const size_t coinslen = trial == 0 ? 32 : trial == 1 ? edges[rng.below(8)] : size_t(rng.below(300));
+      const Bytes seed = rng.bytes(seedlen), msg = rng.bytes(32), coins = rng.bytes(coinslen);
+      const auto kg = portable_then_default([&] {
+        Bytes pk(pk_bytes(p)), sk(sk_bytes(p));
+        const bool ok = kpke_keygen(p, seed.data(), seedlen, pk.data(), sk.data());
+        return std::make_pair(ok, cat(pk, sk));
+      });
+      CHECK(kg.first == kg.second, "keygen kk=%d eta1=%d seed %zu bytes", p.kk, p.eta1, seedlen);
+      const Bytes pk(kg.first.second.begin(), kg.first.second.begin() + long(pk_bytes(p)));
+      const Bytes sk(kg.first.second.begin() + long(pk_bytes(p)), kg.first.second.end());
+      const auto en = portable_then_default([&] {
+        Bytes ct(ct_bytes(p));
+        const bool ok = kpke_enc(p, pk.data(), msg.data(), coins.data(), coinslen, ct.data());
+        return std::make_pair(ok, ct);
+      });
+      CHECK(en.first == en.second, "enc %d/%d/%d/%d/%d coins %zu bytes", p.kk, p.eta1, p.eta2, p.du,
+            p.dv, coinslen);
+      const Bytes ct = en.first.second;
+      const Bytes junk_ct = rng.bytes(ct.size()), junk_sk = rng.bytes(sk.size());
+      const Bytes junk_pk = cat(rng.bytes(pk.size() - 32), rho_of(pk));
+      SAME([&] { Bytes m(32); kpke_dec(p, ct.data(), sk.data(), m.data()); return m; }, "dec");
+      SAME([&] { Bytes m(32); kpke_dec(p, junk_ct.data(), junk_sk.data(), m.data()); return m; }, "dec junk");
+      SAME([&] {
+        Bytes c(ct_bytes(p));
+        const bool ok = kpke_enc(p, junk_pk.data(), msg.data(), coins.data(), coinslen, c.data());
+        c.push_back(ok);
+        return c;
+      }, "enc under an unreduced public key");
+    }
+  }
 }
 
 }  // namespace
