@@ -91,6 +91,18 @@ inline std::vector<Params> every_params() {
   return sets;
 }
 
+// The groups, a file each, run on each core in turn: Keccak (hashes.cpp),
+// arithmetic and the NTT (arith.cpp), sampling (sampling.cpp), packing,
+// compression and the byte helpers (encoding.cpp).
+void test_hashes(const Lines& lines);
+void test_reductions();
+void test_ntt();
+void test_cbd();
+void test_uniform();
+void test_packing();
+void test_compress();
+void test_bytes();
+
 }  // namespace selftest
 
 #endif  // LATKEM_TESTS_NATIVE_CHECK_H
