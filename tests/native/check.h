@@ -93,7 +93,8 @@ inline std::vector<Params> every_params() {
 
 // The groups, a file each, run on each core in turn: Keccak (hashes.cpp),
 // arithmetic and the NTT (arith.cpp), sampling (sampling.cpp), packing,
-// compression and the byte helpers (encoding.cpp).
+// compression and the byte helpers (encoding.cpp), the encryption scheme and
+// the key encapsulation (scheme.cpp).
 void test_hashes(const Lines& lines);
 void test_reductions();
 void test_ntt();
@@ -102,6 +103,9 @@ void test_uniform();
 void test_packing();
 void test_compress();
 void test_bytes();
+void test_vectors(const Lines& lines);
+void test_roundtrip();
+void test_kem();
 
 }  // namespace selftest
 
