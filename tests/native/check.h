@@ -94,7 +94,7 @@ inline std::vector<Params> every_params() {
 // The groups, a file each, run on each core in turn: Keccak (hashes.cpp),
 // arithmetic and the NTT (arith.cpp), sampling (sampling.cpp), packing,
 // compression and the byte helpers (encoding.cpp), the encryption scheme and
-// the key encapsulation (scheme.cpp).
+// the key encapsulation (scheme.cpp), what they leave on the stack (stack.cpp).
 void test_hashes(const Lines& lines);
 void test_reductions();
 void test_ntt();
@@ -106,6 +106,7 @@ void test_bytes();
 void test_vectors(const Lines& lines);
 void test_roundtrip();
 void test_kem();
+void test_stack_wiped();
 
 }  // namespace selftest
 
