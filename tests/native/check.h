@@ -1,5 +1,6 @@
 // What every part of the native self-test shares: the check macro and its
-// counts, a deterministic generator of inputs, small byte helpers.
+// counts, a deterministic generator of inputs, small byte helpers, and the
+// groups of tests that main (selftest.cpp) runs, each in a file of its own.
 #ifndef LATKEM_TESTS_NATIVE_CHECK_H
 #define LATKEM_TESTS_NATIVE_CHECK_H
 
@@ -94,7 +95,7 @@ inline std::vector<Params> every_params() {
 // The groups, a file each, run on each core in turn: Keccak (hashes.cpp),
 // arithmetic and the NTT (arith.cpp), sampling (sampling.cpp), packing,
 // compression and the byte helpers (encoding.cpp), the encryption scheme and
-// the key encapsulation (scheme.cpp), what they leave on the stack (stack.cpp).
+// the key encapsulation (scheme.cpp), what they leave on the stack (stack.cpp) ...
 void test_hashes(const Lines& lines);
 void test_reductions();
 void test_ntt();
@@ -107,6 +108,10 @@ void test_vectors(const Lines& lines);
 void test_roundtrip();
 void test_kem();
 void test_stack_wiped();
+// ... and run once: choosing the core (backends.cpp), the cores against each
+// other (paths.cpp).
+void test_switch();
+void test_paths_agree();
 
 }  // namespace selftest
 
