@@ -1,6 +1,7 @@
 // Shared declarations of the Latkem module: the handle (obj.h), the function
-// table (table.h), the bridge helpers of the native paths (bridge.h), the
-// frame a body runs in, and the bodies themselves.
+// table (table.h), the reported lines (lines.h), the bridge helpers of the
+// native paths (bridge.h), the frame a body runs in, and the bodies
+// themselves.
 //
 // How a body is written.  Each body is the function's statements in order,
 // each statement preceded by `f.line = N`, the line a traceback entry reports
@@ -18,6 +19,7 @@
 #pragma once
 
 #include "bridge.h"
+#include "lines.h"
 #include "obj.h"
 #include "table.h"
 
