@@ -133,8 +133,9 @@ MUTANTS = [
       "ntt3 reuses the last table entry", ["tests/test_arith.py"],
       equivalent="kd never exceeds 127 on its own: the loop makes 127 steps from 1"),
     M("host-intt3-line", "arith.cpp",
-      "        f.line = 209;\n        new_v.set(j, mod_q(t + new_v[j + l]));",
-      "        f.line = 208;\n        new_v.set(j, mod_q(t + new_v[j + l]));",
+      "        f.line = line::intt3::butterfly_add;\n"
+      "        new_v.set(j, mod_q(t + new_v[j + l]));",
+      "        f.line = line::intt3::butterfly_t;\n        new_v.set(j, mod_q(t + new_v[j + l]));",
       "a failing intt3 addition reports the line before", ["tests/test_arith.py"]),
     M("host-mul0-no-negate", "arith.cpp",
       "  if (negate) ze = -ze;",
