@@ -196,8 +196,8 @@ MUTANTS = [
       "if (d2 < GLOBAL(q) && num(jj) <= GLOBAL(n)) {",
       "host Parse tries to store a second value after the last slot", ["tests/test_sampling.py"] + BLOCKS),
     M("host-dec-line", "pke.cpp",
-      "  f.line = 447;\n  uv_code = unhexlify(uv_code);",
-      "  f.line = 448;\n  uv_code = unhexlify(uv_code);",
+      "  f.line = line::Dec::unhex_text;\n  uv_code = unhexlify(uv_code);",
+      "  f.line = line::Dec::hexlify_text;\n  uv_code = unhexlify(uv_code);",
       "a ciphertext that is not hex reports the next line", ["tests/test_kem.py"] + NKEM),
     M("host-getrandbits-width", "host.cpp",
       "Obj bits = Obj(bits_fn)(count * num(8));",
@@ -212,14 +212,14 @@ MUTANTS = [
       "missing_row(text.size() / (32 * p.dv), num(0));",
       "a ciphertext short of u names the wrong number of rows", HOSTILE),
     M("host-hostile-dec-line", "pke.cpp",
-      "return f.fail_at(462, [&]",
-      "return f.fail_at(461, [&]",
+      "return f.fail_at(line::Dec::decompress_u,",
+      "return f.fail_at(line::Dec::u_coeffs,",
       "a ciphertext short of u fails at the loop's line", HOSTILE),
     M("host-hostile-dec-order", "pke.cpp",
-      "  if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);\n"
-      "  if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);",
-      "  if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);\n"
-      "  if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);",
+      "  if (!key.ok()) return fail_unhexlify(f, line::Dec::unhex_key, key_in, sk_cpa);\n"
+      "  if (!text.ok()) return fail_unhexlify(f, line::Dec::unhex_text, text_in, uv_code);",
+      "  if (!text.ok()) return fail_unhexlify(f, line::Dec::unhex_text, text_in, uv_code);\n"
+      "  if (!key.ok()) return fail_unhexlify(f, line::Dec::unhex_key, key_in, sk_cpa);",
       "Dec reports a bad ciphertext before a bad key", HOSTILE),
     M("host-hostile-enc-seed", "pke.cpp",
       "std::memcpy(pk + row_bytes, key.data() + key.size() - 32, 32);",
