@@ -142,18 +142,24 @@ MUTANTS = [
       "  if (false && negate) ze = -ze;",
       "ntt3_mul passes +zeta for the second pair", ["tests/test_arith.py"]),
     M("host-kem-print-line", "kem.cpp",
-      "    f.line = 704;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    // The print ran",
-      "    f.line = 705;\n    Obj::borrow(builtins.print)(text(\"错了\"));\n    // The print ran",
+      "    f.line = line::CCA_Dec::print_reject;\n"
+      "    Obj::borrow(builtins.print)(text(\"错了\"));\n    // The print ran",
+      "    f.line = line::CCA_Dec::reject_key;\n"
+      "    Obj::borrow(builtins.print)(text(\"错了\"));\n    // The print ran",
       "a failing rejection print on the native path reports the next line",
       ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
     M("host-kem-print-line-host", "kem.cpp",
-      "  f.line = 704;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  return rejection_key",
-      "  f.line = 705;\n  Obj::borrow(builtins.print)(text(\"错了\"));\n  return rejection_key",
+      "  f.line = line::CCA_Dec::print_reject;\n"
+      "  Obj::borrow(builtins.print)(text(\"错了\"));\n  return rejection_key",
+      "  f.line = line::CCA_Dec::reject_key;\n"
+      "  Obj::borrow(builtins.print)(text(\"错了\"));\n  return rejection_key",
       "a failing rejection print on the host path reports the next line",
       ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
     M("host-kem-decode-line", "kem.cpp",
-      "    f.line = 698;\n    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
-      "    f.line = 697;\n    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
+      "    f.line = line::CCA_Dec::decode_text;\n"
+      "    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
+      "    f.line = line::CCA_Dec::test_text;\n"
+      "    c_text = c_text.method(NAME(decode), text(\"utf-8\"));",
       "an undecodable ciphertext reports the `if` line", ["tests/test_kem.py", "tests/test_bad_inputs.py"]),
     M("host-kem-compare-subclass", "kem.cpp",
       "if (!PyUnicode_CheckExact(x) || !PyUnicode_CheckExact(y)) return a.eq(b);",
@@ -532,7 +538,8 @@ MUTANTS = [
       "the second draw of CCA_KeyGen runs under globals rebound while the core worked",
       REASKS),
     M("guard-print-reask", "kem.cpp",
-      "    if (!f.guard_holds()) return false;\n    f.line = 704;", "    f.line = 704;",
+      "    if (!f.guard_holds()) return false;\n    f.line = line::CCA_Dec::print_reject;",
+      "    f.line = line::CCA_Dec::print_reject;",
       "the rejection prints under globals rebound while the core worked", REASKS),
     M("guard-reask-params", "guard.cpp",
       "  return current.kk == p.kk && current.eta1", "  return true || current.kk == p.kk && current.eta1",
