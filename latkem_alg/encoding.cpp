@@ -194,7 +194,7 @@ bool native_decode(Frame& f, PyObject* bits_obj, PyObject* l_obj, Obj& result) {
   uint32_t bad = 0;
   for (Py_ssize_t i = 0; i < ind * per_poly; ++i) bit_of(text[i], bad);
   if (fast::value_barrier(bad)) return false;
-  f.line = 572;
+  f.line = line::decode::zeros;
   Obj zeros = GLOBAL(np).attr(NAME(zeros));
   Obj coeff = zeros(list_of({Obj(PyLong_FromSsize_t(ind)), GLOBAL(n)}));
   View view;
@@ -216,18 +216,18 @@ bool native_decode(Frame& f, PyObject* bits_obj, PyObject* l_obj, Obj& result) {
 
 Obj body_compress(Frame& f, Obj* a) {
   Obj x = a[0], d_u = a[1];
-  f.line = 32;
+  f.line = line::compress::round_x;
   Obj scale = num(2).pow(d_u);
   Obj new_x = host_round(scale / GLOBAL(q) * x);
-  f.line = 33;
+  f.line = line::compress::make_mod;
   Obj mod = num(2).pow(d_u);
-  f.line = 34;
+  f.line = line::compress::reduce_x;
   return new_x % mod;
 }
 
 Obj body_decompress(Frame& f, Obj* a) {
   Obj x = a[0], d_u = a[1];
-  f.line = 39;
+  f.line = line::decompress::round_x;
   Obj modulus = GLOBAL(q);
   Obj new_x = host_round(modulus / num(2).pow(d_u) * x);
   return new_x;
@@ -237,12 +237,12 @@ Obj body_encode(Frame& f, Obj* a) {
   Obj fff = a[0], l = a[1];
   if (Obj r = f.try_native(native_encode, fff.get(), l.get())) return r;
   Obj fff_bytes = text("");
-  f.line = 558;
+  f.line = line::encode::row_loop;
   Obj count = len(fff[0]);
   for_range(num(0), count, [&](Obj ii) {
-    f.line = 559;
+    f.line = line::encode::coeff_loop;
     for_range(num(0), GLOBAL(n), [&](Obj jj) {
-      f.line = 560;
+      f.line = line::encode::append;
       Obj value = to_int(fff[0][ii][jj]);
       Obj spec = text("0") + to_str(l) + text("b");
       fff_bytes = fff_bytes + reversed(host_format(value, spec));
@@ -254,21 +254,21 @@ Obj body_encode(Frame& f, Obj* a) {
 Obj body_decode(Frame& f, Obj* a) {
   Obj fff_bits = a[0], l = a[1];
   if (Obj r = f.try_native(native_decode, f, fff_bits.get(), l.get())) return r;
-  f.line = 568;
+  f.line = line::decode::count;
   Obj size = len(fff_bits);
   Obj ind = to_int(size / (l * num(256)));
-  f.line = 570;
+  f.line = line::decode::chars;
   Obj rr = to_list(fff_bits);
-  f.line = 572;
+  f.line = line::decode::zeros;
   Obj zeros = GLOBAL(np).attr(NAME(zeros));
   Obj coeff = zeros(list_of({ind, GLOBAL(n)}));
-  f.line = 574;
+  f.line = line::decode::row_loop;
   for_range(num(0), ind, [&](Obj hh) {
-    f.line = 575;
+    f.line = line::decode::coeff_loop;
     for_range(num(0), GLOBAL(n), [&](Obj ii) {
-      f.line = 576;
+      f.line = line::decode::bit_loop;
       for_range(num(0), l, [&](Obj jj) {
-        f.line = 577;
+        f.line = line::decode::add_bit;
         Obj key = tuple_of({hh, ii});
         Obj old = coeff[key];
         Obj pos = GLOBAL(n) * l * hh + ii * l + jj;
@@ -284,9 +284,9 @@ Obj body_decode(Frame& f, Obj* a) {
 Obj body_hex_to_bits(Frame& f, Obj* a) {
   Obj hex_str = a[0];
   if (Obj r = f.try_native(native_hex_to_bits, hex_str.get())) return r;
-  f.line = 584;
+  f.line = line::hex_to_bits::decode_bytes;
   if (PyBytes_Check(hex_str.get())) hex_str = hex_str.method(NAME(decode), text("utf-8"));
-  f.line = 585;
+  f.line = line::hex_to_bits::pairs;
   Obj hex_pairs(PyList_New(0));
   {
     Py_ssize_t total = PyObject_Length(hex_str.get());
@@ -302,11 +302,11 @@ Obj body_hex_to_bits(Frame& f, Obj* a) {
   Py_ssize_t count = PyList_GET_SIZE(hex_pairs.get());
   for (Py_ssize_t i = 0; i < count; ++i) {
     Obj hex_pair = hex_pairs[i];
-    f.line = 589;
+    f.line = line::hex_to_bits::parse_pair;
     Obj byte = to_int(hex_pair, num(16));
-    f.line = 590;
+    f.line = line::hex_to_bits::format_byte;
     Obj tem = host_format(byte, text("08b"));
-    f.line = 591;
+    f.line = line::hex_to_bits::append;
     bit_str = bit_str + reversed(tem);
   }
   return bit_str;
@@ -315,16 +315,16 @@ Obj body_hex_to_bits(Frame& f, Obj* a) {
 Obj body_bits_to_bytes(Frame& f, Obj* a) {
   Obj ss = a[0];
   if (Obj r = f.try_native(native_bits_to_bytes, ss.get())) return r;
-  f.line = 599;
+  f.line = line::bits_to_bytes::count;
   Obj ind = to_int(len(ss) / num(8));
-  f.line = 600;
+  f.line = line::bits_to_bytes::empty;
   Obj byte32(PyBytes_FromStringAndSize("", 0));
-  f.line = 602;
+  f.line = line::bits_to_bytes::loop;
   for_range(num(0), ind, [&](Obj ii) {
-    f.line = 604;
+    f.line = line::bits_to_bytes::parse_group;
     Obj group = ss.slice(ii * num(8), (ii + num(1)) * num(8), Obj());
     Obj tem = to_int(reversed(group), num(2));
-    f.line = 606;
+    f.line = line::bits_to_bytes::append;
     byte32 = byte32 + byte_of(tem);
   });
   return byte32;

@@ -12,9 +12,9 @@ namespace {
 
 Obj binascii_fn(PyObject* name) { return GLOBAL(binascii).attr(name); }
 
-// [700] c2 == c_text.  Two exact str are compared over their whole length
-// without an early exit, so the time taken does not tell how much of a
-// forged ciphertext matched.  Anything else keeps the host's equality, in
+// The comparison c2 == c_text.  Two exact str are compared over their whole
+// length without an early exit, so the time taken does not tell how much of
+// a forged ciphertext matched.  Anything else keeps the host's equality, in
 // which a str subclass's own __eq__ comes first.
 bool texts_equal(const Obj& a, const Obj& b) {
   PyObject* x = a.get();
@@ -38,17 +38,16 @@ constexpr size_t kMaxCt = 32 * (11 * native::kMaxRank + 5);
 
 const uint8_t* u8(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
 
-// The statements of CCA_KeyGen after the draw `z` [658]: its hex [659] and
-// the secret key [661, 662] (returned with the public key [664]).  With
-// `shortcut` (the pieces came from the native core and the guard still holds
-// after the draw, which runs user code) the secret key is the pieces'
-// concatenation: all lower-case hex, so decoding and encoding it again is the
-// identity.
+// The statements of CCA_KeyGen after the draw of `z`: its hex and the secret
+// key (returned with the public key).  With `shortcut` (the pieces came from
+// the native core and the guard still holds after the draw, which runs user
+// code) the secret key is the pieces' concatenation: all lower-case hex, so
+// decoding and encoding it again is the identity.
 Obj keygen_rest(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk, Obj z,
                 bool shortcut) {
-  f.line = 659;
+  f.line = line::CCA_KeyGen::hexlify_z;
   z = binascii_fn(NAME(hexlify))(z);
-  f.line = 661;
+  f.line = line::CCA_KeyGen::unhex_sk;
   Obj cca_sk;
   if (shortcut && PyBytes_CheckExact(z.get())) {
     cca_sk = sk2 + cca_pk + H_cca_pk + z;
@@ -58,17 +57,17 @@ Obj keygen_rest(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk
       Obj fn = binascii_fn(NAME(unhexlify));
       raw = fn(sk2 + cca_pk + H_cca_pk + z);
     }
-    f.line = 662;
+    f.line = line::CCA_KeyGen::hexlify_sk;
     cca_sk = binascii_fn(NAME(hexlify))(raw);
   }
-  f.line = 664;
+  f.line = line::CCA_KeyGen::result;
   return tuple_of({cca_pk, cca_sk});
 }
 
 // The statements of CCA_KeyGen after the key pair and its hash, on the host
-// path: the second draw [658] and the rest.
+// path: the second draw and the rest.
 Obj keygen_tail(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk) {
-  f.line = 658;
+  f.line = line::CCA_KeyGen::draw_z;
   Obj z = randbytes(GLOBAL(random), num(32));
   return keygen_rest(f, cca_pk, sk2, H_cca_pk, z, false);
 }
@@ -80,14 +79,14 @@ Obj keygen_tail(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk
 // as binascii.hexlify gives it and the concatenation joins it; otherwise the
 // pieces go on as keygen_rest says.
 Obj native_keygen_tail(Frame& f, const Obj& cca_pk, const Obj& cca_sk, size_t pk_at, size_t h_at) {
-  f.line = 658;
+  f.line = line::CCA_KeyGen::draw_z;
   Obj z = randbytes(GLOBAL(random), num(32));
   const bool shortcut = guard::allows(Fn::CCA_KeyGen);
   if (shortcut && PyBytes_CheckExact(z.get()) && PyBytes_GET_SIZE(z.get()) == 32) {
-    f.line = 659;
+    f.line = line::CCA_KeyGen::hexlify_z;
     native::hex_encode(PyBytes_AS_STRING(cca_sk.get()) + h_at + 64,
                        u8(PyBytes_AS_STRING(z.get())), 32);
-    f.line = 664;
+    f.line = line::CCA_KeyGen::result;
     return tuple_of({cca_pk, cca_sk});
   }
   const char* text = PyBytes_AS_STRING(cca_sk.get());
@@ -96,9 +95,9 @@ Obj native_keygen_tail(Frame& f, const Obj& cca_pk, const Obj& cca_sk, size_t pk
   return keygen_rest(f, cca_pk, sk2, H_cca_pk, z, shortcut);
 }
 
-// [705] return kdf(binascii.unhexlify(z) + binascii.unhexlify(H(c_text)), 32)
+// The rejection key: kdf(binascii.unhexlify(z) + binascii.unhexlify(H(c_text)), 32).
 Obj rejection_key(Frame& f, const Obj& z, const Obj& c_text) {
-  f.line = 705;
+  f.line = line::CCA_Dec::reject_key;
   Obj kdf = GLOBAL(kdf);
   Obj unhex = binascii_fn(NAME(unhexlify));
   Obj zz = unhex(z);
@@ -123,23 +122,23 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
   const native::Params p = guard::params();
   const fast::Input m(m_unhex);
   if (!fast::bytes_like(m)) {
-    // [668] binascii.hexlify(m_unhex) refuses a str and anything without a
-    // buffer; another buffer is the host path's.
+    // binascii.hexlify(m_unhex) refuses a str and anything without a buffer;
+    // another buffer is the host path's.
     if (!fast::refused_as_bytes(m, m_unhex)) return false;
-    return f.fail_at(668, [&] {
+    return f.fail_at(line::CCA_Enc::hash_message, [&] {
       Obj unhex = binascii_fn(NAME(unhexlify));
       Obj H = GLOBAL(H);
       binascii_fn(NAME(hexlify))(Obj::borrow(m_unhex));
     });
   }
   const fast::Input pk_text(cca_pk);
-  // [670] H(cca_pk) decodes the key with binascii.unhexlify.
+  // H(cca_pk) decodes the key with binascii.unhexlify.
   auto H_refuses = [&] {
     Obj G = GLOBAL(G);
     Obj unhex = binascii_fn(NAME(unhexlify));
     GLOBAL(H)(pk_text.as_read(cca_pk));
   };
-  if (fast::refused_as_text(pk_text, cca_pk)) return f.fail_at(670, H_refuses);
+  if (fast::refused_as_text(pk_text, cca_pk)) return f.fail_at(line::CCA_Enc::derive, H_refuses);
   if (!pk_text.readable()) return false;
   fast::Unhexed pk(pk_text);
   const size_t pk_len = native::pk_bytes(p);
@@ -160,13 +159,12 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
                                           coins, ct, key);
     }
   });
-  if (!pk.ok()) return f.fail_at(670, H_refuses);
+  if (!pk.ok()) return f.fail_at(line::CCA_Enc::derive, H_refuses);
   if (!long_enough) {
-    // [674] Enc(cca_pk, m_hash, rand) on a key too short for its rows or its
-    // seed.
+    // Enc(cca_pk, m_hash, rand) on a key too short for its rows or its seed.
     Obj m_hash_bytes = fast::raw_bytes(m_hash, 32);
     Obj rand = fast::hex_bytes(coins, 32);
-    return f.fail_at(674, [&] {
+    return f.fail_at(line::CCA_Enc::encrypt, [&] {
       Obj Enc = GLOBAL(Enc);
       Enc(pk_text.as_read(cca_pk), m_hash_bytes, rand);
     });
@@ -198,15 +196,15 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   const uint8_t* z = h + 32;
 
   const fast::Input c(c_text);
-  // [688] Dec(c_text, cpa_sk), on the slice of the key it is given.
+  // Dec(c_text, cpa_sk), on the slice of the key it is given.
   auto Dec_refuses = [&] {
     Obj cpa_sk = Obj::borrow(cca_sk).slice(num(0), num(3 * p.kk * native::kN), Obj());
     GLOBAL(Dec)(c.as_read(c_text), cpa_sk);
   };
-  if (fast::refused_as_text(c, c_text)) return f.fail_at(688, Dec_refuses);
+  if (fast::refused_as_text(c, c_text)) return f.fail_at(line::CCA_Dec::decrypt, Dec_refuses);
   if (!c.readable()) return false;
   fast::Unhexed ct(c);
-  // A memoryview has no decode (line 698): its outcome is an error.
+  // A memoryview has no decode (line::CCA_Dec::decode_text): its outcome is an error.
   const bool decodes = !PyMemoryView_Check(c_text);
   uint8_t out[32];
   native::Wiped wipe_out(out, sizeof out);
@@ -229,20 +227,21 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
       }
     }
   });
-  if (!ct.ok() || ct.size() < ct_len) return f.fail_at(688, Dec_refuses);
+  if (!ct.ok() || ct.size() < ct_len) return f.fail_at(line::CCA_Dec::decrypt, Dec_refuses);
   if (!decodes) {
-    // [698] nothing was printed before it.
-    return f.fail_at(698, [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
+    // Nothing was printed before it.
+    return f.fail_at(line::CCA_Dec::decode_text,
+                     [&] { Obj::borrow(c_text).method(NAME(decode), text("utf-8")); });
   }
   if (!done) return false;
   if (!same) {
     // The print is a host statement: the guard is asked again first.
     if (!f.guard_holds()) return false;
-    f.line = 704;
+    f.line = line::CCA_Dec::print_reject;
     Obj::borrow(builtins.print)(text("错了"));
     // The print ran user code (the host's standard output).  Where that
     // changed what the last statement relies on, it runs as the host path
-    // runs it, on the rest of the key and on the text as line 698 made it
+    // runs it, on the rest of the key and on the text as decode_text made it
     // before the print (a bytearray may have changed since).
     if (!guard::allows(Fn::CCA_Dec)) {
       const Py_ssize_t size = static_cast<Py_ssize_t>(c.size());
@@ -252,9 +251,9 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
       result = rejection_key(f, Obj::borrow(cca_sk).slice(num(z_at), Obj(), Obj()), c_str);
       return true;
     }
-    f.line = 705;
+    f.line = line::CCA_Dec::reject_key;
   } else {
-    f.line = 701;
+    f.line = line::CCA_Dec::shared_key;
   }
   result = fast::raw_bytes(out, 32);
   return true;
@@ -300,14 +299,14 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
 }  // namespace
 
 Obj body_CCA_KeyGen(Frame& f, Obj*) {
-  f.line = 652;
+  f.line = line::CCA_KeyGen::draw_seed;
   Obj dd = randbytes(GLOBAL(random), num(32));
   // The draw runs user code; the guard looks after it.
   if (Obj r = f.try_native(native_CCA_KeyGen, f, dd.get())) return r;
-  f.line = 654;
+  f.line = line::CCA_KeyGen::genkey;
   Obj cca_pk, sk2;
   unpack2(GLOBAL(Genkey)(dd), cca_pk, sk2);
-  f.line = 656;
+  f.line = line::CCA_KeyGen::hash_pk;
   Obj H_cca_pk = GLOBAL(H)(cca_pk);
   return keygen_tail(f, cca_pk, sk2, H_cca_pk);
 }
@@ -315,7 +314,7 @@ Obj body_CCA_KeyGen(Frame& f, Obj*) {
 Obj body_CCA_Enc(Frame& f, Obj* a) {
   Obj cca_pk = a[0], m_unhex = a[1];
   if (Obj r = f.try_native(native_CCA_Enc, f, cca_pk.get(), m_unhex.get())) return r;
-  f.line = 668;
+  f.line = line::CCA_Enc::hash_message;
   Obj m_hash;
   {
     Obj unhex = binascii_fn(NAME(unhexlify));
@@ -323,7 +322,7 @@ Obj body_CCA_Enc(Frame& f, Obj* a) {
     Obj hex = binascii_fn(NAME(hexlify));
     m_hash = unhex(H(hex(m_unhex)));
   }
-  f.line = 670;
+  f.line = line::CCA_Enc::derive;
   Obj K_bar, rand;
   {
     Obj G = GLOBAL(G);
@@ -331,11 +330,11 @@ Obj body_CCA_Enc(Frame& f, Obj* a) {
     Obj H = GLOBAL(H);
     unpack2(G(m_hash + unhex(H(cca_pk))), K_bar, rand);
   }
-  f.line = 672;
+  f.line = line::CCA_Enc::hexlify_coins;
   rand = binascii_fn(NAME(hexlify))(rand);
-  f.line = 674;
+  f.line = line::CCA_Enc::encrypt;
   Obj c_text = GLOBAL(Enc)(cca_pk, m_hash, rand);
-  f.line = 676;
+  f.line = line::CCA_Enc::shared_key;
   Obj K_key;
   {
     Obj kdf = GLOBAL(kdf);
@@ -343,7 +342,7 @@ Obj body_CCA_Enc(Frame& f, Obj* a) {
     Obj H = GLOBAL(H);
     K_key = kdf(K_bar + unhex(H(c_text)), num(32));
   }
-  f.line = 678;
+  f.line = line::CCA_Enc::result;
   return tuple_of({c_text, K_key});
 }
 
@@ -352,27 +351,27 @@ Obj body_CCA_Dec(Frame& f, Obj* a) {
   if (Obj r = f.try_native(native_CCA_Dec, f, c_text.get(), cca_sk.get())) return r;
   // c * kk * n, evaluated left to right.
   auto times = [](int64_t c) { return num(c) * GLOBAL(kk) * GLOBAL(n); };
-  f.line = 683;
+  f.line = line::CCA_Dec::slice_sk;
   Obj cpa_sk = cca_sk.slice(num(0), times(3), Obj());
-  f.line = 684;
+  f.line = line::CCA_Dec::slice_pk;
   Obj cpa_pk;
   {
     Obj start = times(3);
     Obj stop = times(6) + num(64);
     cpa_pk = cca_sk.slice(start, stop, Obj());
   }
-  f.line = 685;
+  f.line = line::CCA_Dec::slice_hash;
   Obj H_cca_pk;
   {
     Obj start = times(6) + num(64);
     Obj stop = times(6) + num(128);
     H_cca_pk = cca_sk.slice(start, stop, Obj());
   }
-  f.line = 686;
+  f.line = line::CCA_Dec::slice_z;
   Obj z = cca_sk.slice(times(6) + num(128), Obj(), Obj());
-  f.line = 688;
+  f.line = line::CCA_Dec::decrypt;
   Obj m2 = GLOBAL(Dec)(c_text, cpa_sk);
-  f.line = 689;
+  f.line = line::CCA_Dec::join_bits;
   Obj new_m2;
   {
     Obj bits(PyList_New(0));
@@ -384,33 +383,33 @@ Obj body_CCA_Dec(Frame& f, Obj* a) {
     if (PyErr_Occurred()) raise();
     new_m2 = Obj(PyUnicode_Join(text("").get(), bits.get()));
   }
-  f.line = 691;
+  f.line = line::CCA_Dec::pack_message;
   m2 = GLOBAL(bits_to_bytes)(new_m2);
-  f.line = 693;
+  f.line = line::CCA_Dec::derive;
   Obj K_bar, rand;
   {
     Obj G = GLOBAL(G);
     Obj unhex = binascii_fn(NAME(unhexlify));
     unpack2(G(m2 + unhex(H_cca_pk)), K_bar, rand);
   }
-  f.line = 694;
+  f.line = line::CCA_Dec::hexlify_coins;
   rand = binascii_fn(NAME(hexlify))(rand);
-  f.line = 696;
+  f.line = line::CCA_Dec::reencrypt;
   Obj c2 = GLOBAL(Enc)(cpa_pk, m2, rand).method(NAME(decode), text("utf-8"));
-  f.line = 697;  // the test whether c_text is a str
+  f.line = line::CCA_Dec::test_text;
   if (!PyUnicode_Check(c_text.get())) {
-    f.line = 698;
+    f.line = line::CCA_Dec::decode_text;
     c_text = c_text.method(NAME(decode), text("utf-8"));
   }
-  f.line = 700;  // the comparison c2 == c_text
+  f.line = line::CCA_Dec::compare;
   if (texts_equal(c2, c_text)) {
-    f.line = 701;
+    f.line = line::CCA_Dec::shared_key;
     Obj kdf = GLOBAL(kdf);
     Obj unhex = binascii_fn(NAME(unhexlify));
     Obj H = GLOBAL(H);
     return kdf(K_bar + unhex(H(c_text)), num(32));
   }
-  f.line = 704;
+  f.line = line::CCA_Dec::print_reject;
   Obj::borrow(builtins.print)(text("错了"));
   return rejection_key(f, z, c_text);
 }

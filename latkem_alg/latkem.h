@@ -1,11 +1,13 @@
 // Shared declarations of the Latkem module: the handle (obj.h), the function
-// table (table.h), the bridge helpers of the native paths (bridge.h), the
-// frame a body runs in, and the bodies themselves.
+// table (table.h), the reported lines (lines.h), the bridge helpers of the
+// native paths (bridge.h), the frame a body runs in, and the bodies
+// themselves.
 //
 // How a body is written.  Each body is the function's statements in order,
-// each statement preceded by `f.line = N`, the line a traceback entry reports
-// while it runs; where a line stands for a statement the code does not spell
-// out (a loop header, a condition), a comment beside it says which.
+// each statement preceded by `f.line = line::<function>::<statement>`, the
+// line a traceback entry reports while it runs (lines.h); where a line stands
+// for a statement the code does not spell out (a loop header, a condition),
+// its name says which.
 //
 // Evaluation order.  The host evaluates a call `g(x(a), b)` by looking up `g`
 // first, then evaluating the arguments left to right, then calling; a global
@@ -18,6 +20,7 @@
 #pragma once
 
 #include "bridge.h"
+#include "lines.h"
 #include "obj.h"
 #include "table.h"
 
@@ -94,7 +97,7 @@ struct Frame {
   // another thread may have rebound what the statements read; then, as
   // when the statement does not raise after all, it answers false and the
   // host path takes the call, from its first statement.
-  //     return f.fail_at(462, [&] { ... });
+  //     return f.fail_at(line::Dec::decompress_u, [&] { ... });
   template <class Statement>
   bool fail_at(int at, Statement&& statement) {
     if (!guard_holds()) return false;

@@ -140,27 +140,27 @@ void assign_pair(const Obj& value, PyObject* first, PyObject* second) {
 }
 
 void demonstrate(Frame& f) {
-  f.line = 708;
+  f.line = line::init::test_main;
   Obj modname = GLOBAL(__name__);
   if (!modname.eq(Obj::borrow(names.__main__))) return;
   Obj print = Obj::borrow(builtins.print);
-  f.line = 710;
+  f.line = line::init::demo_keygen;
   assign_pair(GLOBAL(CCA_KeyGen)(), names.cca_pk1, names.cca_sk1);
-  f.line = 711;
+  f.line = line::init::print_pk;
   print(text("cca_pk:"), GLOBAL(cca_pk1));
-  f.line = 712;
+  f.line = line::init::print_sk;
   print(text("cca_sk:"), GLOBAL(cca_sk1));
-  f.line = 713;
+  f.line = line::init::draw_message;
   set_global(names.new_m, randbytes(GLOBAL(random), num(32)));
-  f.line = 715;
+  f.line = line::init::demo_enc;
   assign_pair(GLOBAL(CCA_Enc)(GLOBAL(cca_pk1), GLOBAL(new_m)), names.Cipher, names.scr_key);
-  f.line = 716;
+  f.line = line::init::print_cipher;
   print(text("Cipher:"), GLOBAL(Cipher));
-  f.line = 717;
+  f.line = line::init::print_k1;
   print(text("K1:"), GLOBAL(scr_key));
-  f.line = 718;
+  f.line = line::init::demo_dec;
   set_global(names.new_k, GLOBAL(CCA_Dec)(GLOBAL(Cipher), GLOBAL(cca_sk1)));
-  f.line = 719;
+  f.line = line::init::print_k2;
   print(text("K2:"), GLOBAL(new_k));
 }
 
@@ -179,17 +179,17 @@ void bind_functions(Frame& f, const char* first, const char* last) {
 
 // The module body, statement by statement.
 void run_body(Frame& f) {
-  f.line = 1;
+  f.line = line::init::import_math;
   set_global(names.math, import("math", nullptr));
-  f.line = 2;
+  f.line = line::init::import_random;
   set_global(names.random, import("random", nullptr));
-  f.line = 3;
+  f.line = line::init::import_binascii;
   set_global(names.binascii, import("binascii", nullptr));
-  f.line = 4;
+  f.line = line::init::import_numpy;
   set_global(names.np, import("numpy", nullptr));
-  f.line = 5;
+  f.line = line::init::import_hashlib;
   set_global(names.hashlib, import("hashlib", nullptr));
-  f.line = 6;
+  f.line = line::init::from_hashlib;
   {
     Obj fromlist = tuple_of({Obj::borrow(names.sha3_256), Obj::borrow(names.sha3_512),
                              Obj::borrow(names.shake_128), Obj::borrow(names.shake_256)});
@@ -197,36 +197,36 @@ void run_body(Frame& f) {
     for (PyObject* nm : {names.sha3_256, names.sha3_512, names.shake_128, names.shake_256})
       set_global(nm, import_from(mod, nm));
   }
-  f.line = 9;
+  f.line = line::init::set_q;
   set_global(names.q, num(3329));
-  f.line = 11;
+  f.line = line::init::set_n;
   set_global(names.n, num(256));
-  f.line = 13;
+  f.line = line::init::set_k;
   set_global(names.k, num(13));
-  f.line = 15;
+  f.line = line::init::set_eta;
   set_global(names.eta1, num(3));
   set_global(names.eta2, num(2));
-  f.line = 19;
+  f.line = line::init::set_kk;
   set_global(names.kk, num(2));
-  f.line = 22;
+  f.line = line::init::set_bar_k;
   set_global(names.bar_k, num(12));
-  f.line = 24;
+  f.line = line::init::set_bar_r;
   set_global(names.bar_r, num(20158));
-  f.line = 26;
+  f.line = line::init::set_ted;
   set_global(names.ted, to_int(GLOBAL(q) / num(2)));
-  f.line = 28;
+  f.line = line::init::set_d;
   set_global(names.du, num(10));
   set_global(names.dv, num(4));
   bind_functions(f, "compress", "kdf");
-  f.line = 619;
+  f.line = line::init::set_tree;
   set_global(names.tree, make_tree());
-  f.line = 627;
+  f.line = line::init::set_mont;
   set_global(names.mont, num(2285));
-  f.line = 630;
+  f.line = line::init::set_mont_inv;
   set_global(names.mont_inv, num(169));
-  f.line = 633;
+  f.line = line::init::set_zetas;
   set_global(names.zetas, make_zetas());
-  f.line = 642;
+  f.line = line::init::set_zetas_inv;
   set_global(names.zetas_inv, make_zetas_inv());
   bind_functions(f, "CCA_KeyGen", "CCA_Dec");
   guard::snapshot(the_dict);
@@ -394,7 +394,7 @@ int module_exec(PyObject* module) {
   // environment; that first use is here, under the host's lock, and not in
   // a call that has released it while another thread changes the environment.
   (void)native::backend_name();
-  Frame f{Fn::count, 1, false};
+  Frame f{Fn::count, line::init::import_math, false};
   const interp::Entered entered;
   try {
     run_body(f);

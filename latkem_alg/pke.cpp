@@ -111,24 +111,24 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
     result = fast::hex_bytes(ct, native::ct_bytes(p));
     return true;
   }
-  if (!coins.ok()) return fail_unhexlify(f, 334, coins_in, rand);
+  if (!coins.ok()) return fail_unhexlify(f, line::Enc::unhex_coins, coins_in, rand);
   if (!fast::bytes_like(message_in)) {
     if (!fast::refused_as_bytes(message_in, ran_m)) return false;
-    return f.fail_at(335, [&] { hexlify(Obj::borrow(ran_m)); });
+    return f.fail_at(line::Enc::message_bits, [&] { hexlify(Obj::borrow(ran_m)); });
   }
   if (message_in.size() < 32) {
     // ran[i] = int(ran1[i]) meets the end of the message's bits.
-    return f.fail_at(339, [&] {
+    return f.fail_at(line::Enc::read_bit, [&] {
       const Py_ssize_t bits = 8 * static_cast<Py_ssize_t>(message_in.size());
       Obj ran1(PyUnicode_New(bits, 127));
       std::memset(PyUnicode_DATA(ran1.get()), '0', static_cast<size_t>(bits));
       ran1[Obj(PyLong_FromSsize_t(bits))];
     });
   }
-  if (!key.ok()) return fail_unhexlify(f, 341, key_in, pk_cpa);
+  if (!key.ok()) return fail_unhexlify(f, line::Enc::unhex_key, key_in, pk_cpa);
   if (key.size() < 32) {
     // The seed is the whole key, too short for XOF.
-    return f.fail_at(356, [&] {
+    return f.fail_at(line::Enc::make_a, [&] {
       Obj rho = fast::raw_bytes(key.data(), key.size());
       Obj gen = GLOBAL(generate_mat_a);
       gen(rho, GLOBAL(kk));
@@ -147,7 +147,9 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
           expands = native::sample_matrix_entry(entry, rho, uint8_t(i), uint8_t(j)) && expands;
     });
     if (!expands) return false;
-    return f.fail_at(409, [&] { missing_row((key.size() - 32) / native::kPolyBytes, whole()); });
+    return f.fail_at(line::Enc::t_mul, [&] {
+      missing_row((key.size() - 32) / native::kPolyBytes, whole());
+    });
   }
   return false;  // the matrix did not expand: the host path raises it
 }
@@ -179,92 +181,116 @@ bool native_Dec(Frame& f, PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
     result = bits;
     return true;
   }
-  if (!key.ok()) return fail_unhexlify(f, 442, key_in, sk_cpa);
-  if (!text.ok()) return fail_unhexlify(f, 447, text_in, uv_code);
+  if (!key.ok()) return fail_unhexlify(f, line::Dec::unhex_key, key_in, sk_cpa);
+  if (!text.ok()) return fail_unhexlify(f, line::Dec::unhex_text, text_in, uv_code);
   if (text.size() < u_bytes) {
     // ud[ic, j] at the first row decode did not make.
-    return f.fail_at(462, [&] { missing_row(text.size() / (32 * p.du), num(0)); });
+    return f.fail_at(line::Dec::decompress_u,
+                     [&] { missing_row(text.size() / (32 * p.du), num(0)); });
   }
   if (text.size() < native::ct_bytes(p)) {
     // v = v[0] of an array of no rows.
-    return f.fail_at(464, [&] {
+    return f.fail_at(line::Dec::first_row_v, [&] {
       Obj v = zeros({num(0), GLOBAL(n)});
       v[num(0)];
     });
   }
   if (key.size() < native::sk_bytes(p)) {
     // ntt3_mul(sk_cpa[ic, :], ...) at the first missing row of the key.
-    return f.fail_at(476, [&] { missing_row(key.size() / native::kPolyBytes, whole()); });
+    return f.fail_at(line::Dec::key_mul,
+                     [&] { missing_row(key.size() / native::kPolyBytes, whole()); });
   }
   return false;
 }
 
-// for ic in range(kk):                              # line `loop`
-//     input_bytes = PRF(seed, bytes([N]), eta)      # loop + 1
-//     rows[ic, :] = CBD(input_bytes, eta)           # loop + 2
-//     N = N + 1                                     # loop + 3
-void noise_rows(Frame& f, const Obj& rows, const Obj& seed, Obj& N, PyObject* eta, int loop) {
-  f.line = loop;
+// The lines of a loop that fills the rows of a vector with noise:
+//   for ic in range(kk):                            # loop
+//       input_bytes = PRF(seed, bytes([N]), eta)    # prf
+//       rows[ic, :] = CBD(input_bytes, eta)         # cbd
+//       N = N + 1                                   # nonce
+struct NoiseLines {
+  int loop, prf, cbd, nonce;
+};
+
+void noise_rows(Frame& f, const Obj& rows, const Obj& seed, Obj& N, PyObject* eta,
+                const NoiseLines& at) {
+  f.line = at.loop;
   for_range(num(0), GLOBAL(kk), [&](Obj ic) {
-    f.line = loop + 1;
+    f.line = at.prf;
     Obj prf = GLOBAL(PRF);
     Obj input_bytes = prf(seed, byte_of(N), lookup_global(eta));
-    f.line = loop + 2;
+    f.line = at.cbd;
     Obj cbd = GLOBAL(CBD);
     rows.set(tuple_of({ic, whole()}), cbd(input_bytes, lookup_global(eta)));
-    f.line = loop + 3;
+    f.line = at.nonce;
     N = N + num(1);
-    f.line = loop;
+    f.line = at.loop;
   });
 }
 
-// for ic in range(kk):                                   # line `loop`
-//     rows[ic, :] = CBD(PRF(seed, bytes([N]), eta), eta)  # loop + 1
-//     N = N + 1                                          # loop + 2
+// The same with the sampling in one statement:
+//   for ic in range(kk):                                   # loop
+//       rows[ic, :] = CBD(PRF(seed, bytes([N]), eta), eta)  # sample
+//       N = N + 1                                          # nonce
+struct NestedNoiseLines {
+  int loop, sample, nonce;
+};
+
 void noise_rows_nested(Frame& f, const Obj& rows, const Obj& seed, Obj& N, PyObject* eta,
-                       int loop) {
-  f.line = loop;
+                       const NestedNoiseLines& at) {
+  f.line = at.loop;
   for_range(num(0), GLOBAL(kk), [&](Obj ic) {
-    f.line = loop + 1;
+    f.line = at.sample;
     Obj cbd = GLOBAL(CBD);
     Obj prf = GLOBAL(PRF);
     Obj input_bytes = prf(seed, byte_of(N), lookup_global(eta));
     rows.set(tuple_of({ic, whole()}), cbd(input_bytes, lookup_global(eta)));
-    f.line = loop + 2;
+    f.line = at.nonce;
     N = N + num(1);
-    f.line = loop;
+    f.line = at.loop;
   });
 }
 
-// for i in range(kk):                                           # line `outer`
-//     for j in range(kk):                                       # outer + 1
-//         vec[i, j, :] = ntt3_mul(mat[i, j, :], rows[j, :])     # outer + 2
-void products(Frame& f, const Obj& vec, const Obj& mat, const Obj& rows, int outer) {
+// The lines of the matrix-vector products:
+//   for i in range(kk):                                        # outer
+//       for j in range(kk):                                    # inner
+//           vec[i, j, :] = ntt3_mul(mat[i, j, :], rows[j, :])  # mul
+struct ProductLines {
+  int outer, inner, mul;
+};
+
+void products(Frame& f, const Obj& vec, const Obj& mat, const Obj& rows, const ProductLines& at) {
   const Obj zero = num(0);
-  f.line = outer;
+  f.line = at.outer;
   for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = outer + 1;
+    f.line = at.inner;
     for_range(zero, GLOBAL(kk), [&](Obj j) {
-      f.line = outer + 2;
+      f.line = at.mul;
       Obj mul = GLOBAL(ntt3_mul);
       vec.set(tuple_of({i, j, whole()}),
               mul(mat[tuple_of({i, j, whole()})], rows[tuple_of({j, whole()})]));
-      f.line = outer + 1;
+      f.line = at.inner;
     });
-    f.line = outer;
+    f.line = at.outer;
   });
 }
 
-// for i in range(kk):                                        # line `loop`
-//     vec[i, :] = ntt3_mul(left[i, :], right[i, :])          # loop + 1
-void row_products(Frame& f, const Obj& vec, const Obj& left, const Obj& right, int loop) {
-  f.line = loop;
+// The lines of the row-by-row products:
+//   for i in range(kk):                                   # loop
+//       vec[i, :] = ntt3_mul(left[i, :], right[i, :])     # mul
+struct RowProductLines {
+  int loop, mul;
+};
+
+void row_products(Frame& f, const Obj& vec, const Obj& left, const Obj& right,
+                  const RowProductLines& at) {
+  f.line = at.loop;
   for_range(num(0), GLOBAL(kk), [&](Obj i) {
-    f.line = loop + 1;
+    f.line = at.mul;
     Obj mul = GLOBAL(ntt3_mul);
     vec.set(tuple_of({i, whole()}),
             mul(left[tuple_of({i, whole()})], right[tuple_of({i, whole()})]));
-    f.line = loop;
+    f.line = at.loop;
   });
 }
 
@@ -275,119 +301,123 @@ Obj body_Genkey(Frame& f, Obj* a) {
   if (Obj r = f.try_native(native_Genkey, dd.get())) return r;
   const Obj zero = num(0);
   const Obj one = num(1);
-  f.line = 267;
+  f.line = line::Genkey::check_n;
   {
     Obj nn = GLOBAL(n);
     Obj nm1 = GLOBAL(n) - one;
     if ((nn & nm1).ne(zero)) {
-      f.line = 268;
+      f.line = line::Genkey::raise_n;
       value_error("n值应为为2的幂次");
     }
   }
-  f.line = 270;
+  f.line = line::Genkey::check_q;
   {
     Obj qq = GLOBAL(q);
     Obj kn = GLOBAL(k) * GLOBAL(n);
     if (qq.ne(kn + one)) {
-      f.line = 271;
+      f.line = line::Genkey::raise_q;
       value_error("q should be equal to k*n+1");
     }
   }
-  f.line = 273;
+  f.line = line::Genkey::prime_loop;
   {
     Obj sqrt = GLOBAL(math).attr(NAME(sqrt));
     Obj limit = to_int(sqrt(GLOBAL(q))) + one;
     for_range(num(2), limit, [&](Obj ic) {
-      f.line = 274;
+      f.line = line::Genkey::prime_gcd;
       Obj gcd = GLOBAL(math).attr(NAME(gcd));
       if (gcd(GLOBAL(q), ic) > one) {
-        f.line = 275;
+        f.line = line::Genkey::raise_prime;
         value_error("q should be prime");
       }
-      f.line = 273;
+      f.line = line::Genkey::prime_loop;
     });
   }
-  f.line = 277;
+  f.line = line::Genkey::zeros_s;
   Obj s = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 278;
+  f.line = line::Genkey::zeros_e;
   Obj e = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 280;
+  f.line = line::Genkey::hash_seed;
   Obj rho, sigma;
   {
     Obj G = GLOBAL(G);
     unpack2(G(dd), rho, sigma);
   }
-  f.line = 284;
+  f.line = line::Genkey::make_a;
   Obj mat;
   {
     Obj gen = GLOBAL(generate_mat_a);
     mat = gen(rho, GLOBAL(kk));
   }
   Obj N = zero;
-  noise_rows(f, s, sigma, N, NAME(eta1), 287);
-  noise_rows_nested(f, e, sigma, N, NAME(eta1), 292);
-  f.line = 297;
+  noise_rows(f, s, sigma, N, NAME(eta1),
+             {line::Genkey::s_loop, line::Genkey::s_prf, line::Genkey::s_cbd,
+              line::Genkey::s_nonce});
+  noise_rows_nested(f, e, sigma, N, NAME(eta1),
+                    {line::Genkey::e_loop, line::Genkey::e_sample, line::Genkey::e_nonce});
+  f.line = line::Genkey::zeros_new_s;
   Obj new_s = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 298;
+  f.line = line::Genkey::zeros_new_e;
   Obj new_e = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 299;
+  f.line = line::Genkey::zeros_t;
   Obj t = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 301;
+  f.line = line::Genkey::ntt_loop;
   for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 302;
+    f.line = line::Genkey::ntt_s;
     Obj ntt = GLOBAL(ntt3);
     new_s.set(tuple_of({ic, whole()}), ntt(s[tuple_of({ic, whole()})]));
-    f.line = 303;
+    f.line = line::Genkey::ntt_e;
     ntt = GLOBAL(ntt3);
     new_e.set(tuple_of({ic, whole()}), ntt(e[tuple_of({ic, whole()})]));
-    f.line = 301;
+    f.line = line::Genkey::ntt_loop;
   });
-  f.line = 306;
+  f.line = line::Genkey::zeros_vec;
   Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
-  products(f, vec, mat, new_s, 307);
-  f.line = 311;
+  products(f, vec, mat, new_s,
+           {line::Genkey::a_mul_rows, line::Genkey::a_mul_cols, line::Genkey::a_mul});
+  f.line = line::Genkey::zeros_tem;
   Obj tem = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 312;
+  f.line = line::Genkey::sum_rows;
   for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 313;
+    f.line = line::Genkey::sum_coeffs;
     for_range(zero, GLOBAL(n), [&](Obj ii) {
       Obj at = tuple_of({ic, ii});
-      f.line = 314;
+      f.line = line::Genkey::sum_terms;
       for_range(zero, GLOBAL(kk), [&](Obj j) {
-        f.line = 315;
+        f.line = line::Genkey::add_term;
         tem.set(at, tem[at] + vec[tuple_of({ic, j, ii})]);
-        f.line = 314;
+        f.line = line::Genkey::sum_terms;
       });
-      f.line = 318;
+      f.line = line::Genkey::reduce_t;
       t.set(at, (tem[at] + new_e[at]) % GLOBAL(q));
-      f.line = 313;
+      f.line = line::Genkey::sum_coeffs;
     });
-    f.line = 312;
+    f.line = line::Genkey::sum_rows;
   });
-  f.line = 320;
+  f.line = line::Genkey::encode_t;
   Obj pk_cpa;
   {
     Obj enc = GLOBAL(encode);
     pk_cpa = enc(list_of({t}), num(12));
   }
-  f.line = 321;
+  f.line = line::Genkey::pack_t;
   pk_cpa = GLOBAL(bits_to_bytes)(pk_cpa);
-  f.line = 323;
+  f.line = line::Genkey::hexlify_pk;
   {
     Obj fn = GLOBAL(binascii).attr(NAME(hexlify));
     pk_cpa = fn(pk_cpa + rho);
   }
-  f.line = 325;
+  f.line = line::Genkey::encode_s;
   Obj sk_cpa;
   {
     Obj enc = GLOBAL(encode);
     sk_cpa = enc(list_of({new_s}), num(12));
   }
-  f.line = 326;
+  f.line = line::Genkey::pack_s;
   sk_cpa = GLOBAL(bits_to_bytes)(sk_cpa);
-  f.line = 327;
+  f.line = line::Genkey::hexlify_sk;
   sk_cpa = hexlify(sk_cpa);
-  f.line = 329;
+  f.line = line::Genkey::result;
   return list_of({pk_cpa, sk_cpa});
 }
 
@@ -396,78 +426,80 @@ Obj body_Enc(Frame& f, Obj* a) {
   if (Obj r = f.try_native(native_Enc, f, pk_cpa.get(), ran_m.get(), rand.get())) return r;
   const Obj zero = num(0);
   const Obj one = num(1);
-  f.line = 334;
+  f.line = line::Enc::unhex_coins;
   rand = unhexlify(rand);
-  f.line = 335;
+  f.line = line::Enc::message_bits;
   Obj ran1;
   {
     Obj h2b = GLOBAL(hex_to_bits);
     ran1 = h2b(hexlify(ran_m));
   }
-  f.line = 336;
+  f.line = line::Enc::zeros_ran;
   Obj ran = repeat_list(zero, GLOBAL(n));
-  f.line = 338;
+  f.line = line::Enc::bit_loop;
   for_range(zero, GLOBAL(n), [&](Obj i) {
-    f.line = 339;
+    f.line = line::Enc::read_bit;
     ran.set(i, to_int(ran1[i]));
-    f.line = 338;
+    f.line = line::Enc::bit_loop;
   });
-  f.line = 341;
+  f.line = line::Enc::unhex_key;
   pk_cpa = unhexlify(pk_cpa);
-  f.line = 342;
+  f.line = line::Enc::split_t;
   Obj newt = pk_cpa.slice(Obj(), num(-32), Obj());
-  f.line = 343;
+  f.line = line::Enc::split_rho;
   Obj rho = pk_cpa.slice(num(-32), Obj(), Obj());
-  f.line = 345;
+  f.line = line::Enc::hexlify_t;
   newt = hexlify(newt);
-  f.line = 346;
+  f.line = line::Enc::bits_t;
   newt = GLOBAL(hex_to_bits)(newt);
-  f.line = 347;
+  f.line = line::Enc::decode_t;
   {
     Obj dec = GLOBAL(decode);
     newt = dec(newt, num(12));
   }
-  f.line = 353;
+  f.line = line::Enc::scale_loop;
   for_range(zero, GLOBAL(n), [&](Obj i) {
-    f.line = 354;
+    f.line = line::Enc::scale_bit;
     Obj scale = to_int(GLOBAL(q) / num(2)) + one;
     ran.set(i, ran[i] * scale);
-    f.line = 353;
+    f.line = line::Enc::scale_loop;
   });
-  f.line = 356;
+  f.line = line::Enc::make_a;
   Obj newa;
   {
     Obj gen = GLOBAL(generate_mat_a);
     newa = gen(rho, GLOBAL(kk));
   }
-  f.line = 357;
+  f.line = line::Enc::swap_rows;
   for_range(zero, GLOBAL(kk), [&](Obj ii) {
-    f.line = 358;
+    f.line = line::Enc::swap_cols;
     for_range(ii + one, GLOBAL(kk), [&](Obj jj) {
-      f.line = 359;
+      f.line = line::Enc::swap_coeffs;
       for_range(zero, GLOBAL(n), [&](Obj ll) {
         Obj lower = tuple_of({jj, ii, ll});
         Obj upper = tuple_of({ii, jj, ll});
-        f.line = 360;
+        f.line = line::Enc::swap_save;
         Obj tem = newa[lower];
-        f.line = 361;
+        f.line = line::Enc::swap_copy;
         newa.set(lower, newa[upper]);
-        f.line = 362;
+        f.line = line::Enc::swap_restore;
         newa.set(upper, tem);
-        f.line = 359;
+        f.line = line::Enc::swap_coeffs;
       });
-      f.line = 358;
+      f.line = line::Enc::swap_cols;
     });
-    f.line = 357;
+    f.line = line::Enc::swap_rows;
   });
   Obj N = zero;
-  f.line = 366;
+  f.line = line::Enc::zeros_r;
   Obj rr = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 368;
+  f.line = line::Enc::zeros_e1;
   Obj e1 = zeros({GLOBAL(kk), GLOBAL(n)});
-  noise_rows(f, rr, rand, N, NAME(eta1), 369);
-  noise_rows_nested(f, e1, rand, N, NAME(eta2), 373);
-  f.line = 377;
+  noise_rows(f, rr, rand, N, NAME(eta1),
+             {line::Enc::r_loop, line::Enc::r_prf, line::Enc::r_cbd, line::Enc::r_nonce});
+  noise_rows_nested(f, e1, rand, N, NAME(eta2),
+                    {line::Enc::e1_loop, line::Enc::e1_sample, line::Enc::e1_nonce});
+  f.line = line::Enc::e2_sample;
   Obj e2;
   {
     Obj cbd = GLOBAL(CBD);
@@ -475,116 +507,116 @@ Obj body_Enc(Frame& f, Obj* a) {
     Obj input_bytes = prf(rand, byte_of(N), GLOBAL(eta2));
     e2 = cbd(input_bytes, GLOBAL(eta2));
   }
-  f.line = 379;
+  f.line = line::Enc::zeros_new_r;
   Obj new_r = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 380;
+  f.line = line::Enc::ntt_loop;
   for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 381;
+    f.line = line::Enc::ntt_r;
     Obj ntt = GLOBAL(ntt3);
     new_r.set(tuple_of({i, whole()}), ntt(rr[tuple_of({i, whole()})]));
-    f.line = 380;
+    f.line = line::Enc::ntt_loop;
   });
-  f.line = 385;
+  f.line = line::Enc::zeros_newu;
   Obj newu = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 386;
+  f.line = line::Enc::zeros_vec;
   Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
-  products(f, vec, newa, new_r, 388);
-  f.line = 392;
+  products(f, vec, newa, new_r, {line::Enc::a_mul_rows, line::Enc::a_mul_cols, line::Enc::a_mul});
+  f.line = line::Enc::sum_rows;
   for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 393;
+    f.line = line::Enc::sum_coeffs;
     for_range(zero, GLOBAL(n), [&](Obj c) {
       Obj at = tuple_of({i, c});
-      f.line = 394;
+      f.line = line::Enc::sum_terms;
       for_range(zero, GLOBAL(kk), [&](Obj j) {
-        f.line = 395;
+        f.line = line::Enc::add_term;
         newu.set(at, newu[at] + vec[tuple_of({i, j, c})]);
-        f.line = 394;
+        f.line = line::Enc::sum_terms;
       });
-      f.line = 396;
+      f.line = line::Enc::reduce_u;
       newu.set(at, newu[at] % GLOBAL(q));
-      f.line = 393;
+      f.line = line::Enc::sum_coeffs;
     });
-    f.line = 392;
+    f.line = line::Enc::sum_rows;
   });
-  f.line = 398;
+  f.line = line::Enc::zeros_u;
   Obj u = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 399;
+  f.line = line::Enc::u_loop;
   for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 400;
+    f.line = line::Enc::intt_u;
     Obj inv = GLOBAL(intt3);
     u.set(tuple_of({i, whole()}), inv(newu[tuple_of({i, whole()})]));
-    f.line = 401;
+    f.line = line::Enc::e1_coeffs;
     for_range(zero, GLOBAL(n), [&](Obj c) {
       Obj at = tuple_of({i, c});
-      f.line = 402;
+      f.line = line::Enc::add_e1;
       u.set(at, (u[at] + e1[at]) % GLOBAL(q));
-      f.line = 401;
+      f.line = line::Enc::e1_coeffs;
     });
-    f.line = 399;
+    f.line = line::Enc::u_loop;
   });
-  f.line = 405;
+  f.line = line::Enc::zeros_v;
   Obj v = repeat_list(zero, GLOBAL(n));
-  f.line = 406;
+  f.line = line::Enc::zeros_newv;
   Obj newv = repeat_list(zero, GLOBAL(n));
-  f.line = 407;
+  f.line = line::Enc::zeros_vec_t;
   vec = zeros({GLOBAL(kk), GLOBAL(n)});
-  row_products(f, vec, newt, new_r, 408);
-  f.line = 411;
+  row_products(f, vec, newt, new_r, {line::Enc::t_mul_loop, line::Enc::t_mul});
+  f.line = line::Enc::v_sum_coeffs;
   for_range(zero, GLOBAL(n), [&](Obj c) {
-    f.line = 412;
+    f.line = line::Enc::v_sum_terms;
     for_range(zero, GLOBAL(kk), [&](Obj kd) {
-      f.line = 413;
+      f.line = line::Enc::v_add_term;
       newv.set(c, newv[c] + vec[tuple_of({kd, c})]);
-      f.line = 412;
+      f.line = line::Enc::v_sum_terms;
     });
-    f.line = 411;
+    f.line = line::Enc::v_sum_coeffs;
   });
-  f.line = 415;
+  f.line = line::Enc::intt_v;
   newv = GLOBAL(intt3)(newv);
-  f.line = 417;
+  f.line = line::Enc::v_loop;
   for_range(zero, GLOBAL(n), [&](Obj c) {
-    f.line = 418;
+    f.line = line::Enc::add_e2;
     newv.set(c, newv[c] + e2[c]);
-    f.line = 419;
+    f.line = line::Enc::add_message;
     v.set(c, (newv[c] + ran[c]) % GLOBAL(q));
-    f.line = 417;
+    f.line = line::Enc::v_loop;
   });
-  f.line = 422;
+  f.line = line::Enc::compress_rows;
   for_range(zero, GLOBAL(kk), [&](Obj i) {
-    f.line = 423;
+    f.line = line::Enc::compress_coeffs;
     for_range(zero, GLOBAL(n), [&](Obj c) {
       Obj at = tuple_of({i, c});
-      f.line = 424;
+      f.line = line::Enc::compress_u;
       Obj comp = GLOBAL(compress);
       u.set(at, comp(u[at], GLOBAL(du)));
-      f.line = 423;
+      f.line = line::Enc::compress_coeffs;
     });
-    f.line = 422;
+    f.line = line::Enc::compress_rows;
   });
-  f.line = 425;
+  f.line = line::Enc::compress_v_loop;
   for_range(zero, GLOBAL(n), [&](Obj c) {
-    f.line = 426;
+    f.line = line::Enc::compress_v;
     Obj comp = GLOBAL(compress);
     v.set(c, comp(v[c], GLOBAL(dv)));
-    f.line = 425;
+    f.line = line::Enc::compress_v_loop;
   });
-  f.line = 428;
+  f.line = line::Enc::encode_u;
   Obj u_code;
   {
     Obj enc = GLOBAL(encode);
     u_code = enc(list_of({u}), GLOBAL(du));
   }
-  f.line = 429;
+  f.line = line::Enc::pack_u;
   u_code = GLOBAL(bits_to_bytes)(u_code);
-  f.line = 431;
+  f.line = line::Enc::encode_v;
   Obj v_code;
   {
     Obj enc = GLOBAL(encode);
     v_code = enc(list_of({list_of({v})}), GLOBAL(dv));
   }
-  f.line = 432;
+  f.line = line::Enc::pack_v;
   v_code = GLOBAL(bits_to_bytes)(v_code);
-  f.line = 434;
+  f.line = line::Enc::hexlify_uv;
   {
     Obj fn = GLOBAL(binascii).attr(NAME(hexlify));
     return fn(u_code + v_code);
@@ -595,105 +627,105 @@ Obj body_Dec(Frame& f, Obj* a) {
   Obj uv_code = a[0], sk_cpa = a[1];
   if (Obj r = f.try_native(native_Dec, f, uv_code.get(), sk_cpa.get())) return r;
   const Obj zero = num(0);
-  f.line = 442;
+  f.line = line::Dec::unhex_key;
   sk_cpa = unhexlify(sk_cpa);
-  f.line = 443;
+  f.line = line::Dec::hexlify_key;
   sk_cpa = hexlify(sk_cpa);
-  f.line = 444;
+  f.line = line::Dec::bits_key;
   sk_cpa = GLOBAL(hex_to_bits)(sk_cpa);
-  f.line = 445;
+  f.line = line::Dec::decode_key;
   {
     Obj dec = GLOBAL(decode);
     sk_cpa = dec(sk_cpa, num(12));
   }
-  f.line = 447;
+  f.line = line::Dec::unhex_text;
   uv_code = unhexlify(uv_code);
-  f.line = 448;
+  f.line = line::Dec::hexlify_text;
   uv_code = hexlify(uv_code);
-  f.line = 451;
+  f.line = line::Dec::bits_u;
   Obj ud = GLOBAL(hex_to_bits)(uv_code);
-  f.line = 452;
+  f.line = line::Dec::decode_u;
   {
     Obj dec = GLOBAL(decode);
     ud = dec(ud, GLOBAL(du));
   }
-  f.line = 454;
+  f.line = line::Dec::split_v;
   Obj vd;
   {
     Obj start = to_int(GLOBAL(kk) * GLOBAL(n) * GLOBAL(du) / num(4));
     vd = uv_code.slice(start, Obj(), Obj());
   }
-  f.line = 456;
+  f.line = line::Dec::bits_v;
   vd = GLOBAL(hex_to_bits)(vd);
-  f.line = 458;
+  f.line = line::Dec::decode_v;
   Obj v;
   {
     Obj dec = GLOBAL(decode);
     v = dec(vd, GLOBAL(dv));
   }
-  f.line = 460;
+  f.line = line::Dec::u_rows;
   for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 461;
+    f.line = line::Dec::u_coeffs;
     for_range(zero, GLOBAL(n), [&](Obj j) {
-      f.line = 462;
+      f.line = line::Dec::decompress_u;
       Obj dec = GLOBAL(decompress);
       Obj at = tuple_of({ic, j});
       ud.set(at, dec(ud[at], GLOBAL(du)));
-      f.line = 461;
+      f.line = line::Dec::u_coeffs;
     });
-    f.line = 460;
+    f.line = line::Dec::u_rows;
   });
-  f.line = 464;
+  f.line = line::Dec::first_row_v;
   v = v[zero];
-  f.line = 465;
+  f.line = line::Dec::v_loop;
   for_range(zero, GLOBAL(n), [&](Obj ic) {
-    f.line = 466;
+    f.line = line::Dec::decompress_v;
     Obj dec = GLOBAL(decompress);
     v.set(ic, dec(v[ic], GLOBAL(dv)));
-    f.line = 465;
+    f.line = line::Dec::v_loop;
   });
-  f.line = 468;
+  f.line = line::Dec::zeros_dem;
   Obj dem = repeat_list(zero, GLOBAL(n));
-  f.line = 469;
+  f.line = line::Dec::zeros_vv;
   Obj vv = repeat_list(zero, GLOBAL(n));
-  f.line = 470;
+  f.line = line::Dec::zeros_newu;
   Obj newu = zeros({GLOBAL(kk), GLOBAL(n)});
-  f.line = 471;
+  f.line = line::Dec::ntt_loop;
   for_range(zero, GLOBAL(kk), [&](Obj ic) {
-    f.line = 472;
+    f.line = line::Dec::ntt_u;
     Obj ntt = GLOBAL(ntt3);
     newu.set(tuple_of({ic, whole()}), ntt(ud[tuple_of({ic, whole()})]));
-    f.line = 471;
+    f.line = line::Dec::ntt_loop;
   });
-  f.line = 474;
+  f.line = line::Dec::zeros_vec;
   Obj vec = zeros({GLOBAL(kk), GLOBAL(n)});
-  row_products(f, vec, sk_cpa, newu, 475);
-  f.line = 478;
+  row_products(f, vec, sk_cpa, newu, {line::Dec::key_mul_loop, line::Dec::key_mul});
+  f.line = line::Dec::sum_coeffs;
   for_range(zero, GLOBAL(n), [&](Obj ic) {
-    f.line = 479;
+    f.line = line::Dec::sum_terms;
     for_range(zero, GLOBAL(kk), [&](Obj kd) {
-      f.line = 480;
+      f.line = line::Dec::add_term;
       vv.set(ic, vv[ic] + vec[tuple_of({kd, ic})]);
-      f.line = 479;
+      f.line = line::Dec::sum_terms;
     });
-    f.line = 481;
+    f.line = line::Dec::reduce_vv;
     vv.set(ic, vv[ic] % GLOBAL(q));
-    f.line = 478;
+    f.line = line::Dec::sum_coeffs;
   });
-  f.line = 483;
+  f.line = line::Dec::intt_vv;
   Obj xx = GLOBAL(intt3)(vv);
-  f.line = 485;
+  f.line = line::Dec::diff_loop;
   for_range(zero, GLOBAL(n), [&](Obj ic) {
-    f.line = 486;
+    f.line = line::Dec::diff;
     dem.set(ic, (v[ic] - xx[ic]) % GLOBAL(q));
-    f.line = 485;
+    f.line = line::Dec::diff_loop;
   });
-  f.line = 488;
+  f.line = line::Dec::compress_loop;
   for_range(zero, GLOBAL(n), [&](Obj ic) {
-    f.line = 489;
+    f.line = line::Dec::compress_bit;
     Obj comp = GLOBAL(compress);
     dem.set(ic, comp(dem[ic], num(1)));
-    f.line = 488;
+    f.line = line::Dec::compress_loop;
   });
   return dem;
 }

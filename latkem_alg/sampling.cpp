@@ -62,21 +62,21 @@ bool native_Parse(PyObject* stream, Obj& result) {
 Obj body_CBD(Frame& f, Obj* a) {
   Obj byte_array = a[0], eta = a[1];
   if (Obj r = f.try_native(native_CBD, byte_array.get(), eta.get())) return r;
-  f.line = 44;
+  f.line = line::CBD::zeros;
   Obj f_list = repeat_list(num(0), num(256));  // the local `f` of the description
-  f.line = 45;
+  f.line = line::CBD::read_bits;
   Obj new_list = GLOBAL(hex_to_bits)(byte_array);
   for (long i = 0; i < 256; ++i) {
     Obj ic = num(i);
     Obj ac = num(0), bc = num(0);
-    f.line = 49;
+    f.line = line::CBD::bit_loop;
     for_range(num(0), eta, [&](const Obj& jc) {
-      f.line = 50;
+      f.line = line::CBD::add_a;
       ac = ac + to_int(new_list[num(2) * ic * eta + jc]);
-      f.line = 51;
+      f.line = line::CBD::add_b;
       bc = bc + to_int(new_list[num(2) * ic * eta + eta + jc]);
     });
-    f.line = 52;
+    f.line = line::CBD::store;
     f_list.set(ic, ac - bc);
   }
   return f_list;
@@ -87,32 +87,32 @@ Obj body_Parse(Frame& f, Obj* a) {
   if (Obj r = f.try_native(native_Parse, bytes96.get())) return r;
   // Byte position and number of accepted coefficients: always host ints.
   Py_ssize_t ii = 0, jj = 0;
-  f.line = 533;
+  f.line = line::Parse::zeros;
   Obj coeff = repeat_list(num(0), GLOBAL(n));
   for (;;) {
-    f.line = 535;  // the loop, while jj < n
+    f.line = line::Parse::loop;  // while jj < n
     if (!(num(jj) < GLOBAL(n))) break;
-    f.line = 536;
+    f.line = line::Parse::d1;
     Obj low = bytes96[ii];  // the operands in the host's order
     Obj d1 = low + num(256) * (bytes96[ii + 1] % num(16));
-    f.line = 537;
+    f.line = line::Parse::d2;
     Obj high = bytes96[ii + 1].floordiv(num(16));
     Obj d2 = high + num(16) * bytes96[ii + 2];
-    f.line = 539;
+    f.line = line::Parse::test_d1;
     if (d1 < GLOBAL(q)) {
-      f.line = 540;
+      f.line = line::Parse::store_d1;
       coeff.set(jj, d1);
-      f.line = 541;
+      f.line = line::Parse::count_d1;
       jj += 1;
     }
-    f.line = 543;
+    f.line = line::Parse::test_d2;
     if (d2 < GLOBAL(q) && num(jj) < GLOBAL(n)) {
-      f.line = 544;
+      f.line = line::Parse::store_d2;
       coeff.set(jj, d2);
-      f.line = 545;
+      f.line = line::Parse::count_d2;
       jj += 1;
     }
-    f.line = 547;
+    f.line = line::Parse::advance;
     ii += 3;
   }
   return coeff;
@@ -120,17 +120,17 @@ Obj body_Parse(Frame& f, Obj* a) {
 
 Obj body_generate_mat_a(Frame& f, Obj* a) {
   Obj rho = a[0], len_a = a[1];
-  f.line = 509;
+  f.line = line::generate_mat_a::zeros;
   Obj zeros = GLOBAL(np).attr(NAME(zeros));
   Obj mat_A = zeros(list_of({len_a, len_a, GLOBAL(n)}));
   Obj all = slice_of(Obj(), Obj());  // `:`
-  f.line = 510;  // the loop over the rows
+  f.line = line::generate_mat_a::row_loop;
   for_range(num(0), len_a, [&](const Obj& j) {  // row
-    f.line = 511;  // the loop over the columns
+    f.line = line::generate_mat_a::col_loop;
     for_range(num(0), len_a, [&](const Obj& ic) {  // column
-      f.line = 512;
+      f.line = line::generate_mat_a::xof;
       Obj tem = GLOBAL(XOF)(rho, ic, j);
-      f.line = 513;
+      f.line = line::generate_mat_a::parse;
       Obj row = GLOBAL(Parse)(tem);
       mat_A.set(tuple_of({j, ic, all}), row);
     });

@@ -9,6 +9,7 @@ import json
 import math
 import os
 import random
+import re
 import sys
 import types
 
@@ -358,6 +359,103 @@ def test_entry_once_per_failure(latkem, entries):
         with pytest.raises(ValueError) as info:
             latkem.XOF(b"", 0, 0)
         assert entries(info.value) == [("Latkem.XOF", 502)]
+
+
+# The line each statement reports, by function ("init" for the module body),
+# under its name in latkem_alg/lines.h, where the bodies take them from.
+STATEMENT_LINES = {
+    "compress": dict(round_x=32, make_mod=33, reduce_x=34),
+    "decompress": dict(round_x=39),
+    "CBD": dict(zeros=44, read_bits=45, bit_loop=49, add_a=50, add_b=51, store=52),
+    "PRF": dict(bytes_seed=57, bytes_nonce=58, join=59, shake=62, to_hex=64),
+    "H": dict(unhex=68, new_hash=70, update=71, hexdigest=72, fromhex=73, hexlify_digest=74),
+    "mont_red": dict(reduce=81),
+    "mont_mul": dict(product=87, reduce=89),
+    "barrett_red": dict(
+        int_x=93, quotient=95, remainder=97, test_below=99, test_above=101, subtract=102),
+    "ntt3_mul": dict(
+        new_list=134, pair_loop=137, mul_even=139, mul_odd=140, extend=142, reduce_loop=144,
+        reduce=146),
+    "ntt3_mul0": dict(r0_high=154, r0_zeta=155, r0_add=157, r1_cross=160, r1_add=161, result=164),
+    "ntt3": dict(
+        copy_zeros=169, copy_loop=170, copy_entry=171, layer_loop=175, block_loop=177, zeta=178,
+        next_zeta=179, j_loop=181, butterfly_t=182, butterfly_sub=183, butterfly_add=184,
+        next_block=185, next_layer=186, reduce_loop=188, reduce=189),
+    "intt3": dict(
+        copy_zeros=195, copy_loop=196, copy_entry=197, first_zeta=200, layer_loop=201,
+        block_loop=203, zeta=204, next_zeta=205, j_loop=207, butterfly_t=208, butterfly_add=209,
+        butterfly_sub=210, butterfly_mul=211, next_block=212, next_layer=213, scale_loop=215,
+        scale=217),
+    "Genkey": dict(
+        check_n=267, raise_n=268, check_q=270, raise_q=271, prime_loop=273, prime_gcd=274,
+        raise_prime=275, zeros_s=277, zeros_e=278, hash_seed=280, make_a=284, s_loop=287, s_prf=288,
+        s_cbd=289, s_nonce=290, e_loop=292, e_sample=293, e_nonce=294, zeros_new_s=297,
+        zeros_new_e=298, zeros_t=299, ntt_loop=301, ntt_s=302, ntt_e=303, zeros_vec=306,
+        a_mul_rows=307, a_mul_cols=308, a_mul=309, zeros_tem=311, sum_rows=312, sum_coeffs=313,
+        sum_terms=314, add_term=315, reduce_t=318, encode_t=320, pack_t=321, hexlify_pk=323,
+        encode_s=325, pack_s=326, hexlify_sk=327, result=329),
+    "Enc": dict(
+        unhex_coins=334, message_bits=335, zeros_ran=336, bit_loop=338, read_bit=339, unhex_key=341,
+        split_t=342, split_rho=343, hexlify_t=345, bits_t=346, decode_t=347, scale_loop=353,
+        scale_bit=354, make_a=356, swap_rows=357, swap_cols=358, swap_coeffs=359, swap_save=360,
+        swap_copy=361, swap_restore=362, zeros_r=366, zeros_e1=368, r_loop=369, r_prf=370,
+        r_cbd=371, r_nonce=372, e1_loop=373, e1_sample=374, e1_nonce=375, e2_sample=377,
+        zeros_new_r=379, ntt_loop=380, ntt_r=381, zeros_newu=385, zeros_vec=386, a_mul_rows=388,
+        a_mul_cols=389, a_mul=390, sum_rows=392, sum_coeffs=393, sum_terms=394, add_term=395,
+        reduce_u=396, zeros_u=398, u_loop=399, intt_u=400, e1_coeffs=401, add_e1=402, zeros_v=405,
+        zeros_newv=406, zeros_vec_t=407, t_mul_loop=408, t_mul=409, v_sum_coeffs=411,
+        v_sum_terms=412, v_add_term=413, intt_v=415, v_loop=417, add_e2=418, add_message=419,
+        compress_rows=422, compress_coeffs=423, compress_u=424, compress_v_loop=425, compress_v=426,
+        encode_u=428, pack_u=429, encode_v=431, pack_v=432, hexlify_uv=434),
+    "Dec": dict(
+        unhex_key=442, hexlify_key=443, bits_key=444, decode_key=445, unhex_text=447,
+        hexlify_text=448, bits_u=451, decode_u=452, split_v=454, bits_v=456, decode_v=458,
+        u_rows=460, u_coeffs=461, decompress_u=462, first_row_v=464, v_loop=465, decompress_v=466,
+        zeros_dem=468, zeros_vv=469, zeros_newu=470, ntt_loop=471, ntt_u=472, zeros_vec=474,
+        key_mul_loop=475, key_mul=476, sum_coeffs=478, sum_terms=479, add_term=480, reduce_vv=481,
+        intt_vv=483, diff_loop=485, diff=486, compress_loop=488, compress_bit=489),
+    "XOF": dict(index_bytes=497, join=499, check_length=501, raise_length=502, shake=504),
+    "generate_mat_a": dict(zeros=509, row_loop=510, col_loop=511, xof=512, parse=513),
+    "G": dict(digest=522, split=525),
+    "Parse": dict(
+        zeros=533, loop=535, d1=536, d2=537, test_d1=539, store_d1=540, count_d1=541, test_d2=543,
+        store_d2=544, count_d2=545, advance=547),
+    "encode": dict(row_loop=558, coeff_loop=559, append=560),
+    "decode": dict(
+        count=568, chars=570, zeros=572, row_loop=574, coeff_loop=575, bit_loop=576, add_bit=577),
+    "hex_to_bits": dict(decode_bytes=584, pairs=585, parse_pair=589, format_byte=590, append=591),
+    "bits_to_bytes": dict(count=599, empty=600, loop=602, parse_group=604, append=606),
+    "kdf": dict(shake=614),
+    "CCA_KeyGen": dict(
+        draw_seed=652, genkey=654, hash_pk=656, draw_z=658, hexlify_z=659, unhex_sk=661,
+        hexlify_sk=662, result=664),
+    "CCA_Enc": dict(
+        hash_message=668, derive=670, hexlify_coins=672, encrypt=674, shared_key=676, result=678),
+    "CCA_Dec": dict(
+        slice_sk=683, slice_pk=684, slice_hash=685, slice_z=686, decrypt=688, join_bits=689,
+        pack_message=691, derive=693, hexlify_coins=694, reencrypt=696, test_text=697,
+        decode_text=698, compare=700, shared_key=701, print_reject=704, reject_key=705),
+    "init": dict(
+        import_math=1, import_random=2, import_binascii=3, import_numpy=4, import_hashlib=5,
+        from_hashlib=6, set_q=9, set_n=11, set_k=13, set_eta=15, set_kk=19, set_bar_k=22,
+        set_bar_r=24, set_ted=26, set_d=28, set_tree=619, set_mont=627, set_mont_inv=630,
+        set_zetas=633, set_zetas_inv=642, test_main=708, demo_keygen=710, print_pk=711,
+        print_sk=712, draw_message=713, demo_enc=715, print_cipher=716, print_k1=717, demo_dec=718,
+        print_k2=719),
+}
+
+
+def test_statement_lines_stay():
+    # Many statements fail only with contrived arguments or globals; this copy
+    # notices a changed line of any of them.
+    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                        "latkem_alg", "lines.h")
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    blocks = re.findall(r"namespace (\w+) \{\n(constexpr .*?)\n\}  // namespace \1\n", text, re.S)
+    found = {block: {name: int(n) for name, n in re.findall(r"int (\w+) = (\d+);", body)}
+             for block, body in blocks}
+    assert found == STATEMENT_LINES
 
 
 # ---------------------------------------------------------------------------
