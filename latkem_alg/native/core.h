@@ -50,14 +50,6 @@ bool select_backend(const char* name);
 // Makes the choice of the first use again, LATKEM_PORTABLE included.
 void select_default_backend();
 
-// The same for the x86-64 vector backend: avx2_available() is
-// backend_available("avx2"); set_portable(true) selects the portable backend
-// and set_portable(false) the default; using_avx2() is true while "avx2" is
-// in use.
-bool avx2_available();
-void set_portable(bool on);
-bool using_avx2();
-
 constexpr int kN = 256;
 constexpr int16_t kQ = 3329;
 constexpr int kSymBytes = 32;     // seeds, messages, hashes

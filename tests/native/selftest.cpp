@@ -1111,7 +1111,7 @@ void on_each_path(F f) {
     g_path = available_backend(b);
     f();
   }
-  set_portable(false);
+  select_backend(available_backend(0));
   g_path = "";
 }
 
@@ -1121,9 +1121,9 @@ bool has_vector_backend() { return std::strcmp(available_backend(0), "portable")
 // f() evaluated on the portable backend and on the default one.
 template <class F>
 auto portable_then_default(F f) -> std::pair<decltype(f()), decltype(f())> {
-  set_portable(true);
+  select_backend("portable");
   auto a = f();
-  set_portable(false);
+  select_backend(available_backend(0));
   auto b = f();
   return {a, b};
 }
@@ -1158,17 +1158,11 @@ void test_switch() {
   while (available_backend(n) != nullptr) ++n;
   CHECK(std::string(available_backend(n - 1)) == "portable", "portable backend not listed last");
   CHECK(backend_available("portable") && !backend_available("none"), "backend_available");
-  CHECK(avx2_available() == backend_available("avx2"), "avx2_available");
   CHECK(!select_backend("none") && backend_name() == fastest, "unknown backend selected");
   for (size_t b = 0; b < n; ++b) {
     CHECK(select_backend(available_backend(b)) && backend_name() == std::string(available_backend(b)),
           "selecting %s", available_backend(b));
-    CHECK(using_avx2() == (std::string(backend_name()) == "avx2"), "using_avx2 on %s", backend_name());
   }
-  set_portable(true);
-  CHECK(std::string(backend_name()) == "portable", "set_portable(true) leaves %s on", backend_name());
-  set_portable(false);
-  CHECK(backend_name() == fastest, "set_portable(false) does not restore the default");
   // The environment variable, as read at the first use of the core.
   set_env("LATKEM_PORTABLE", "1");
   select_default_backend();
@@ -1183,7 +1177,7 @@ void test_paths_agree() {
     std::printf("only the portable backend on this machine: backend comparison skipped\n");
     return;
   }
-  set_portable(false);
+  select_backend(available_backend(0));
   g_path = available_backend(0);
   Rng rng(8);
 
@@ -1203,7 +1197,7 @@ void test_paths_agree() {
     SAME([&] { Bytes o(outlen); shake256(in.data(), len, o.data(), outlen); return o; }, "shake256 len %zu", len);
   }
 #if defined(LATKEM_HAVE_AVX2)
-  for (size_t plen = 0; avx2_available() && plen < 420; plen += 1 + plen / 6) {
+  for (size_t plen = 0; backend_available("avx2") && plen < 420; plen += 1 + plen / 6) {
     for (const unsigned rate : {136u, 168u}) {
       const size_t sl = 1 + size_t(rng.below(3));
       const Bytes prefix = rng.bytes(plen), suffix = rng.bytes(4 * sl);
@@ -1425,16 +1419,16 @@ Cost measure(int iters, F f) {
 
 template <class F>
 void report(const char* name, int iters, F f) {
-  set_portable(true);
+  select_backend("portable");
   const Cost a = measure(iters, f);
   std::printf("  %-34s %9.0f %9.0f", name, a.cycles, a.ns);
   if (has_vector_backend()) {
-    set_portable(false);
+    select_backend(available_backend(0));
     const Cost b = measure(iters, f);
     std::printf("   %9.0f %9.0f   x%.1f", b.cycles, b.ns, a.cycles / b.cycles);
   }
   std::printf("\n");
-  set_portable(false);
+  select_backend(available_backend(0));
 }
 
 void timings() {
@@ -1446,7 +1440,7 @@ void timings() {
   uint64_t st[25] = {0};
   report("keccak-f[1600]", m, [&](int) { keccak_f1600(st); });
 #if defined(LATKEM_HAVE_AVX2)
-  if (avx2_available()) {
+  if (backend_available("avx2")) {
     alignas(32) uint64_t st4[100] = {0};
     const Cost c = measure(m, [&](int) { avx2::keccakx4_f1600(st4); });
     std::printf("  %-34s %9s %9s   %9.0f %9.0f\n", "keccak-f[1600] four-way", "-", "-", c.cycles, c.ns);
