@@ -282,13 +282,24 @@ void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uin
 // CPA-secure public-key encryption.
 
 struct Params {
-  int kk;    // module rank, 2..4
-  int eta1;  // 2 or 3
-  int eta2;  // 2 or 3
-  int du;    // 10 or 11
-  int dv;    // 4 or 5
+  int kk;  // module rank
+  int eta1;
+  int eta2;
+  int du;
+  int dv;
 };
 
+// The parameters the core supports, one rule each: params_valid() and the
+// module's guard both go by these.
+constexpr int kMaxDu = 11;
+constexpr int kMaxDv = 5;
+constexpr bool kk_supported(long long kk) { return kk >= 2 && kk <= kMaxRank; }
+// eta1 and eta2 alike: the vector backends' cbd takes 2 or 3.
+constexpr bool eta_supported(long long eta) { return eta == 2 || eta == 3; }
+constexpr bool du_supported(long long du) { return du == 10 || du == kMaxDu; }
+constexpr bool dv_supported(long long dv) { return dv == 4 || dv == kMaxDv; }
+
+// All five supported.
 bool params_valid(const Params& p);
 inline size_t pk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk + kSymBytes; }
 inline size_t sk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk; }

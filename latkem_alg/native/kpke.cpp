@@ -30,8 +30,8 @@ struct StackWipe {
 }  // namespace
 
 bool params_valid(const Params& p) {
-  return p.kk >= 2 && p.kk <= kMaxRank && (p.eta1 == 2 || p.eta1 == 3) &&
-         (p.eta2 == 2 || p.eta2 == 3) && (p.du == 10 || p.du == 11) && (p.dv == 4 || p.dv == 5);
+  return kk_supported(p.kk) && eta_supported(p.eta1) && eta_supported(p.eta2) &&
+         du_supported(p.du) && dv_supported(p.dv);
 }
 
 bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* pk, uint8_t* sk) {
