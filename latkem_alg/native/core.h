@@ -301,9 +301,15 @@ constexpr bool dv_supported(long long dv) { return dv == 4 || dv == kMaxDv; }
 
 // All five supported.
 bool params_valid(const Params& p);
-inline size_t pk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk + kSymBytes; }
-inline size_t sk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk; }
-inline size_t ct_bytes(const Params& p) { return size_t(32) * (p.du * p.kk + p.dv); }
+constexpr size_t pk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk + kSymBytes; }
+constexpr size_t sk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk; }
+constexpr size_t ct_bytes(const Params& p) { return size_t(32) * (p.du * p.kk + p.dv); }
+
+// The largest sizes of any supported parameters, for buffers that serve them all.
+constexpr Params kLargestParams{kMaxRank, 2, 2, kMaxDu, kMaxDv};
+constexpr size_t kMaxPkBytes = pk_bytes(kLargestParams);
+constexpr size_t kMaxSkBytes = sk_bytes(kLargestParams);
+constexpr size_t kMaxCtBytes = ct_bytes(kLargestParams);
 
 // pk: pk_bytes(p), sk: sk_bytes(p).  Returns false on invalid params or if a
 // matrix entry could not be sampled from 768 bytes (the caller then uses the

@@ -290,7 +290,7 @@ bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint
   const Backend& be = backend();
   const int kk = p.kk;
   const size_t ct_len = ct_bytes(p);
-  uint8_t g_in[64], again[32 * (11 * kMaxRank + 5)];
+  uint8_t g_in[64], again[kMaxCtBytes];
   char again_text[2 * sizeof again];
   uint8_t accept[32], reject[32];
   DecState st;
@@ -351,7 +351,7 @@ struct OtherEnc {
   bool made;
   uint8_t hashes[64];  // H(m) || H(pk), then K_bar || H(ct)
   uint8_t split[64];   // K_bar || coins
-  uint8_t pk_read[kPolyBytes * kMaxRank + kSymBytes];
+  uint8_t pk_read[kMaxPkBytes];
 };
 
 void other_enc(void* ctx) {
