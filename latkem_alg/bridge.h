@@ -160,9 +160,8 @@ class Unhexed {
 
  private:
   // The longest key or ciphertext of the module, and the terminator's byte.
-  static constexpr size_t kInPlace = 32 * (11 * native::kMaxRank + 5) + 1;
-  static_assert(kInPlace > native::kPolyBytes * native::kMaxRank + native::kSymBytes,
-                "a public key fits");
+  static constexpr size_t kInPlace = native::kMaxCtBytes + 1;
+  static_assert(kInPlace > native::kMaxPkBytes, "a public key fits");
   const Input& in_;
   const size_t size_;
   struct Free {

@@ -229,11 +229,11 @@ PyObject* attr_of(PyObject* module, const char* name) {
 // The parameters the native core supports, one by one.
 bool param_ok(int g, long long v) {
   switch (g) {
-    case g_kk: return v >= 2 && v <= 4;
+    case g_kk: return native::kk_supported(v);
     case g_eta1:
-    case g_eta2: return v == 2 || v == 3;
-    case g_du: return v == 10 || v == 11;
-    case g_dv: return v == 4 || v == 5;
+    case g_eta2: return native::eta_supported(v);
+    case g_du: return native::du_supported(v);
+    case g_dv: return native::dv_supported(v);
     default: return false;
   }
 }

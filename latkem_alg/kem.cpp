@@ -32,9 +32,6 @@ bool texts_equal(const Obj& a, const Obj& b) {
   return diff == 0;
 }
 
-constexpr size_t kMaxPk = native::kPolyBytes * native::kMaxRank + native::kSymBytes;
-constexpr size_t kMaxSk = native::kPolyBytes * native::kMaxRank;
-constexpr size_t kMaxCt = 32 * (11 * native::kMaxRank + 5);
 
 const uint8_t* u8(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
 
@@ -142,7 +139,7 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
   if (!pk_text.readable()) return false;
   fast::Unhexed pk(pk_text);
   const size_t pk_len = native::pk_bytes(p);
-  uint8_t m_hash[32], coins[32], ct[kMaxCt], key[32];
+  uint8_t m_hash[32], coins[32], ct[native::kMaxCtBytes], key[32];
   native::Wiped wipe_m_hash(m_hash, sizeof m_hash), wipe_coins(coins, sizeof coins),
       wipe_key(key, sizeof key);
   bool long_enough = false, encrypted = false;
@@ -187,7 +184,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   if (!fast::text_of(cca_sk, key_text, key_size) ||
       static_cast<size_t>(key_size) != 2 * (sk_len + pk_len + 64))
     return false;
-  uint8_t key[kMaxSk + kMaxPk + 64];
+  uint8_t key[native::kMaxSkBytes + native::kMaxPkBytes + 64];
   native::Wiped wipe_key(key, static_cast<size_t>(key_size) / 2);
   if (!native::hex_decode(key, key_text, static_cast<size_t>(key_size))) return false;
   const uint8_t* sk = key;
@@ -275,7 +272,7 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
   char* sk_text = PyBytes_AS_STRING(sk_hex.get());
   const uint8_t* seed = u8(PyBytes_AS_STRING(dd));
   const size_t seed_len = static_cast<size_t>(PyBytes_GET_SIZE(dd));
-  uint8_t pk[kMaxPk], sk[kMaxSk], digest[32];
+  uint8_t pk[native::kMaxPkBytes], sk[native::kMaxSkBytes], digest[32];
   native::Wiped wipe_sk(sk, sizeof sk);
   bool made;
   fast::unlocked([&] {

@@ -22,8 +22,8 @@ bool native_Genkey(PyObject* dd, Obj& result) {
   char* sk_text = PyBytes_AS_STRING(sk_hex.get());
   const uint8_t* seed = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(dd));
   const size_t seed_len = static_cast<size_t>(PyBytes_GET_SIZE(dd));
-  uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
-  uint8_t sk[native::kPolyBytes * native::kMaxRank];
+  uint8_t pk[native::kMaxPkBytes];
+  uint8_t sk[native::kMaxSkBytes];
   native::Wiped wipe_sk(sk, sizeof sk);
   bool made;
   fast::unlocked([&] {
@@ -91,8 +91,8 @@ bool native_Enc(Frame& f, PyObject* pk_cpa, PyObject* ran_m, PyObject* rand, Obj
   fast::Unhexed coins(coins_in), key(key_in);
   uint8_t message[32];
   native::Wiped wipe_message(message, sizeof message);
-  uint8_t pk[native::kPolyBytes * native::kMaxRank + native::kSymBytes];
-  uint8_t ct[32 * (11 * native::kMaxRank + 5)];
+  uint8_t pk[native::kMaxPkBytes];
+  uint8_t ct[native::kMaxCtBytes];
   const bool message_read = fast::bytes_like(message_in) && message_in.size() >= 32;
   bool done = false;
   fast::unlocked([&] {

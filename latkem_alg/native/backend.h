@@ -9,7 +9,9 @@
 // written once over it.
 //
 // Adding a backend: a folder with its functions and its table, one line in
-// the list in dispatch.cpp, one in the build.
+// the list in dispatch.cpp, one in the build.  Adding a slot: one line in
+// LATKEM_BACKEND_SLOTS below and a function of that name in each backend;
+// the build fails until every backend has it.
 //
 // Files compiled with vector flags must not call inline functions or
 // templates shared with the rest of the core (the inline functions of this
@@ -41,6 +43,17 @@ constexpr int16_t kZetas[128] = {
     349,   418,   329,   -156,  -75,   817,   1097,  603,   610,   1322,  -1285, -1465, 384,
     -1215, -136,  1218,  -1335, -874,  220,   -1187, -1659, -1185, -1530, -1278, 794,   -1510,
     -854,  -870,  478,   -108,  -308,  996,   991,   958,   -1460, 1522,  1628,
+};
+
+// The round constants of Keccak-f[1600], iota's value for rounds 0..23;
+// every backend's permutation takes them from here.
+constexpr uint64_t kKeccakRoundConstants[24] = {
+    0x0000000000000001ULL, 0x0000000000008082ULL, 0x800000000000808aULL, 0x8000000080008000ULL,
+    0x000000000000808bULL, 0x0000000080000001ULL, 0x8000000080008081ULL, 0x8000000000008009ULL,
+    0x000000000000008aULL, 0x0000000000000088ULL, 0x0000000080008009ULL, 0x000000008000000aULL,
+    0x000000008000808bULL, 0x800000000000008bULL, 0x8000000000008089ULL, 0x8000000000008003ULL,
+    0x8000000000008002ULL, 0x8000000000000080ULL, 0x000000000000800aULL, 0x800000008000000aULL,
+    0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
 };
 
 // One sponge of a KemWork: in[0, len) absorbed at `rate` bytes with domain
@@ -89,55 +102,108 @@ struct KemWork {
   int nafter;
 };
 
+// The slots of a backend table, each a function with the contract of the
+// core.h function of the same name, or the one stated here: REQUIRED(ctx,
+// slot, return type, parameters) for those every backend gives, OPTIONAL(...)
+// for those it may leave null.  The one place a slot is declared: the Backend
+// struct, the tables and their check are written from this list.
+#define LATKEM_BACKEND_SLOTS(REQUIRED, OPTIONAL, ctx)                                             \
+  /* Keccak-f[1600] on one state.                                             */                  \
+  REQUIRED(ctx, keccak_f1600, void, (uint64_t state[25]))                                         \
+  /* Polynomial layer.                                                        */                  \
+  REQUIRED(ctx, poly_ntt, void, (Poly & p))                                                       \
+  REQUIRED(ctx, poly_invntt_tomont, void, (Poly & p))                                             \
+  REQUIRED(ctx, polyvec_basemul_acc_montgomery, void,                                             \
+           (Poly & r, const Poly* a, const Poly* b, int kk))                                      \
+  REQUIRED(ctx, poly_tomont, void, (Poly & p))                                                    \
+  REQUIRED(ctx, poly_reduce, void, (Poly & p))                                                    \
+  REQUIRED(ctx, poly_freeze, void, (Poly & p))                                                    \
+  REQUIRED(ctx, poly_add, void, (Poly & r, const Poly& a, const Poly& b))                         \
+  REQUIRED(ctx, poly_sub, void, (Poly & r, const Poly& a, const Poly& b))                         \
+  /* Sampling.  cbd is called with eta = 2 or 3 only and returns true.        */                  \
+  REQUIRED(ctx, cbd, bool, (Poly & p, const uint8_t* buf, int eta))                               \
+  REQUIRED(ctx, rej_uniform, int, (int16_t * p, int ctr, const uint8_t* buf, size_t len))         \
+  REQUIRED(ctx, sample_matrix_entry, bool,                                                        \
+           (Poly & p, const uint8_t rho[32], uint8_t i, uint8_t j))                               \
+  /* All the sampling of one key generation or encryption, in whatever order  */                  \
+  /* and batching suits the processor: the kk x kk matrix, m[x*kk + y] =      */                  \
+  /* A[x][y] (or A[y][x] when transpose is set), as sample_matrix_entry()     */                  \
+  /* gives it, and noise[k] = CBD_eta[k](PRF(seed, k)) for k < count, as      */                  \
+  /* sample_noise() gives it (eta 2 or 3).  Returns false if a matrix entry   */                  \
+  /* fails; the outputs then hold no meaningful value.                        */                  \
+  REQUIRED(ctx, sample_matrix_and_noise, bool,                                                    \
+           (Poly * m, const uint8_t rho[32], int kk, bool transpose, Poly* noise,                 \
+            const int* eta, int count, const uint8_t* seed, size_t seedlen))                      \
+  /* Packing and compression.                                                 */                  \
+  REQUIRED(ctx, byte_encode, void, (uint8_t * out, const int16_t* a, int d))                      \
+  REQUIRED(ctx, byte_decode, void, (int16_t * a, const uint8_t* in, int d))                       \
+  REQUIRED(ctx, poly_compress, void, (Poly & p, int d))                                           \
+  REQUIRED(ctx, poly_decompress, void, (Poly & p, int d))                                         \
+  REQUIRED(ctx, poly_frommsg, void, (Poly & p, const uint8_t msg[32]))                            \
+  REQUIRED(ctx, poly_tomsg, void, (uint8_t msg[32], const Poly& p))                               \
+  /* Hex and constant-time helpers.                                           */                  \
+  REQUIRED(ctx, hex_encode, void, (char* out, const uint8_t* in, size_t len))                     \
+  REQUIRED(ctx, hex_decode, bool, (uint8_t * out, const char* hex, size_t hexlen))                \
+  REQUIRED(ctx, ct_equal, uint8_t, (const uint8_t* a, const uint8_t* b, size_t len))              \
+  REQUIRED(ctx, ct_select, void,                                                                  \
+           (uint8_t * out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a))       \
+  /* The whole KemWork, its hashes sharing the lanes of a multi-way Keccak    */                  \
+  /* with the sampling.  Null where the backend has none: the core then does  */                  \
+  /* the steps one after the other (kpke.cpp), with the same results.         */                  \
+  OPTIONAL(ctx, kem_work, bool, (const KemWork& w))
+
+#define LATKEM_BACKEND_MEMBER(ctx, slot, ret, params) ret(*slot) params;
 struct Backend {
   const char* name;
-
-  // Keccak-f[1600] on one state.
-  void (*keccak_f1600)(uint64_t state[25]);
-
-  // Polynomial layer.
-  void (*poly_ntt)(Poly& p);
-  void (*poly_invntt_tomont)(Poly& p);
-  void (*polyvec_basemul_acc_montgomery)(Poly& r, const Poly* a, const Poly* b, int kk);
-  void (*poly_tomont)(Poly& p);
-  void (*poly_reduce)(Poly& p);
-  void (*poly_freeze)(Poly& p);
-  void (*poly_add)(Poly& r, const Poly& a, const Poly& b);
-  void (*poly_sub)(Poly& r, const Poly& a, const Poly& b);
-
-  // Sampling.  cbd is called with eta = 2 or 3 only and returns true.
-  bool (*cbd)(Poly& p, const uint8_t* buf, int eta);
-  int (*rej_uniform)(int16_t* p, int ctr, const uint8_t* buf, size_t len);
-  bool (*sample_matrix_entry)(Poly& p, const uint8_t rho[32], uint8_t i, uint8_t j);
-  // All the sampling of one key generation or encryption, in whatever order
-  // and batching suits the processor: the kk x kk matrix, m[x*kk + y] =
-  // A[x][y] (or A[y][x] when transpose is set), as sample_matrix_entry()
-  // gives it, and noise[k] = CBD_eta[k](PRF(seed, k)) for k < count, as
-  // sample_noise() gives it (eta 2 or 3).  Returns false if a matrix entry
-  // fails; the outputs then hold no meaningful value.
-  bool (*sample_matrix_and_noise)(Poly* m, const uint8_t rho[32], int kk, bool transpose,
-                                  Poly* noise, const int* eta, int count, const uint8_t* seed,
-                                  size_t seedlen);
-
-  // Packing and compression.
-  void (*byte_encode)(uint8_t* out, const int16_t* a, int d);
-  void (*byte_decode)(int16_t* a, const uint8_t* in, int d);
-  void (*poly_compress)(Poly& p, int d);
-  void (*poly_decompress)(Poly& p, int d);
-  void (*poly_frommsg)(Poly& p, const uint8_t msg[32]);
-  void (*poly_tomsg)(uint8_t msg[32], const Poly& p);
-
-  // Hex and constant-time helpers.
-  void (*hex_encode)(char* out, const uint8_t* in, size_t len);
-  bool (*hex_decode)(uint8_t* out, const char* hex, size_t hexlen);
-  uint8_t (*ct_equal)(const uint8_t* a, const uint8_t* b, size_t len);
-  void (*ct_select)(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uint8_t take_a);
-
-  // The whole KemWork, its hashes sharing the lanes of a multi-way Keccak
-  // with the sampling.  Null where the backend has none: the core then does
-  // the steps one after the other (kpke.cpp), with the same results.
-  bool (*kem_work)(const KemWork& w);
+  LATKEM_BACKEND_SLOTS(LATKEM_BACKEND_MEMBER, LATKEM_BACKEND_MEMBER, )
 };
+#undef LATKEM_BACKEND_MEMBER
+
+// A table filled by name: each slot takes the function of its name in the
+// namespace ns (the backend's own functions, using-declarations for those it
+// takes from another backend, and `constexpr std::nullptr_t slot = nullptr`
+// for an optional slot it has none for).  A slot that ns lacks fails the
+// build; the names being qualified, none falls back to the core.h function
+// of the same name (which would call the backend again).
+#define LATKEM_BACKEND_ENTRY(ns, slot, ret, params) , ns::slot
+#define LATKEM_BACKEND_TABLE(ns, name)                                                            \
+  ::latkem::native::Backend {                                                                     \
+    name LATKEM_BACKEND_SLOTS(LATKEM_BACKEND_ENTRY, LATKEM_BACKEND_ENTRY, ns)                     \
+  }
+
+// The check of a table: the first required slot it leaves null (`name` for
+// the name), or `none`.  Compile time only: nothing of it is emitted, so the
+// vector folders may use it.
+namespace slots {
+#define LATKEM_BACKEND_ENUM(ctx, slot, ret, params) slot,
+enum class Slot { name, LATKEM_BACKEND_SLOTS(LATKEM_BACKEND_ENUM, LATKEM_BACKEND_ENUM, ) none };
+#undef LATKEM_BACKEND_ENUM
+
+#define LATKEM_BACKEND_REQUIRED(ctx, slot, ret, params)                                           \
+  if (b.slot == nullptr) return Slot::slot;
+#define LATKEM_BACKEND_OPTIONAL(ctx, slot, ret, params)
+constexpr Slot first_unset(const Backend& b) {
+  if (b.name == nullptr) return Slot::name;
+  LATKEM_BACKEND_SLOTS(LATKEM_BACKEND_REQUIRED, LATKEM_BACKEND_OPTIONAL, )
+  return Slot::none;
+}
+#undef LATKEM_BACKEND_REQUIRED
+#undef LATKEM_BACKEND_OPTIONAL
+
+// Instantiated with what first_unset() found, so that the compiler's message
+// names the slot.
+template <Slot kUnset>
+struct AllSet {
+  static_assert(kUnset == Slot::none, "a backend table leaves this slot null");
+  static constexpr bool value = true;
+};
+}  // namespace slots
+
+// Fails the build if the constexpr table leaves a required slot null.
+#define LATKEM_CHECK_BACKEND(table)                                                               \
+  static_assert(::latkem::native::slots::AllSet<                                                  \
+                    ::latkem::native::slots::first_unset(table)>::value,                          \
+                "backend table incomplete")
 
 // The tables, each defined in its folder.  Only those the build compiles
 // in may be referred to (dispatch.cpp, by the LATKEM_HAVE_* macros).

@@ -50,14 +50,6 @@ bool select_backend(const char* name);
 // Makes the choice of the first use again, LATKEM_PORTABLE included.
 void select_default_backend();
 
-// The same for the x86-64 vector backend: avx2_available() is
-// backend_available("avx2"); set_portable(true) selects the portable backend
-// and set_portable(false) the default; using_avx2() is true while "avx2" is
-// in use.
-bool avx2_available();
-void set_portable(bool on);
-bool using_avx2();
-
 constexpr int kN = 256;
 constexpr int16_t kQ = 3329;
 constexpr int kSymBytes = 32;     // seeds, messages, hashes
@@ -290,17 +282,34 @@ void ct_select(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t len, uin
 // CPA-secure public-key encryption.
 
 struct Params {
-  int kk;    // module rank, 2..4
-  int eta1;  // 2 or 3
-  int eta2;  // 2 or 3
-  int du;    // 10 or 11
-  int dv;    // 4 or 5
+  int kk;  // module rank
+  int eta1;
+  int eta2;
+  int du;
+  int dv;
 };
 
+// The parameters the core supports, one rule each: params_valid() and the
+// module's guard both go by these.
+constexpr int kMaxDu = 11;
+constexpr int kMaxDv = 5;
+constexpr bool kk_supported(long long kk) { return kk >= 2 && kk <= kMaxRank; }
+// eta1 and eta2 alike: the vector backends' cbd takes 2 or 3.
+constexpr bool eta_supported(long long eta) { return eta == 2 || eta == 3; }
+constexpr bool du_supported(long long du) { return du == 10 || du == kMaxDu; }
+constexpr bool dv_supported(long long dv) { return dv == 4 || dv == kMaxDv; }
+
+// All five supported.
 bool params_valid(const Params& p);
-inline size_t pk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk + kSymBytes; }
-inline size_t sk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk; }
-inline size_t ct_bytes(const Params& p) { return size_t(32) * (p.du * p.kk + p.dv); }
+constexpr size_t pk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk + kSymBytes; }
+constexpr size_t sk_bytes(const Params& p) { return size_t(kPolyBytes) * p.kk; }
+constexpr size_t ct_bytes(const Params& p) { return size_t(32) * (p.du * p.kk + p.dv); }
+
+// The largest sizes of any supported parameters, for buffers that serve them all.
+constexpr Params kLargestParams{kMaxRank, 2, 2, kMaxDu, kMaxDv};
+constexpr size_t kMaxPkBytes = pk_bytes(kLargestParams);
+constexpr size_t kMaxSkBytes = sk_bytes(kLargestParams);
+constexpr size_t kMaxCtBytes = ct_bytes(kLargestParams);
 
 // pk: pk_bytes(p), sk: sk_bytes(p).  Returns false on invalid params or if a
 // matrix entry could not be sampled from 768 bytes (the caller then uses the

@@ -173,14 +173,5 @@ bool backend_available(const char* name) {
   return false;
 }
 
-bool avx2_available() { return backend_available("avx2"); }
-
-void set_portable(bool on) {
-  detail::active_backend.store(on ? &portable::kBackend : available().list[0],
-                               std::memory_order_relaxed);
-}
-
-bool using_avx2() { return std::strcmp(backend_name(), "avx2") == 0; }
-
 }  // namespace native
 }  // namespace latkem

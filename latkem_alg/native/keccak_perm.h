@@ -6,18 +6,11 @@
 
 #include <cstdint>
 
+#include "backend.h"
+
 namespace latkem {
 namespace native {
 namespace {
-
-constexpr uint64_t kKeccakRC[24] = {
-    0x0000000000000001ULL, 0x0000000000008082ULL, 0x800000000000808aULL, 0x8000000080008000ULL,
-    0x000000000000808bULL, 0x0000000080000001ULL, 0x8000000080008081ULL, 0x8000000000008009ULL,
-    0x000000000000008aULL, 0x0000000000000088ULL, 0x0000000080008009ULL, 0x000000008000000aULL,
-    0x000000008000808bULL, 0x800000000000008bULL, 0x8000000000008089ULL, 0x8000000000008003ULL,
-    0x8000000000008002ULL, 0x8000000000000080ULL, 0x000000000000800aULL, 0x800000008000000aULL,
-    0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
-};
 
 inline uint64_t rotl64(uint64_t x, unsigned n) { return (x << n) | (x >> ((64 - n) & 63)); }
 
@@ -97,8 +90,8 @@ inline void keccak_permute(uint64_t state[25]) {
   uint64_t e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
   uint64_t e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
   for (int round = 0; round < 24; round += 2) {
-    LATKEM_KECCAK_ROUND(a, e, kKeccakRC[round])
-    LATKEM_KECCAK_ROUND(e, a, kKeccakRC[round + 1])
+    LATKEM_KECCAK_ROUND(a, e, kKeccakRoundConstants[round])
+    LATKEM_KECCAK_ROUND(e, a, kKeccakRoundConstants[round + 1])
   }
   state[0] = a00; state[1] = a01; state[2] = a02; state[3] = a03; state[4] = a04;
   state[5] = a05; state[6] = a06; state[7] = a07; state[8] = a08; state[9] = a09;

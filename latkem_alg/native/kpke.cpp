@@ -30,8 +30,8 @@ struct StackWipe {
 }  // namespace
 
 bool params_valid(const Params& p) {
-  return p.kk >= 2 && p.kk <= kMaxRank && (p.eta1 == 2 || p.eta1 == 3) &&
-         (p.eta2 == 2 || p.eta2 == 3) && (p.du == 10 || p.du == 11) && (p.dv == 4 || p.dv == 5);
+  return kk_supported(p.kk) && eta_supported(p.eta1) && eta_supported(p.eta2) &&
+         du_supported(p.du) && dv_supported(p.dv);
 }
 
 bool kpke_keygen(const Params& p, const uint8_t* seed, size_t seedlen, uint8_t* pk, uint8_t* sk) {
@@ -290,7 +290,7 @@ bool kem_dec(const Params& p, const uint8_t* ct, const char* ct_text, const uint
   const Backend& be = backend();
   const int kk = p.kk;
   const size_t ct_len = ct_bytes(p);
-  uint8_t g_in[64], again[32 * (11 * kMaxRank + 5)];
+  uint8_t g_in[64], again[kMaxCtBytes];
   char again_text[2 * sizeof again];
   uint8_t accept[32], reject[32];
   DecState st;
@@ -351,7 +351,7 @@ struct OtherEnc {
   bool made;
   uint8_t hashes[64];  // H(m) || H(pk), then K_bar || H(ct)
   uint8_t split[64];   // K_bar || coins
-  uint8_t pk_read[kPolyBytes * kMaxRank + kSymBytes];
+  uint8_t pk_read[kMaxPkBytes];
 };
 
 void other_enc(void* ctx) {

@@ -1,4 +1,4 @@
-// Choosing the core: the list of cores, selection by name, set_portable, and
+// Choosing the core: the list of cores, selection by name, and
 // LATKEM_PORTABLE as read at the first use of the core.  (That the process
 // starts on the core LATKEM_PORTABLE names is main's --expect-core.)
 #include <cstdlib>
@@ -25,17 +25,11 @@ void test_switch() {
   while (available_backend(n) != nullptr) ++n;
   CHECK(std::string(available_backend(n - 1)) == "portable", "portable backend not listed last");
   CHECK(backend_available("portable") && !backend_available("none"), "backend_available");
-  CHECK(avx2_available() == backend_available("avx2"), "avx2_available");
   CHECK(!select_backend("none") && backend_name() == fastest, "unknown backend selected");
   for (size_t b = 0; b < n; ++b) {
     CHECK(select_backend(available_backend(b)) && backend_name() == std::string(available_backend(b)),
           "selecting %s", available_backend(b));
-    CHECK(using_avx2() == (std::string(backend_name()) == "avx2"), "using_avx2 on %s", backend_name());
   }
-  set_portable(true);
-  CHECK(std::string(backend_name()) == "portable", "set_portable(true) leaves %s on", backend_name());
-  set_portable(false);
-  CHECK(backend_name() == fastest, "set_portable(false) does not restore the default");
   // The environment variable, as read at the first use of the core.
   set_env("LATKEM_PORTABLE", "1");
   select_default_backend();

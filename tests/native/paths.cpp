@@ -21,9 +21,9 @@ bool has_vector_backend() { return std::strcmp(available_backend(0), "portable")
 // f() evaluated on the portable backend and on the default one.
 template <class F>
 auto portable_then_default(F f) -> std::pair<decltype(f()), decltype(f())> {
-  set_portable(true);
+  select_backend("portable");
   auto a = f();
-  set_portable(false);
+  select_backend(available_backend(0));
   auto b = f();
   return {a, b};
 }
@@ -63,7 +63,7 @@ void paths_keccak(Rng& rng) {
     SAME([&] { Bytes o(outlen); shake256(in.data(), len, o.data(), outlen); return o; }, "shake256 len %zu", len);
   }
 #if defined(LATKEM_HAVE_AVX2)
-  for (size_t plen = 0; avx2_available() && plen < 420; plen += 1 + plen / 6) {
+  for (size_t plen = 0; backend_available("avx2") && plen < 420; plen += 1 + plen / 6) {
     for (const unsigned rate : {136u, 168u}) {
       const size_t sl = 1 + size_t(rng.below(3));
       const Bytes prefix = rng.bytes(plen), suffix = rng.bytes(4 * sl);
@@ -267,7 +267,7 @@ void test_paths_agree() {
     std::printf("only the portable backend on this machine: backend comparison skipped\n");
     return;
   }
-  set_portable(false);
+  select_backend(available_backend(0));
   g_path = available_backend(0);
   Rng rng(8);
   paths_keccak(rng);

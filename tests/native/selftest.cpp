@@ -44,7 +44,7 @@ void on_each_path(F f) {
     g_path = available_backend(b);
     f();
   }
-  set_portable(false);
+  select_backend(available_backend(0));
   g_path = "";
 }
 

@@ -110,10 +110,7 @@ extern "C" void G_WRAP(const uint8_t* in, size_t len, uint8_t out[64]) {
 
 namespace {
 
-constexpr size_t kMaxPk = kPolyBytes * kMaxRank + kSymBytes;
-constexpr size_t kMaxSk = kPolyBytes * kMaxRank;
-constexpr size_t kMaxCt = 32 * (11 * kMaxRank + 5);
-constexpr size_t kMaxCcaSk = kMaxSk + kMaxPk + 64;
+constexpr size_t kMaxCcaSk = kMaxSkBytes + kMaxPkBytes + 64;
 
 // One run of key generation, encapsulation and decapsulation (valid and
 // forged ciphertext) for one parameter set, the way kem.cpp does them.
@@ -128,7 +125,7 @@ void run(const Params& p, uint32_t salt) {
   register_seed(d);
   secret(d, 32);
   secret(z, 32);
-  uint8_t pk[kMaxPk], sk[kMaxSk], h[32];
+  uint8_t pk[kMaxPkBytes], sk[kMaxSkBytes], h[32];
   const int released = rho_released;
   bool ok = kpke_keygen(p, d, 32, pk, sk);
   seed_registered = false;
@@ -144,17 +141,17 @@ void run(const Params& p, uint32_t salt) {
   hex_encode(cca_sk_text + 2 * sk_len, pk, pk_len);
   hex_encode(cca_sk_text + 2 * (sk_len + pk_len), h, 32);
   hex_encode(cca_sk_text + 2 * (sk_len + pk_len + 32), z, 32);
-  char pk_text[2 * kMaxPk];
+  char pk_text[2 * kMaxPkBytes];
   hex_encode(pk_text, pk, pk_len);
 
   // --- Encapsulation (native_CCA_Enc): the caller's random value m is secret.
   uint8_t m[32];
   fill(m, 32, state);
   secret(m, 32);
-  uint8_t pk_dec[kMaxPk];
+  uint8_t pk_dec[kMaxPkBytes];
   ok = hex_decode(pk_dec, pk_text, 2 * pk_len);
   check(ok, "public key text decodes", p);
-  uint8_t seed[64], split[64], ct[kMaxCt];
+  uint8_t seed[64], split[64], ct[kMaxCtBytes];
   sha3_256(m, 32, seed);
   sha3_256(pk_dec, pk_len, seed + 32);
   sha3_512(seed, 64, split);
@@ -166,11 +163,11 @@ void run(const Params& p, uint32_t salt) {
   std::memcpy(pre, split, 32);
   sha3_256(ct, ct_len, pre + 32);
   shake256(pre, 64, shared, 32);
-  char ct_text[2 * kMaxCt];
+  char ct_text[2 * kMaxCtBytes];
   hex_encode(ct_text, ct, ct_len);
   {
     // The same through the fused entry point.
-    uint8_t ct2[kMaxCt], shared2[32];
+    uint8_t ct2[kMaxCtBytes], shared2[32];
     ok = kem_enc(p, pk_dec, m, 32, ct2, shared2);
     declassify(ct2, ct_len);
     check(ok && std::memcmp(ct2, ct, ct_len) == 0 && same_bytes(shared2, shared, 32),
@@ -186,7 +183,7 @@ void run(const Params& p, uint32_t salt) {
 
   // --- Decapsulation (native_CCA_Dec), of the valid and of a forged text.
   for (int forged = 0; forged < 2; ++forged) {
-    char c_chars[2 * kMaxCt];
+    char c_chars[2 * kMaxCtBytes];
     std::memcpy(c_chars, ct_text, 2 * ct_len);
     if (forged) c_chars[2 * ct_len - 1] = c_chars[2 * ct_len - 1] == '0' ? '1' : '0';
     char key_text[2 * kMaxCcaSk];
@@ -203,17 +200,17 @@ void run(const Params& p, uint32_t salt) {
     const uint8_t* dz = dh + 32;
     declassify(dpk, pk_len + 32);  // the public key and its hash inside it
 
-    uint8_t dct[kMaxCt];
+    uint8_t dct[kMaxCtBytes];
     ok = hex_decode(dct, c_chars, 2 * ct_len);
     check(ok, "ciphertext text decodes", p);
-    uint8_t dseed[64], dsplit[64], again[kMaxCt];
+    uint8_t dseed[64], dsplit[64], again[kMaxCtBytes];
     ok = kpke_dec(p, dct, dsk, dseed);
     check(ok, "decapsulation: decryption", p);
     std::memcpy(dseed + 32, dh, 32);
     sha3_512(dseed, 64, dsplit);
     ok = kpke_enc(p, dpk, dseed, dsplit + 32, 32, again);
     check(ok, "decapsulation: re-encryption", p);
-    char again_text[2 * kMaxCt];
+    char again_text[2 * kMaxCtBytes];
     hex_encode(again_text, again, ct_len);
     uint8_t same = ct_equal(reinterpret_cast<const uint8_t*>(again_text),
                             reinterpret_cast<const uint8_t*>(c_chars), 2 * ct_len);

@@ -14,33 +14,9 @@ namespace latkem {
 namespace native {
 namespace avx2 {
 
-extern const Backend kBackend = {
-    "avx2",
-    keccak_f1600,
-    poly_ntt,
-    poly_invntt_tomont,
-    polyvec_basemul_acc_montgomery,
-    poly_tomont,
-    poly_reduce,
-    poly_freeze,
-    poly_add,
-    poly_sub,
-    cbd,
-    rej_uniform,
-    sample_matrix_entry,
-    sample_matrix_and_noise,
-    byte_encode,
-    byte_decode,
-    poly_compress,
-    poly_decompress,
-    poly_frommsg,
-    poly_tomsg,
-    hex_encode,
-    hex_decode,
-    ct_equal,
-    ct_select,
-    kem_work,
-};
+constexpr Backend kTable = LATKEM_BACKEND_TABLE(avx2, "avx2");
+LATKEM_CHECK_BACKEND(kTable);
+extern const Backend kBackend = kTable;
 
 }  // namespace avx2
 }  // namespace native

@@ -12,15 +12,6 @@ namespace native {
 namespace avx2 {
 namespace {
 
-alignas(32) const uint64_t kRoundConstants[24] = {
-    0x0000000000000001ULL, 0x0000000000008082ULL, 0x800000000000808aULL, 0x8000000080008000ULL,
-    0x000000000000808bULL, 0x0000000080000001ULL, 0x8000000080008081ULL, 0x8000000000008009ULL,
-    0x000000000000008aULL, 0x0000000000000088ULL, 0x0000000080008009ULL, 0x000000008000000aULL,
-    0x000000008000808bULL, 0x800000000000008bULL, 0x8000000000008089ULL, 0x8000000000008003ULL,
-    0x8000000000008002ULL, 0x8000000000000080ULL, 0x000000000000800aULL, 0x800000008000000aULL,
-    0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
-};
-
 #define XOR(a, b) _mm256_xor_si256((a), (b))
 #define ROL(x, n) _mm256_or_si256(_mm256_slli_epi64((x), (n)), _mm256_srli_epi64((x), 64 - (n)))
 // Rotations by whole bytes are a single byte shuffle.
@@ -118,8 +109,8 @@ void keccakx4_f1600(uint64_t s[100]) {
   __m256i e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
   __m256i e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
   for (int round = 0; round < 24; round += 2) {
-    ROUND4(a, e, kRoundConstants[round])
-    ROUND4(e, a, kRoundConstants[round + 1])
+    ROUND4(a, e, kKeccakRoundConstants[round])
+    ROUND4(e, a, kKeccakRoundConstants[round + 1])
   }
   _mm256_storeu_si256(v + 0, a00); _mm256_storeu_si256(v + 1, a01);
   _mm256_storeu_si256(v + 2, a02); _mm256_storeu_si256(v + 3, a03);

@@ -8,60 +8,31 @@ namespace latkem {
 namespace native {
 namespace neon {
 
-extern const Backend kBackend = {
-    "neon",
-    portable::keccak_f1600,
-    poly_ntt,
-    poly_invntt_tomont,
-    polyvec_basemul_acc_montgomery,
-    poly_tomont,
-    poly_reduce,
-    poly_freeze,
-    poly_add,
-    poly_sub,
-    cbd,
-    portable::rej_uniform,
-    portable::sample_matrix_entry,
-    portable::sample_matrix_and_noise,
-    byte_encode,
-    byte_decode,
-    poly_compress,
-    poly_decompress,
-    poly_frommsg,
-    poly_tomsg,
-    portable::hex_encode,
-    portable::hex_decode,
-    portable::ct_equal,
-    portable::ct_select,
-};
+// The portable functions for the rest, and no KemWork of its own.
+using portable::ct_equal;
+using portable::ct_select;
+using portable::hex_decode;
+using portable::hex_encode;
+using portable::keccak_f1600;
+using portable::rej_uniform;
+using portable::sample_matrix_and_noise;
+using portable::sample_matrix_entry;
+constexpr std::nullptr_t kem_work = nullptr;
+
+constexpr Backend kTable = LATKEM_BACKEND_TABLE(neon, "neon");
+LATKEM_CHECK_BACKEND(kTable);
+extern const Backend kBackend = kTable;
 
 #if defined(LATKEM_HAVE_NEON_SHA3)
-extern const Backend kBackendSha3 = {
-    "neon-sha3",
-    portable::keccak_f1600,
-    poly_ntt,
-    poly_invntt_tomont,
-    polyvec_basemul_acc_montgomery,
-    poly_tomont,
-    poly_reduce,
-    poly_freeze,
-    poly_add,
-    poly_sub,
-    cbd,
-    portable::rej_uniform,
-    portable::sample_matrix_entry,
-    sample_matrix_and_noise_sha3,
-    byte_encode,
-    byte_decode,
-    poly_compress,
-    poly_decompress,
-    poly_frommsg,
-    poly_tomsg,
-    portable::hex_encode,
-    portable::hex_decode,
-    portable::ct_equal,
-    portable::ct_select,
-};
+constexpr Backend sha3_table() {
+  Backend b = kTable;
+  b.name = "neon-sha3";
+  b.sample_matrix_and_noise = sample_matrix_and_noise_sha3;
+  return b;
+}
+constexpr Backend kTableSha3 = sha3_table();
+LATKEM_CHECK_BACKEND(kTableSha3);
+extern const Backend kBackendSha3 = kTableSha3;
 #endif
 
 }  // namespace neon

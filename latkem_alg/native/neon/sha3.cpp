@@ -23,15 +23,6 @@ namespace native {
 namespace neon {
 namespace {
 
-const uint64_t kRoundConstants[24] = {
-    0x0000000000000001ULL, 0x0000000000008082ULL, 0x800000000000808aULL, 0x8000000080008000ULL,
-    0x000000000000808bULL, 0x0000000080000001ULL, 0x8000000080008081ULL, 0x8000000000008009ULL,
-    0x000000000000008aULL, 0x0000000000000088ULL, 0x0000000080008009ULL, 0x000000008000000aULL,
-    0x000000008000808bULL, 0x800000000000008bULL, 0x8000000000008089ULL, 0x8000000000008003ULL,
-    0x8000000000008002ULL, 0x8000000000000080ULL, 0x000000000000800aULL, 0x800000008000000aULL,
-    0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
-};
-
 // rotl(a ^ d, n) for 0 < n < 64, and a ^ (~b & c).
 #define ROLX(a, d, n) vxarq_u64((a), (d), 64 - (n))
 #define CHI(a, b, c) vbcaxq_u64((a), (c), (b))
@@ -115,8 +106,8 @@ LATKEM_SHA3_TARGET void keccakx2_f1600(uint64_t s[50]) {
   uint64x2_t e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
   uint64x2_t e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
   for (int round = 0; round < 24; round += 2) {
-    ROUND2(a, e, kRoundConstants[round])
-    ROUND2(e, a, kRoundConstants[round + 1])
+    ROUND2(a, e, kKeccakRoundConstants[round])
+    ROUND2(e, a, kKeccakRoundConstants[round + 1])
   }
   vst1q_u64(s + 0, a00); vst1q_u64(s + 2, a01); vst1q_u64(s + 4, a02); vst1q_u64(s + 6, a03);
   vst1q_u64(s + 8, a04); vst1q_u64(s + 10, a05); vst1q_u64(s + 12, a06); vst1q_u64(s + 14, a07);

@@ -18,32 +18,12 @@ bool sample_matrix_and_noise(Poly* m, const uint8_t rho[32], int kk, bool transp
   return true;
 }
 
-extern const Backend kBackend = {
-    "portable",
-    keccak_f1600,
-    poly_ntt,
-    poly_invntt_tomont,
-    polyvec_basemul_acc_montgomery,
-    poly_tomont,
-    poly_reduce,
-    poly_freeze,
-    poly_add,
-    poly_sub,
-    cbd,
-    rej_uniform,
-    sample_matrix_entry,
-    sample_matrix_and_noise,
-    byte_encode,
-    byte_decode,
-    poly_compress,
-    poly_decompress,
-    poly_frommsg,
-    poly_tomsg,
-    hex_encode,
-    hex_decode,
-    ct_equal,
-    ct_select,
-};
+// No KemWork of its own: the core runs the steps one after the other.
+constexpr std::nullptr_t kem_work = nullptr;
+
+constexpr Backend kTable = LATKEM_BACKEND_TABLE(portable, "portable");
+LATKEM_CHECK_BACKEND(kTable);
+extern const Backend kBackend = kTable;
 
 }  // namespace portable
 }  // namespace native

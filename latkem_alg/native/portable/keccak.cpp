@@ -86,8 +86,8 @@ inline void keccak_permute_lc(uint64_t state[25]) {
   uint64_t e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
   uint64_t e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
   for (int round = 0; round < 24; round += 2) {
-    LATKEM_KECCAK_ROUND_LC(a, e, kKeccakRC[round])
-    LATKEM_KECCAK_ROUND_LC(e, a, kKeccakRC[round + 1])
+    LATKEM_KECCAK_ROUND_LC(a, e, kKeccakRoundConstants[round])
+    LATKEM_KECCAK_ROUND_LC(e, a, kKeccakRoundConstants[round + 1])
   }
   state[0] = a00; state[1] = a01 ^ kOnes; state[2] = a02 ^ kOnes; state[3] = a03; state[4] = a04;
   state[5] = a05; state[6] = a06; state[7] = a07; state[8] = a08 ^ kOnes; state[9] = a09;
