@@ -16,7 +16,7 @@ parameter or list element that runs out after a number of uses, a memory
 allocation that fails), the function objects' own attributes, and a switch
 between the two native cores (fuzz/README.md).  The module is imported at
 the first input, after imports that fail, so that its import counts too.
-The input is read as a small program (fuzz_input.py); make_corpus.py writes
+The input is read as a small program (harness/encoding.py); make_corpus.py writes
 seeds in that encoding.  After every input the module is put back as it was.
 
 A finding is anything but an ordinary exception from a call:
@@ -224,7 +224,7 @@ if __name__ != "__main__" and "Latkem" not in sys.modules:
 import Latkem  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from fuzz_input import Reader, Writer  # noqa: E402
+from harness.encoding import Reader, Writer  # noqa: E402
 
 # ---------------------------------------------------------------------------
 # The module as imported, to put back after every input.
@@ -846,7 +846,7 @@ def toggle_native(fdp):
 # which keeps the argument's kind (a hex or bit text stays text of about the
 # same length, an array keeps its shape unless the change is about the
 # shape, an int moves to a boundary the code tests).  Encoding, read in this
-# order (fuzz_input.Reader): function, rank, template, globals, binding,
+# order (harness.encoding.Reader): function, rank, template, globals, binding,
 # number of changes, then per change: argument, kind, position (two bytes),
 # value.
 

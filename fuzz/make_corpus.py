@@ -1,7 +1,7 @@
 """Writes the seed corpora of both fuzz targets, deterministically:
 
   fuzz/corpus/module/   inputs of fuzz_module.py, in its own encoding
-                        (fuzz_input.py): every function called with the
+                        (harness/encoding.py): every function called with the
                         arguments it gets in a key exchange, for each
                         parameter set, unchanged and with a few structured
                         changes; key exchanges with changed ciphertexts;
@@ -33,7 +33,7 @@ sys.path.insert(0, HERE)
 ARGS, sys.argv[1:] = sys.argv[1:], []
 
 import fuzz_module as F  # noqa: E402
-from fuzz_input import Reader, Writer  # noqa: E402
+from harness.encoding import Reader, Writer  # noqa: E402
 
 import Latkem  # noqa: E402
 
