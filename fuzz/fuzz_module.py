@@ -729,6 +729,9 @@ def call_args(fdp, name):
 
 
 def call_function(fdp, pristine):
+    """A call of one function with arbitrary arguments, through the module or
+    the function object, in one of the ways a host program can call it; on
+    an untouched module, on both paths."""
     name = FUNCTIONS[fdp.ConsumeIntInRange(0, len(FUNCTIONS) - 1)]
     fn = MODULE.get(name) if fdp.ConsumeIntInRange(0, 7) else ORIGINAL[name]
     args, kwargs = call_args(fdp, name)
@@ -746,7 +749,7 @@ def call_function(fdp, pristine):
                and plain(args) and plain(list(kwargs.values())))
     if not compare:
         outcome(fn, args, kwargs)
-        return
+        return pristine
     # Both paths, on copies of the arguments, from the same random state.
     state = random.getstate()
     first = outcome(fn, copy.deepcopy(args), copy.deepcopy(kwargs))
@@ -759,6 +762,7 @@ def call_function(fdp, pristine):
     if not same(first, second):
         raise Finding("%s: native and host paths disagree\n  args=%r kwargs=%r\n"
                       "  native: %r\n  host:   %r" % (name, args, kwargs, first, second))
+    return pristine
 
 
 # ---------------------------------------------------------------------------
@@ -780,7 +784,8 @@ def parameter_value(fdp, name):
     return fdp.PickValueInList(choices[name])
 
 
-def rebind(fdp):
+def rebind(fdp, pristine):
+    """A module global rebound or deleted: the module is no longer untouched."""
     kind = fdp.ConsumeIntInRange(0, 9)
     if kind <= 3:
         name = fdp.PickValueInList(["kk", "eta1", "eta2", "du", "dv", "q", "n", "k", "mont",
@@ -828,9 +833,12 @@ def rebind(fdp):
     else:  # a global deleted
         name = fdp.PickValueInList(["kk", "n", "q", "zetas", "G", "H", "binascii", "random"])
         MODULE.pop(name, None)
+    return False
 
 
-def toggle_native(fdp):
+def toggle_native(fdp, pristine):
+    """Functions switched between the paths: the module stays untouched for
+    the checks."""
     if fdp.ConsumeBool():
         ORIGINAL[FUNCTIONS[fdp.ConsumeIntInRange(0, len(FUNCTIONS) - 1)]]._native = \
             fdp.ConsumeBool()
@@ -838,6 +846,7 @@ def toggle_native(fdp):
         on = fdp.ConsumeBool()
         for name in FUNCTIONS:
             ORIGINAL[name]._native = on
+    return pristine
 
 
 # ---------------------------------------------------------------------------
@@ -850,7 +859,6 @@ def toggle_native(fdp):
 # number of changes, then per change: argument, kind, position (two bytes),
 # value.
 
-WELL_FORMED = 12        # the step's selector in TestOneInput
 MAX_CHANGES = 4
 CHANGE_KINDS = 11
 BOUNDARY_INTS = [0, 1, -1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13, 16, 17, 31, 32, 33, 63, 64, 65,
@@ -1079,9 +1087,9 @@ def well_formed_call(fdp, pristine):
 
 
 def write_well_formed(writer, name, rank, template=0, globals_rank=0, binding=0, changes=()):
-    """The bytes of one well-formed call step (for make_corpus.py and the
-    mutator); changes are (argument, kind, position, value) tuples."""
-    writer.int_in(0, 15, WELL_FORMED)
+    """The bytes of one well-formed call step after its selector (for
+    make_corpus.py and the mutator); changes are (argument, kind, position,
+    value) tuples."""
     writer.int_in(0, len(FUNCTIONS) - 1, FUNCTIONS.index(name))
     writer.int_in(2, 4, rank).int_in(0, 3, template).int_in(0, 7, globals_rank)
     writer.int_in(0, 3, binding).int_in(0, MAX_CHANGES, len(changes))
@@ -1103,7 +1111,6 @@ def write_well_formed(writer, name, rank, template=0, globals_rank=0, binding=0,
 # runs on the host path, the count (two bytes), the target (0: any call),
 # the action, its argument.
 
-FAULT = 13
 FAULT_ACTIONS = 9
 FAULT_GLOBALS = ["q", "n", "kk", "eta1", "eta2", "du", "dv", "k", "mont", "zetas", "zetas_inv",
                  "np", "binascii", "hashlib", "G", "H", "XOF", "PRF", "CBD", "ntt3", "intt3",
@@ -1373,7 +1380,7 @@ def failing_site(fn, args, at):
 
 
 def write_fault(writer, name, rank, template=0, host=False, at=0, target=None, action=0, arg=0):
-    writer.int_in(0, 15, FAULT)
+    """The bytes of one fault step after its selector."""
     writer.int_in(0, len(FUNCTIONS) - 1, FUNCTIONS.index(name))
     writer.int_in(2, 4, rank).int_in(0, 3, template).bool(host).int_in(0, 0xFFFF, at)
     writer.int_in(0, 0xFF, 0 if target is None else 1 + FAULT_TARGETS.index(target))
@@ -1383,11 +1390,10 @@ def write_fault(writer, name, rank, template=0, host=False, at=0, target=None, a
 # ---------------------------------------------------------------------------
 # The function objects themselves, and the core in use.
 
-INTROSPECT = 14
 ATTR_VALUES = [None, "x", "", 1, b"x", "Latkem.y", Text("z"), True, "é" * 3, {}]
 
 
-def introspect(fdp):
+def introspect(fdp, pristine):
     fn = ORIGINAL[FUNCTIONS[fdp.ConsumeIntInRange(0, len(FUNCTIONS) - 1)]]
     kind = fdp.ConsumeIntInRange(0, 11)
     value = fdp.PickValueInList(ATTR_VALUES)
@@ -1426,11 +1432,13 @@ def introspect(fdp):
             dir(fn)
     except Exception:
         pass
+    return pristine
 
 
-def switch_core(fdp):
+def switch_core(fdp, pristine):
     if SET_PORTABLE is not None:
         SET_PORTABLE(fdp.ConsumeBool())
+    return pristine
 
 
 # ---------------------------------------------------------------------------
@@ -1467,7 +1475,7 @@ def key_exchange(fdp, pristine):
     if not pristine:  # whatever the globals are now: only no crash
         outcome(MODULE.get("CCA_Enc"), [material["pk"], m], {})
         outcome(MODULE.get("CCA_Dec"), [mutate(fdp, material["c"]), material["sk"]], {})
-        return
+        return pristine
     encapsulated = outcome(Latkem.CCA_Enc, [material["pk"], m], {})
     if encapsulated[0] != "returned":
         raise Finding("encapsulation failed with a valid public key: %r" % (encapsulated,))
@@ -1475,56 +1483,78 @@ def key_exchange(fdp, pristine):
     text = mutate(fdp, c)
     decapsulated = outcome(Latkem.CCA_Dec, [text, material["sk"]], {})
     if decapsulated[0] != "returned":
-        return  # a malformed ciphertext may raise: it never yields a key
+        return pristine  # a malformed ciphertext may raise: it never yields a key
     got = decapsulated[1]
     chars = as_bytes(text)
     if chars == c:
         if got != key:
             raise Finding("a valid ciphertext %r gave the wrong key (rank %d)" % (text, rank))
-        return
+        return pristine
     if got == key:
         raise Finding("a changed ciphertext %r gave the encapsulated key (rank %d)"
                       % (text, rank))
     try:
         expected = rejection_key(material["sk"], chars)
     except (binascii.Error, ValueError, TypeError):
-        return
+        return pristine
     if got != expected:
         raise Finding("a changed ciphertext %r did not get the rejection key (rank %d)"
                       % (text, rank))
+    return pristine
 
 
 # ---------------------------------------------------------------------------
+# The steps.  An input is one to MAX_STEPS steps, each chosen by a selector
+# of 16 values: every step takes the selector's values of its share of the
+# inputs, in the order of the table.  A step reads its own choices after the
+# selector and answers whether the module is still untouched, which the
+# checks of later steps need (a valid parameter set counts as untouched).
+
+def restore_step(fdp, pristine):
+    restore()
+    return True
+
+
+def fault_step(fdp, pristine):
+    fault_call(fdp)
+    return False
+
+
+class Step:
+    def __init__(self, name, share, run):
+        self.name, self.share, self.run = name, share, run
+
+
+STEPS = [
+    Step("call", 6, call_function),  # arbitrary arguments
+    Step("rebind", 2, rebind),
+    Step("toggle_native", 1, toggle_native),
+    Step("key_exchange", 2, key_exchange),
+    Step("restore", 1, restore_step),
+    Step("well_formed", 1, well_formed_call),
+    Step("fault", 1, fault_step),
+    Step("introspect", 1, introspect),
+    Step("switch_core", 1, switch_core),
+]
+SELECTOR = [step for step in STEPS for _ in range(step.share)]
+assert len(SELECTOR) == 16, "the encoding reads the selector as one of 16 values"
+MAX_STEPS = 4
+
+
+def write_step(writer, name):
+    """The selector of the named step."""
+    first = next(i for i, step in enumerate(SELECTOR) if step.name == name)
+    return writer.int_in(0, len(SELECTOR) - 1, first)
+
 
 def TestOneInput(data):
     fdp = Reader(data)
     random.seed(0)
     pristine = True
     try:
-        for _ in range(fdp.ConsumeIntInRange(1, 4)):
-            step = fdp.ConsumeIntInRange(0, 15)
-            if step <= 5:
-                call_function(fdp, pristine)
-            elif step <= 7:
-                rebind(fdp)
-                pristine = False
-            elif step == 8:
-                # Path switches leave the module intact for the checks.
-                toggle_native(fdp)
-            elif step <= 10:
-                key_exchange(fdp, pristine)
-            elif step == 11:
-                restore()
-                pristine = True
-            elif step == FAULT:
-                fault_call(fdp)
-                pristine = False
-            elif step == INTROSPECT:
-                introspect(fdp)
-            elif step == 15:
-                switch_core(fdp)
-            else:
-                pristine = well_formed_call(fdp, pristine)
+        for _ in range(fdp.ConsumeIntInRange(1, MAX_STEPS)):
+            step = SELECTOR[fdp.ConsumeIntInRange(0, len(SELECTOR) - 1)]
+            pristine = step.run(fdp, pristine)
     finally:
         restore()
 
@@ -1539,14 +1569,14 @@ def random_step(rng):
         # on a logarithmic scale, as the counts of loops are.
         at = int(2 ** rng.uniform(0, 16)) - 1 if action in (TICK, NOMEM, SITE) \
             else rng.randrange(0x10000)
-        return write_fault(Writer(), name, rng.randrange(2, 5), rng.randrange(4),
-                           rng.choice([False, True]), at, target, action,
+        return write_fault(write_step(Writer(), "fault"), name, rng.randrange(2, 5),
+                           rng.randrange(4), rng.choice([False, True]), at, target, action,
                            rng.randrange(0x100)).bytes()
     count = rng.choice([0, 1, 1, 1, 2, 2, 3, 4])
     changes = [(rng.randrange(8), rng.randrange(CHANGE_KINDS), rng.randrange(0x10000),
                 rng.randrange(0x100)) for _ in range(count)]
-    return write_well_formed(Writer(), name, rng.randrange(2, 5), rng.randrange(4),
-                             rng.choice([0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7]),
+    return write_well_formed(write_step(Writer(), "well_formed"), name, rng.randrange(2, 5),
+                             rng.randrange(4), rng.choice([0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7]),
                              rng.choice([0, 0, 1, 2]), changes).bytes()
 
 
@@ -1560,9 +1590,10 @@ def custom_mutator(data, max_size, seed):
     if roll >= 2 or not data:
         return atheris.Mutate(data, max_size)
     step = random_step(rng)
-    count = Reader(data).ConsumeIntInRange(1, 4)
+    count = Reader(data).ConsumeIntInRange(1, MAX_STEPS)
     if roll == 0:  # in front of the input's own steps
-        out = Writer().int_in(1, 4, min(count + 1, 4)).raw(step).raw(data[1:]).bytes()
+        out = Writer().int_in(1, MAX_STEPS, min(count + 1, MAX_STEPS)).raw(step).raw(data[1:])
     else:  # alone, followed by the input's bytes as data for later steps
-        out = Writer().int_in(1, 4, count).raw(step).raw(data[1 + len(step):]).bytes()
+        out = Writer().int_in(1, MAX_STEPS, count).raw(step).raw(data[1 + len(step):])
+    out = out.bytes()
     return out[:max_size]

@@ -44,28 +44,47 @@ def fresh(path):
     return path
 
 
-def module_corpus(out):
-    rng = random.Random(13)
-    files = {}
+def steps(count):
+    """The start of an input of `count` steps."""
+    return Writer().int_in(1, F.MAX_STEPS, count)
 
-    def one_step(step):
-        return Writer().int_in(1, 4, 1).raw(step).bytes()
 
+def one_step(step):
+    return steps(1).raw(step).bytes()
+
+
+def well_formed(*args, **kwargs):
+    """A well-formed call step (fuzz_module.write_well_formed's arguments)."""
+    return F.write_well_formed(F.write_step(Writer(), "well_formed"), *args, **kwargs).bytes()
+
+
+def fault(*args, **kwargs):
+    """A fault step (fuzz_module.write_fault's arguments)."""
+    return F.write_fault(F.write_step(Writer(), "fault"), *args, **kwargs).bytes()
+
+
+def run_fault(*args, **kwargs):
+    """A fault step run as in an input, the module left as the step left it
+    (F.restore() puts it back); the step's counter of calls."""
+    return F.fault_call(Reader(F.write_fault(Writer(), *args, **kwargs).bytes()))
+
+
+def well_formed_seeds(files, rng):
+    """Every function's well-formed calls for every parameter set, unchanged
+    and with each kind of change."""
     for name in F.FUNCTIONS:
         nargs = len(F.PARAMS[name])
         for rank in (2, 3, 4):
             templates = len(F.TEMPLATES[name][rank])
             for t in range(templates):
-                files["wf-%s-r%d-t%d" % (name, rank, t)] = one_step(
-                    F.write_well_formed(Writer(), name, rank, t).bytes())
+                files["wf-%s-r%d-t%d" % (name, rank, t)] = one_step(well_formed(name, rank, t))
             if not nargs:
                 continue
             # One change of each kind, spread over the arguments.
             for kind in range(F.CHANGE_KINDS):
                 change = (kind % nargs, kind, rng.randrange(0x10000), rng.randrange(0x100))
                 files["wf-%s-r%d-c%d" % (name, rank, kind)] = one_step(
-                    F.write_well_formed(Writer(), name, rank, kind % templates,
-                                        changes=[change]).bytes())
+                    well_formed(name, rank, kind % templates, changes=[change]))
             # Hostile texts where an attacker chooses them (the ciphertext,
             # the public key, the message): a character or two short or
             # long, upper case, each kind of container.
@@ -75,38 +94,34 @@ def module_corpus(out):
                     hostile += [(7, container) for container in range(8)]
                     for kind, val in hostile:
                         files["wf-%s-r%d-hostile%d-%d-%d" % (name, rank, index, kind, val)] = \
-                            one_step(F.write_well_formed(Writer(), name, rank, 0,
-                                                         changes=[(index, kind, 0, val)]).bytes())
+                            one_step(well_formed(name, rank, 0, changes=[(index, kind, 0, val)]))
             # Elements that run out, in each list or array argument, after
             # a number of uses spread on a logarithmic scale.
             for index, arg in enumerate(F.TEMPLATES[name][rank][0]):
                 if isinstance(arg, (list, tuple, F.np.ndarray)):
                     for e in range(0, 16, 1 if rank == 2 else 4):
                         files["wf-%s-r%d-tick%d-%d" % (name, rank, index, e)] = one_step(
-                            F.write_well_formed(Writer(), name, rank, 0,
-                                                changes=[(index, 10, e * 4096, 0)]).bytes())
+                            well_formed(name, rank, 0, changes=[(index, 10, e * 4096, 0)]))
             # Another n: loops of another length.
             for other_n in range(4, 8):
                 files["wf-%s-r%d-n%d" % (name, rank, other_n)] = one_step(
-                    F.write_well_formed(Writer(), name, rank, 0, globals_rank=other_n).bytes())
+                    well_formed(name, rank, 0, globals_rank=other_n))
             # The globals of another parameter set; keyword binding.
             files["wf-%s-r%d-g" % (name, rank)] = one_step(
-                F.write_well_formed(Writer(), name, rank, 0, globals_rank=1 + (rank - 1) % 3)
-                .bytes())
+                well_formed(name, rank, 0, globals_rank=1 + (rank - 1) % 3))
             files["wf-%s-r%d-kw" % (name, rank)] = one_step(
-                F.write_well_formed(Writer(), name, rank, 0, binding=1 + rank % 2).bytes())
+                well_formed(name, rank, 0, binding=1 + rank % 2))
 
-    # Faults: at the first and the last call of every callable the larger
-    # functions use (found by running them), and at every few calls of any.
+
+def fault_seeds(files, rng):
+    """Faults: at the first and the last call of every callable the larger
+    functions use (found by running them), and at every few calls of any."""
     for name in ("Genkey", "Enc", "Dec", "CCA_KeyGen", "CCA_Enc", "CCA_Dec", "decode",
                  "encode", "ntt3", "intt3", "ntt3_mul", "CBD", "generate_mat_a", "Parse",
                  "hex_to_bits", "bits_to_bytes", "H", "G", "PRF", "XOF", "kdf"):
         for rank in (2, 3, 4):
             for host in (False, True):
-                reader = Reader(F.write_fault(Writer(), name, rank, host=host, at=0xFFFF,
-                                              target=None).bytes())
-                reader.ConsumeIntInRange(0, 15)  # the step selector
-                calls = F.fault_call(reader).calls
+                calls = run_fault(name, rank, host=host, at=0xFFFF, target=None).calls
                 F.restore()
                 if rank != 2:  # the other ranks: the first call of each only
                     calls = {k: 1 for k in calls}
@@ -115,41 +130,39 @@ def module_corpus(out):
                         continue
                     for at in sorted({0, min(count - 1, 31)}):
                         files["fault-%s-r%d-h%d-%s-%d" % (name, rank, host, target, at)] = \
-                            one_step(F.write_fault(Writer(), name, rank, 0, host, at, target,
-                                                   action=(n + at) % F.FAULT_ACTIONS,
-                                                   arg=rng.randrange(256)).bytes())
+                            one_step(fault(name, rank, 0, host, at, target,
+                                           action=(n + at) % F.FAULT_ACTIONS,
+                                           arg=rng.randrange(256)))
             for n, at in enumerate((1, 2, 3, 5, 8, 13, 30, 100, 300, 700, 1500)):
-                files["fault-%s-r%d-any-%d" % (name, rank, at)] = one_step(F.write_fault(
-                    Writer(), name, rank, n % 2, host=bool(n % 3), at=at,
-                    action=n % F.FAULT_ACTIONS, arg=rng.randrange(256)).bytes())
+                files["fault-%s-r%d-any-%d" % (name, rank, at)] = one_step(fault(
+                    name, rank, n % 2, host=bool(n % 3), at=at,
+                    action=n % F.FAULT_ACTIONS, arg=rng.randrange(256)))
 
-    # Parameters that run out, and one memory allocation failing: for each
-    # parameter a function uses (and for memory, on either path), the call
-    # run with the fault at points spread on a logarithmic scale over the
-    # uses (allocations), keeping one point for each place (the traceback's
-    # entries) the call then fails at: the failures in the middle of the
-    # loops, each statement's own.
-    def places(name, rank, host, action, arg, limit):
-        found = {}
-        at = 0
-        while at <= limit:
-            reader = Reader(F.write_fault(Writer(), name, rank, 0, host, at, action=action,
-                                          arg=arg).bytes())
-            reader.ConsumeIntInRange(0, 15)  # the step selector
-            F.fault_call(reader)
-            F.restore()
-            if F.LAST_FAILURE and F.LAST_FAILURE not in found:
-                found[F.LAST_FAILURE] = at
-            at = max(at + 1, int(at * 1.01))
-        return sorted(found.values())
 
+def places(name, rank, host, action, arg, limit):
+    """The fault at points spread on a logarithmic scale up to limit, one
+    point kept for each place (the traceback's entries) the call then
+    fails at."""
+    found = {}
+    at = 0
+    while at <= limit:
+        run_fault(name, rank, 0, host, at, action=action, arg=arg)
+        F.restore()
+        if F.LAST_FAILURE and F.LAST_FAILURE not in found:
+            found[F.LAST_FAILURE] = at
+        at = max(at + 1, int(at * 1.01))
+    return sorted(found.values())
+
+
+def running_out_seeds(files):
+    """Parameters that run out, and one memory allocation failing: for each
+    parameter a function uses (and for memory, on either path), the call run
+    with the fault at points spread over the uses (allocations): the
+    failures in the middle of the loops, each statement's own."""
     for name in F.FUNCTIONS:
         for rank in (2, 3, 4):
             for index, param in enumerate(F.TICK_PARAMS):
-                reader = Reader(F.write_fault(Writer(), name, rank, host=True, at=0xFFFF,
-                                              action=F.TICK, arg=index).bytes())
-                reader.ConsumeIntInRange(0, 15)
-                F.fault_call(reader)
+                run_fault(name, rank, host=True, at=0xFFFF, action=F.TICK, arg=index)
                 tick = F.MODULE.get(param)
                 used = min(0xFFFF - tick.left, 0xFFFF) if isinstance(tick, F.Tick) else 0
                 F.restore()
@@ -161,8 +174,7 @@ def module_corpus(out):
                     points = places(name, rank, True, F.TICK, index, used - 1)
                 for at in points:
                     files["tick-%s-r%d-%s-%d" % (name, rank, param, at)] = one_step(
-                        F.write_fault(Writer(), name, rank, 0, True, at,
-                                      action=F.TICK, arg=index).bytes())
+                        fault(name, rank, 0, True, at, action=F.TICK, arg=index))
             if F.STARVE is None:
                 continue
             for host in (False, True):
@@ -177,21 +189,24 @@ def module_corpus(out):
                     points = sorted({min(p + d, 0xFFFF) for p in points for d in range(12)})
                 for at in points:
                     files["nomem-%s-r%d-h%d-%d" % (name, rank, host, at)] = one_step(
-                        F.write_fault(Writer(), name, rank, 0, host, at,
-                                      action=F.NOMEM).bytes())
+                        fault(name, rank, 0, host, at, action=F.NOMEM))
 
-    # Both cores: the switch, then a well-formed call or a key exchange.
+
+def other_seeds(files, rng):
+    """Both cores, the function objects, key exchanges, rebindings and calls
+    with arbitrary arguments."""
+    # Both cores: the switch, then a well-formed call.
     for name in F.FUNCTIONS:
         for rank in (2, 4):
-            step = F.write_well_formed(Writer(), name, rank).bytes()
             files["portable-%s-r%d" % (name, rank)] = (
-                Writer().int_in(1, 4, 2).int_in(0, 15, 15).bool(True).raw(step).bytes())
+                F.write_step(steps(2), "switch_core").bool(True)
+                .raw(well_formed(name, rank)).bytes())
 
     # The function objects.
     for kind in range(12):
         for value in range(0, len(F.ATTR_VALUES), 3):
             files["introspect-%d-%d" % (kind, value)] = (
-                Writer().int_in(1, 4, 1).int_in(0, 15, F.INTROSPECT)
+                F.write_step(steps(1), "introspect")
                 .int_in(0, len(F.FUNCTIONS) - 1, (kind * 7 + value) % len(F.FUNCTIONS))
                 .int_in(0, 11, kind).int_in(0, len(F.ATTR_VALUES) - 1, value)
                 .raw(bytes([rng.randrange(256)])).bytes())
@@ -200,24 +215,31 @@ def module_corpus(out):
     # mutations of fuzz_module.mutate (its own data after the kind).
     for rank in (2, 3, 4):
         for kind in range(16):
-            w = Writer().int_in(1, 4, 1).int_in(0, 15, 9).int_in(2, 4, rank)
+            w = F.write_step(steps(1), "key_exchange").int_in(2, 4, rank)
             w.int_in(0, 40, 32).raw(bytes(range(32))).bool(True).int_in(0, 15, kind)
             w.raw(bytes(rng.randrange(256) for _ in range(4)))
             files["kex-r%d-m%d" % (rank, kind)] = w.bytes()
 
     # Rebindings of each kind, then a well-formed call.
     for kind in range(10):
-        w = Writer().int_in(1, 4, 2).int_in(0, 15, 6).int_in(0, 9, kind)
+        w = F.write_step(steps(2), "rebind").int_in(0, 9, kind)
         w.raw(bytes(rng.randrange(256) for _ in range(3)))
-        step = F.write_well_formed(Writer(), rng.choice(F.FUNCTIONS), 2).bytes()
-        files["rebind-%d" % kind] = w.raw(step).bytes()
+        files["rebind-%d" % kind] = w.raw(well_formed(rng.choice(F.FUNCTIONS), 2)).bytes()
 
     # Arbitrary arguments for each function, from a few random bytes.
     for name in F.FUNCTIONS:
-        w = Writer().int_in(1, 4, 1).int_in(0, 15, 0)
+        w = F.write_step(steps(1), "call")
         w.int_in(0, len(F.FUNCTIONS) - 1, F.FUNCTIONS.index(name)).int_in(0, 7, 1)
         files["call-%s" % name] = w.raw(bytes(rng.randrange(256) for _ in range(24))).bytes()
 
+
+def module_corpus(out):
+    rng = random.Random(13)
+    files = {}
+    well_formed_seeds(files, rng)
+    fault_seeds(files, rng)
+    running_out_seeds(files)
+    other_seeds(files, rng)
     for name, data in files.items():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
@@ -297,13 +319,17 @@ SIZES = [32, 64, 96, 128, 192, 256, 384, 640, 704, 768, 1024, 1152, 1536, 1568, 
 def module_dict(path):
     tokens = []
     for i, name in enumerate(F.FUNCTIONS):  # a well-formed call of each function
-        tokens.append(("call_%s" % name, bytes([F.WELL_FORMED, i])))
+        tokens.append(("call_%s" % name, F.write_step(Writer(), "well_formed")
+                       .int_in(0, len(F.FUNCTIONS) - 1, i).bytes()))
     for kind in range(F.CHANGE_KINDS):  # a change: argument, kind
         for index in range(3):
             tokens.append(("change_%d_%d" % (index, kind), bytes([index, kind])))
     for rank in (2, 3, 4):
-        tokens.append(("exchange_rank%d" % rank, bytes([9, rank - 2])))
-        tokens.append(("parameter_set%d" % rank, bytes([6, 4, rank - 2])))
+        tokens.append(("exchange_rank%d" % rank,
+                       F.write_step(Writer(), "key_exchange").int_in(2, 4, rank).bytes()))
+        tokens.append(("parameter_set%d" % rank,  # rebind's fifth kind: a parameter set
+                       F.write_step(Writer(), "rebind").int_in(0, 9, 4).int_in(2, 4, rank)
+                       .bytes()))
     for size in SIZES:
         tokens.append(("int_%d" % size, size.to_bytes(2, "little")))
     tokens += [("hex_digits", b"0123456789abcdef"), ("hex_upper", b"ABCDEF"),
