@@ -198,17 +198,9 @@ def every_core():
     """Every function's well-formed calls, at every parameter set, on each
     native core this build and processor have: the cores must agree.  So
     each core's code for every width counts as covered."""
-    latkem = state.latkem
-    cores = []
-    for core in ("portable", "avx2", "neon"):
-        try:
-            latkem.H._core = core
-        except ValueError:
-            continue
-        cores.append(core)
     answers = {}
-    for core in cores:
-        latkem.H._core = core
+    for core in state.CORES:
+        state.set_core(core)
         for rank in state.PARAMETER_SETS:
             state.use_parameters(rank)
             for name in state.FUNCTIONS:

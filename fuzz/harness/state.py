@@ -5,10 +5,6 @@ Empty until capture() (start-up, after the module's import); importing this
 file imports nothing of the module's.  The other parts read these names as
 attributes of this file (state.ORIGINAL), so that they see them filled.
 """
-import ctypes
-import os
-import subprocess
-
 PARAMETER_SETS = {
     2: dict(kk=2, eta1=3, eta2=2, du=10, dv=4),
     3: dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
@@ -27,13 +23,13 @@ FUNCTIONS = []     # the names of the 27 functions, in the module's order
 PARAMS = {}        # function name: its parameters' names
 SAVED_TABLES = {}  # table name: its items as imported
 SAVED_ATTRS = {}   # function name: the values of FUNCTION_ATTRS
-SET_PORTABLE = None
-PORTABLE_AT_START = False
+CORES = []         # the native cores this build and processor run, the default first
+START_CORE = None  # the core in use as captured
 
 
 def capture(module):
     """Records the module as it is now: what restore() puts back."""
-    global latkem, MODULE, SAVED, SET_PORTABLE, PORTABLE_AT_START
+    global latkem, MODULE, SAVED, START_CORE
     latkem = module
     MODULE = vars(module)
     SAVED = list(MODULE.items())
@@ -49,27 +45,21 @@ def capture(module):
         SAVED_ATTRS[name] = [getattr(ORIGINAL[name], a) for a in FUNCTION_ATTRS]
     SAVED_TABLES.clear()
     SAVED_TABLES.update((name, list(ORIGINAL[name])) for name in TABLES)
-    SET_PORTABLE = find_set_portable(module.__file__)
-    PORTABLE_AT_START = os.environ.get("LATKEM_PORTABLE", "") not in ("", "0")
+    START_CORE = ORIGINAL["H"]._core
+    CORES[:] = []
+    for core in ("avx2", "neon", "portable"):
+        try:
+            set_core(core)
+        except ValueError:  # not in this build, or not on this processor
+            continue
+        CORES.append(core)
+    set_core(START_CORE)
 
 
-def find_set_portable(path):
-    """The core's switch between its portable and its vector code, which the
-    module does not export: found by its address in the (unstripped) fuzzing
-    build, so that one run reaches both cores.  None where it cannot be
-    found (no nm, no /proc, a stripped build)."""
-    path = os.path.realpath(path)
-    try:
-        symbols = subprocess.run(["nm", "-C", path], capture_output=True, text=True,
-                                 check=True).stdout
-        offset = next(int(line.split()[0], 16) for line in symbols.splitlines()
-                      if line.endswith(" latkem::native::set_portable(bool)"))
-        with open("/proc/self/maps") as maps:
-            base = min(int(line.split("-")[0], 16) for line in maps
-                       if line.rstrip().endswith(path))
-    except (OSError, subprocess.CalledProcessError, StopIteration, ValueError):
-        return None
-    return ctypes.CFUNCTYPE(None, ctypes.c_bool)(base + offset)
+def set_core(name):
+    """Selects the native core of the whole process, the one way the harness
+    switches it: the functions' own `_core` (any function's does for all)."""
+    ORIGINAL["H"]._core = name
 
 
 def restore():
@@ -88,8 +78,7 @@ def restore():
                 setattr(fn, attr, value)
         if fn.__dict__:
             fn.__dict__.clear()
-    if SET_PORTABLE is not None:
-        SET_PORTABLE(PORTABLE_AT_START)
+    set_core(START_CORE)
 
 
 def use_parameters(rank):

@@ -154,8 +154,8 @@ def introspect(fdp, pristine):
 
 
 def switch_core(fdp, pristine):
-    if state.SET_PORTABLE is not None:
-        state.SET_PORTABLE(fdp.ConsumeBool())
+    """The portable core, or the default one of this build and processor."""
+    state.set_core("portable" if fdp.ConsumeBool() else state.CORES[0])
     return pristine
 
 
