@@ -231,20 +231,23 @@ def fault_step(fdp, pristine):
 
 
 class Step:
+    """A named step: its share of the selector's values, and the function
+    that reads the step's choices and runs it."""
+
     def __init__(self, name, share, run):
         self.name, self.share, self.run = name, share, run
 
 
-STEPS = [
-    Step("call", 6, call_function),  # arbitrary arguments
-    Step("rebind", 2, rebind),
-    Step("toggle_native", 1, toggle_native),
-    Step("key_exchange", 2, key_exchange),
-    Step("restore", 1, restore_step),
-    Step("well_formed", 1, well_formed_call),
-    Step("fault", 1, fault_step),
-    Step("introspect", 1, introspect),
-    Step("switch_core", 1, switch_core),
+STEPS = [  # in the selector's order; the shares add up to its 16 values
+    Step("call", 6, call_function),            # arbitrary arguments (calls.py)
+    Step("rebind", 2, rebind),                 # a module global rebound or deleted
+    Step("toggle_native", 1, toggle_native),   # functions switched between the paths
+    Step("key_exchange", 2, key_exchange),     # encapsulation, decapsulation, checked
+    Step("restore", 1, restore_step),          # the module put back as imported
+    Step("well_formed", 1, well_formed_call),  # a recorded call, changed (changes.py)
+    Step("fault", 1, fault_step),              # a fault in a well-formed call (faults.py)
+    Step("introspect", 1, introspect),         # the function objects' own attributes
+    Step("switch_core", 1, switch_core),       # the portable or the default native core
 ]
 SELECTOR = [step for step in STEPS for _ in range(step.share)]
 assert len(SELECTOR) == 16, "the encoding reads the selector as one of 16 values"
