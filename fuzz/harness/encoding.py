@@ -1,5 +1,5 @@
 """The byte encoding of the module harness's inputs, shared by the harness
-(fuzz_module.py) and the corpus generator (make_corpus.py).
+and the corpus generator (make_corpus.py).
 
 An input is read front to back as a small program: every choice takes a fixed
 number of bytes (one for a range of up to 256 values, two up to 65,536, eight
