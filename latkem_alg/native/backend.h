@@ -199,11 +199,18 @@ struct AllSet {
 };
 }  // namespace slots
 
-// Fails the build if the constexpr table leaves a required slot null.
+// Fails the build if the constexpr table leaves a required slot null.  GCC
+// does not compare a function's address with null at compile time when
+// AddressSanitizer instruments the unit: the sanitized build (.ci/sanitize)
+// leaves the check to the others, which compile the same tables.
+#if defined(__SANITIZE_ADDRESS__)
+#define LATKEM_CHECK_BACKEND(table) static_assert(true, "checked by the unsanitized builds")
+#else
 #define LATKEM_CHECK_BACKEND(table)                                                               \
   static_assert(::latkem::native::slots::AllSet<                                                  \
                     ::latkem::native::slots::first_unset(table)>::value,                          \
                 "backend table incomplete")
+#endif
 
 // The tables, each defined in its folder.  Only those the build compiles
 // in may be referred to (dispatch.cpp, by the LATKEM_HAVE_* macros).
