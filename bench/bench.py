@@ -180,6 +180,19 @@ def peer_operations(cls):
     }
 
 
+def start_peer_part(results, core):
+    """Prints the heading of the comparison with the peer on `core`; its
+    operations, or None (noted in `results`) where the peer is missing."""
+    print("\nAgainst %s (ours at kk = 3, eta1 = 2, %s)" % (PEER_NAME, core))
+    cls, reason = load_peer()
+    if cls is None:
+        print("  peer unavailable, part skipped: %s" % reason)
+        results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
+        return None
+    print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
+    return peer_operations(cls)
+
+
 # --- the TSC frequency --------------------------------------------------------------------
 
 
@@ -300,14 +313,7 @@ def run(quick):
                         "operations": table}
 
     # 2. against the peer at the 768 size, and the host path at the same size
-    print("\nAgainst %s (ours at kk = 3, eta1 = 2, native path)" % PEER_NAME)
-    cls, reason = load_peer()
-    if cls is None:
-        print("  peer unavailable, part skipped: %s" % reason)
-        results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
-    else:
-        print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
-    peer_ops = None if cls is None else peer_operations(cls)
+    peer_ops = start_peer_part(results, "native path")
     rows, host_rows = {}, {}
     with Parameters(kk=3, eta1=2):
         ours_ops = operations(m, seed, coins)

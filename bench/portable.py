@@ -28,8 +28,8 @@ os.environ["LATKEM_PORTABLE"] = "1"  # read once, at the first use of the core
 
 import Latkem  # noqa: E402
 from bench import (KEM_OPERATIONS, command_line, PEER_NAME, Parameters, cpu_model, fmt_int,  # noqa: E402
-                   fmt_ratio, fmt_time, load_peer, operations, peer_operations,
-                   peer_version, tsc_frequency)
+                   fmt_ratio, fmt_time, operations, peer_version, start_peer_part,
+                   tsc_frequency)
 from paths import HostPath  # noqa: E402
 
 # Published cycle counts of the best native implementation of the same lattice
@@ -96,14 +96,7 @@ def run(quick):
     results["cycles"] = {"kk": Latkem.kk, "tsc_mhz": mhz, "source": source, "note": note,
                          "operations": rows}
 
-    print("\nAgainst %s (ours at kk = 3, eta1 = 2, portable core)" % PEER_NAME)
-    cls, reason = load_peer()
-    if cls is None:
-        print("  peer unavailable, part skipped: %s" % reason)
-        results["peer"] = {"name": PEER_NAME, "available": False, "reason": reason}
-    else:
-        print("  %-12s %12s %12s %12s" % ("operation", "ours/call", "peer/call", "peer/ours"))
-    peer_ops = None if cls is None else peer_operations(cls)
+    peer_ops = start_peer_part(results, "portable core")
     peer_rows, host_rows = {}, {}
     with Parameters(kk=3, eta1=2):
         ours_ops = operations(m, seed, coins)
