@@ -1,7 +1,7 @@
 // The module `Latkem`: its creation and initialisation, the module body that
 // binds its parameters, tables and functions, and the self-demonstration.
-#include "guard.h"
-#include "module.h"
+#include "guard/guard.h"
+#include "frame/module.h"
 
 #include <cstring>
 #include <new>

@@ -19,10 +19,10 @@
 // one expression changes which error a missing or failing global raises.
 #pragma once
 
-#include "bridge.h"
-#include "lines.h"
-#include "obj.h"
-#include "table.h"
+#include "bridge/bridge.h"
+#include "frame/lines.h"
+#include "frame/obj.h"
+#include "frame/table.h"
 
 #include "native/core.h"
 

@@ -1,6 +1,6 @@
 // The native-path guard (guard.h): what each function relies on, made from
 // the table, and the cached check of it.
-#include "guard.h"
+#include "guard/guard.h"
 
 #include <cstring>
 #include <initializer_list>

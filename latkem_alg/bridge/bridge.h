@@ -2,7 +2,7 @@
 // can take as they are, and making the host objects it answers with.
 #pragma once
 
-#include "obj.h"
+#include "frame/obj.h"
 #include "native/core.h"
 
 #include <cstdlib>

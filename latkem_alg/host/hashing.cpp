@@ -1,6 +1,6 @@
 // Hash and XOF wrappers: SHA3-256, SHA3-512, SHAKE-128 and SHAKE-256 in the
 // shapes the scheme passes around.
-#include "guard.h"
+#include "guard/guard.h"
 
 #include <cstring>
 #include <vector>

@@ -1,6 +1,6 @@
 // The chosen-plaintext-secure encryption scheme: key generation, encryption
 // and decryption on float64 coefficient arrays.
-#include "guard.h"
+#include "guard/guard.h"
 
 #include <cstring>
 #include <vector>

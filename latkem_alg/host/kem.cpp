@@ -1,6 +1,6 @@
 // Key encapsulation: key generation, encapsulation and decapsulation with
 // implicit rejection over the encryption scheme.
-#include "guard.h"
+#include "guard/guard.h"
 
 #include <cstring>
 #include <memory>

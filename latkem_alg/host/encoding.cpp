@@ -1,7 +1,7 @@
 // Encodings: coefficient compression, bit packing of polynomials, and the
 // conversions between hexadecimal text, bit strings and bytes.  Bit strings
 // hold the least significant bit of every byte or coefficient first.
-#include "guard.h"
+#include "guard/guard.h"
 
 #include <cstring>
 

@@ -9,7 +9,7 @@
 // host.
 #pragma once
 
-#include "interp.h"
+#include "frame/interp.h"
 
 #include <cstdint>
 #include <initializer_list>

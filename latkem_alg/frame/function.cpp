@@ -1,8 +1,8 @@
 // The module's function objects: their type, the argument binding, the entry
 // every call goes through, and the table they are made from.
-#include "guard.h"
-#include "module.h"
-#include "probe.h"
+#include "guard/guard.h"
+#include "frame/module.h"
+#include "frame/probe.h"
 
 #include <structmember.h>
 

@@ -1,6 +1,6 @@
 // Sampling: the centred binomial sampler, uniform rejection sampling on 12-bit
 // candidates and the expansion of the public matrix from its seed.
-#include "guard.h"
+#include "guard/guard.h"
 
 namespace latkem {
 

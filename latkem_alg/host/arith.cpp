@@ -4,7 +4,7 @@
 // types follow the input (ints stay ints, numpy float64 scalars stay floats).
 // Indices and counters (`kd`, `l`, `ind`, `j`, the group counter of
 // `ntt3_mul`) are host ints whatever the input, so they are kept as C integers.
-#include "guard.h"
+#include "guard/guard.h"
 
 namespace latkem {
 

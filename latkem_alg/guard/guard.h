@@ -11,7 +11,7 @@
 // Anything else runs the host path, which raises the exact errors.
 #pragma once
 
-#include "latkem.h"
+#include "frame/latkem.h"
 
 namespace latkem {
 namespace guard {
