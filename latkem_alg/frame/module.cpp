@@ -74,16 +74,6 @@ Obj make_tree() {
   return l;
 }
 
-Obj int_list(const int64_t* values, int count) {
-  Obj l(PyList_New(count));
-  for (int i = 0; i < count; ++i) {
-    PyObject* x = PyLong_FromLongLong(values[i]);
-    if (!x) raise();
-    PyList_SET_ITEM(l.get(), i, x);
-  }
-  return l;
-}
-
 Obj make_zetas() {
   int64_t v[128];
   for (int i = 0; i < 128; ++i) v[i] = 2285 * pow_mod(17, brv7(i), 3329) % 3329;

@@ -466,3 +466,25 @@ void snapshot(PyObject* dict) {
 
 }  // namespace guard
 }  // namespace latkem
+
+namespace latkem {
+
+// The frame's questions to the guard (frame/latkem.h): the parameters it read
+// are kept in the frame as plain words.
+static_assert(sizeof(native::Params) == sizeof(Frame::guard_params) &&
+                  alignof(native::Params) <= alignof(int),
+              "the frame holds the guard's parameters");
+
+bool Frame::guard_allows() {
+  if (!guard::allows(fn)) return false;
+  std::memcpy(guard_params, &guard::params(), sizeof guard_params);
+  return true;
+}
+
+bool Frame::guard_holds() const {
+  native::Params p;
+  std::memcpy(&p, guard_params, sizeof p);
+  return guard::still_allows(fn, p);
+}
+
+}  // namespace latkem

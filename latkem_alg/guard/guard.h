@@ -12,6 +12,7 @@
 #pragma once
 
 #include "frame/latkem.h"
+#include "native/core.h"
 
 namespace latkem {
 namespace guard {
