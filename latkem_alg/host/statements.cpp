@@ -40,4 +40,43 @@ void missing_row(size_t count, const Obj& rest) {
   rows[tuple_of({Obj(PyLong_FromSize_t(count)), rest})];
 }
 
+void transform_row(const Obj& out, const Obj& in, const Obj& i, PyObject* fn) {
+  Obj g = lookup_global(fn);
+  out.set(tuple_of({i, whole()}), g(in[tuple_of({i, whole()})]));
+}
+
+Obj zero_rows(Frame& f, int line) {
+  f.line = line;
+  return zeros({GLOBAL(kk), GLOBAL(n)});
+}
+
+Obj zero_list(Frame& f, int line) {
+  f.line = line;
+  return repeat_list(num(0), GLOBAL(n));
+}
+
+Obj hexlify_joined(const Obj& a, const Obj& b) {
+  Obj fn = binascii_fn(NAME(hexlify));
+  return fn(a + b);
+}
+
+Obj decode_bits(Frame& f, const DecodeLines& at, const Obj& x, const Width& l) {
+  f.line = at.bits;
+  Obj bits = GLOBAL(hex_to_bits)(x);
+  f.line = at.decode;
+  Obj dec = GLOBAL(decode);
+  return dec(bits, l.get());
+}
+
+Obj encode_bytes(Frame& f, const EncodeLines& at, const Obj& polys, const Width& l) {
+  f.line = at.encode;
+  Obj code;
+  {
+    Obj enc = GLOBAL(encode);
+    code = enc(polys, l.get());
+  }
+  f.line = at.pack;
+  return GLOBAL(bits_to_bytes)(code);
+}
+
 }  // namespace latkem
