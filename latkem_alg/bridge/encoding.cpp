@@ -4,6 +4,7 @@
 // tested once at the end.
 #include "bridge/bridge.h"
 #include "bridge/paths.h"
+#include "host/statements.h"
 
 #include <cstring>
 
@@ -185,8 +186,7 @@ bool native_decode(Frame& f, PyObject* bits_obj, PyObject* l_obj, Obj& result) {
   for (Py_ssize_t i = 0; i < ind * per_poly; ++i) bit_of(text[i], bad);
   if (value_barrier(bad)) return false;
   f.line = line::decode::zeros;
-  Obj zeros = GLOBAL(np).attr(NAME(zeros));
-  Obj coeff = zeros(list_of({Obj(PyLong_FromSsize_t(ind)), GLOBAL(n)}));
+  Obj coeff = zero_rows_of(ind);
   View view;
   Py_ssize_t rows, cols;
   if (!view.get(coeff.get(), PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE) ||

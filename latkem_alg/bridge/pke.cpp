@@ -159,7 +159,7 @@ bool native_Dec(Frame& f, PyObject* uv_code, PyObject* sk_cpa, Obj& result) {
   if (text.size() < native::ct_bytes(p)) {
     // v = v[0] of an array of no rows.
     return f.fail_at(line::Dec::first_row_v, [&] {
-      Obj v = zeros({num(0), GLOBAL(n)});
+      Obj v = zero_rows_of(0);
       v[num(0)];
     });
   }

@@ -78,14 +78,14 @@ struct Frame {
   int line;
   bool native;               // the function's switch `_native`
   bool went_native = false;  // the outcome came from the native path: its result,
-                             // or the failing statement it ran (see kem.cpp)
+                             // or the failing statement it ran (see bridge/kem.cpp)
   // The parameters when the guard allowed the native path: a native::Params,
   // kept as plain words so that the frame, and the bodies with it, need no
-  // header of the core (guard.cpp checks that it fits).
+  // header of the core (guard/guard.cpp checks that it fits).
   int guard_params[5] = {};
 
   // The one way a body takes its native path:
-  //     if (Obj r = f.try_native(native_X, args...)) return r;
+  //     if (Obj r = f.try_native(bridge::native_X, args...)) return r;
   // `native_X(args..., result)` runs only when the guard allows the native
   // path for this function; it answers true with `result` set, or false to
   // leave the call to the host path (an input it does not take as it is).
@@ -126,7 +126,7 @@ struct Frame {
   bool guard_holds() const;
 
   // Whether the guard allows the native path for this function now; if so,
-  // keeps the parameters it read (guard.cpp).
+  // keeps the parameters it read (guard/guard.cpp).
   bool guard_allows();
 };
 

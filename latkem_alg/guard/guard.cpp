@@ -142,7 +142,7 @@ constexpr int kHostCallDepth = 6;
 
 // The stack the host path may use below its entry, at most, to its deepest
 // recursion check, where the host checks the stack rather than counting
-// (interp.h): per module call nested, and for the body's own host calls
+// (frame/interp.h): per module call nested, and for the body's own host calls
 // (numpy's conversions nest deepest).  Bounds, measured with room to spare;
 // within them of the host's limit the native path steps aside and the host
 // path runs, so near the limit the outcome is the host path's by

@@ -13,6 +13,11 @@ Obj zeros(std::initializer_list<Obj> dims) {
   return fn(list_of(dims));
 }
 
+Obj zero_rows_of(Py_ssize_t rows) {
+  Obj fn = GLOBAL(np).attr(NAME(zeros));
+  return fn(list_of({Obj(PyLong_FromSsize_t(rows)), GLOBAL(n)}));
+}
+
 // raise ValueError(message), through the builtin fixed at initialisation.
 [[noreturn]] void value_error(const char* message) {
   Obj exc = Obj::borrow(builtins.ValueError)(text(message));
@@ -36,7 +41,7 @@ Obj unhexlify(const Obj& x) {
 // makes of too short a bit string: the index error of the statement that
 // reads the first missing row (`rest` the remaining indices, `[:]` or 0).
 void missing_row(size_t count, const Obj& rest) {
-  Obj rows = zeros({Obj(PyLong_FromSize_t(count)), GLOBAL(n)});
+  Obj rows = zero_rows_of(static_cast<Py_ssize_t>(count));
   rows[tuple_of({Obj(PyLong_FromSize_t(count)), rest})];
 }
 

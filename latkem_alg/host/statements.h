@@ -20,6 +20,10 @@ Obj zeros(std::initializer_list<Obj> dims);
 // raise ValueError(message), through the builtin fixed at initialisation.
 [[noreturn]] void value_error(const char* message);
 
+// np.zeros([rows, n]) for a count of rows the native path worked out,
+// np.zeros looked up first, as the host evaluates it.
+Obj zero_rows_of(Py_ssize_t rows);
+
 // binascii.<name>, looked up at the time of use.
 Obj binascii_fn(PyObject* name);
 
