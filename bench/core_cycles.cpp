@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   char pk_text[4096], sk_text[4096], ct_text[4096], again_text[4096];
   const size_t pk_len = pk_bytes(p), sk_len = sk_bytes(p), ct_len = ct_bytes(p);
 
-  // The same calls as the module's native paths (kem.cpp), hex included.
+  // The same calls as the module's native paths (bridge/kem.cpp), hex included.
   // A fresh seed per key pair, as in use (the matrix then differs each time,
   // and the branches of its rejection sampling cannot be learnt).
   auto keygen = [&] {

@@ -362,7 +362,7 @@ def test_entry_once_per_failure(latkem, entries):
 
 
 # The line each statement reports, by function ("init" for the module body),
-# under its name in latkem_alg/lines.h, where the bodies take them from.
+# under its name in latkem_alg/frame/lines.h, where the bodies take them from.
 STATEMENT_LINES = {
     "compress": dict(round_x=32, make_mod=33, reduce_x=34),
     "decompress": dict(round_x=39),
@@ -449,7 +449,7 @@ def test_statement_lines_stay():
     # Many statements fail only with contrived arguments or globals; this copy
     # notices a changed line of any of them.
     path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                        "latkem_alg", "lines.h")
+                        "latkem_alg", "frame", "lines.h")
     with open(path, encoding="utf-8") as f:
         text = f.read()
     blocks = re.findall(r"namespace (\w+) \{\n(constexpr .*?)\n\}  // namespace \1\n", text, re.S)

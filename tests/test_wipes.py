@@ -3,7 +3,7 @@ of a secret on the stack below the call (the module's buffers, the core's
 copies and frames), nor in the heap blocks the module freed meanwhile
 (copies of a bytearray or memoryview argument, long decoded texts, the
 building blocks' streams).  Needs the probe of a module built with
-LATKEM_WIPE_PROBE=ON (latkem_alg/probe.cpp, .ci/wipes); skipped on other
+LATKEM_WIPE_PROBE=ON (latkem_alg/frame/probe.cpp, .ci/wipes); skipped on other
 builds.  The core's operations are the C++ self-test's to check, on every
 core."""
 import array

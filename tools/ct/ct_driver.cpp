@@ -5,7 +5,7 @@
 // jump and every memory address that depends on them ("Conditional jump or
 // move depends on uninitialised value", "Use of uninitialised value of size").
 // The driver runs key generation, encryption and decryption, then the KEM
-// steps as the module's native paths do them (kem.cpp: native_CCA_Enc and
+// steps as the module's native paths do them (bridge/kem.cpp: native_CCA_Enc and
 // native_CCA_Dec), one by one and through the fused entry points kem_enc and
 // kem_dec, for every supported parameter set and on every backend this
 // processor runs (portable, and AVX2 where the processor has it).
@@ -113,7 +113,7 @@ namespace {
 constexpr size_t kMaxCcaSk = kMaxSkBytes + kMaxPkBytes + 64;
 
 // One run of key generation, encapsulation and decapsulation (valid and
-// forged ciphertext) for one parameter set, the way kem.cpp does them.
+// forged ciphertext) for one parameter set, the way bridge/kem.cpp does them.
 void run(const Params& p, uint32_t salt) {
   uint32_t state = 0x9e3779b9u ^ salt;
   const size_t pk_len = pk_bytes(p), sk_len = sk_bytes(p), ct_len = ct_bytes(p);

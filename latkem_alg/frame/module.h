@@ -2,7 +2,7 @@
 // object, its dictionary and builtins, and the making of function objects.
 #pragma once
 
-#include "latkem.h"
+#include "frame/latkem.h"
 
 namespace latkem {
 

@@ -10,10 +10,10 @@
 //     paths, among others.
 // The test then looks for words of the call's secrets in both.  Nested calls
 // of module functions are part of the outer one.
-#include "probe.h"
+#include "frame/probe.h"
 
 #ifdef LATKEM_WIPE_PROBE
-#include "latkem.h"
+#include "frame/latkem.h"
 
 #if !defined(__GLIBC__)
 #error "LATKEM_WIPE_PROBE reads the size of a freed block with glibc's malloc_usable_size"

@@ -1,8 +1,8 @@
 // The module's function objects: their type, the argument binding, the entry
 // every call goes through, and the table they are made from.
-#include "guard.h"
-#include "module.h"
-#include "probe.h"
+#include "guard/guard.h"
+#include "frame/module.h"
+#include "frame/probe.h"
 
 #include <structmember.h>
 
@@ -152,7 +152,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
   // The traceback entry "Latkem.<name>", made only when something failed.
   auto add_entry = [fn](int line) { add_traceback(static_cast<int>(fn), line); };
   const interp::Entered entered;
-  const fast::Call call;  // nested calls keep the host's lock
+  const Call call;  // nested calls keep the host's lock
   struct Globals {
     PyObject* const caller = running_globals;
     explicit Globals(PyObject* own) { running_globals = own; }

@@ -1,73 +1,14 @@
-// Key encapsulation: key generation, encapsulation and decapsulation with
-// implicit rejection over the encryption scheme.
-#include "guard.h"
+// The native paths of the key encapsulation (host/kem.cpp).
+#include "bridge/bridge.h"
+#include "bridge/paths.h"
+#include "host/statements.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace latkem {
+namespace bridge {
 
 namespace {
-
-Obj binascii_fn(PyObject* name) { return GLOBAL(binascii).attr(name); }
-
-// The comparison c2 == c_text.  Two exact str are compared over their whole
-// length without an early exit, so the time taken does not tell how much of
-// a forged ciphertext matched.  Anything else keeps the host's equality, in
-// which a str subclass's own __eq__ comes first.
-bool texts_equal(const Obj& a, const Obj& b) {
-  PyObject* x = a.get();
-  PyObject* y = b.get();
-  if (!PyUnicode_CheckExact(x) || !PyUnicode_CheckExact(y)) return a.eq(b);
-  if (!interp::unicode_ready(x) || !interp::unicode_ready(y)) raise();
-  Py_ssize_t size = PyUnicode_GET_LENGTH(x);
-  if (size != PyUnicode_GET_LENGTH(y)) return false;
-  const int kx = PyUnicode_KIND(x), ky = PyUnicode_KIND(y);
-  const void* dx = PyUnicode_DATA(x);
-  const void* dy = PyUnicode_DATA(y);
-  Py_UCS4 diff = static_cast<Py_UCS4>(kx ^ ky);
-  for (Py_ssize_t i = 0; i < size; ++i)
-    diff |= PyUnicode_READ(kx, dx, i) ^ PyUnicode_READ(ky, dy, i);
-  return diff == 0;
-}
-
-
-const uint8_t* u8(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
-
-// The statements of CCA_KeyGen after the draw of `z`: its hex and the secret
-// key (returned with the public key).  With `shortcut` (the pieces came from
-// the native core and the guard still holds after the draw, which runs user
-// code) the secret key is the pieces' concatenation: all lower-case hex, so
-// decoding and encoding it again is the identity.
-Obj keygen_rest(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk, Obj z,
-                bool shortcut) {
-  f.line = line::CCA_KeyGen::hexlify_z;
-  z = binascii_fn(NAME(hexlify))(z);
-  f.line = line::CCA_KeyGen::unhex_sk;
-  Obj cca_sk;
-  if (shortcut && PyBytes_CheckExact(z.get())) {
-    cca_sk = sk2 + cca_pk + H_cca_pk + z;
-  } else {
-    Obj raw;
-    {
-      Obj fn = binascii_fn(NAME(unhexlify));
-      raw = fn(sk2 + cca_pk + H_cca_pk + z);
-    }
-    f.line = line::CCA_KeyGen::hexlify_sk;
-    cca_sk = binascii_fn(NAME(hexlify))(raw);
-  }
-  f.line = line::CCA_KeyGen::result;
-  return tuple_of({cca_pk, cca_sk});
-}
-
-// The statements of CCA_KeyGen after the key pair and its hash, on the host
-// path: the second draw and the rest.
-Obj keygen_tail(Frame& f, const Obj& cca_pk, const Obj& sk2, const Obj& H_cca_pk) {
-  f.line = line::CCA_KeyGen::draw_z;
-  Obj z = randbytes(GLOBAL(random), num(32));
-  return keygen_rest(f, cca_pk, sk2, H_cca_pk, z, false);
-}
 
 // The same on the native path, where the core has laid the secret key's text
 // out in `cca_sk` (the secret key's hex, the public key's at `pk_at`, the
@@ -82,7 +23,7 @@ Obj native_keygen_tail(Frame& f, const Obj& cca_pk, const Obj& cca_sk, size_t pk
   if (shortcut && PyBytes_CheckExact(z.get()) && PyBytes_GET_SIZE(z.get()) == 32) {
     f.line = line::CCA_KeyGen::hexlify_z;
     native::hex_encode(PyBytes_AS_STRING(cca_sk.get()) + h_at + 64,
-                       u8(PyBytes_AS_STRING(z.get())), 32);
+                       bytes_data(z.get()), 32);
     f.line = line::CCA_KeyGen::result;
     return tuple_of({cca_pk, cca_sk});
   }
@@ -92,16 +33,7 @@ Obj native_keygen_tail(Frame& f, const Obj& cca_pk, const Obj& cca_sk, size_t pk
   return keygen_rest(f, cca_pk, sk2, H_cca_pk, z, shortcut);
 }
 
-// The rejection key: kdf(binascii.unhexlify(z) + binascii.unhexlify(H(c_text)), 32).
-Obj rejection_key(Frame& f, const Obj& z, const Obj& c_text) {
-  f.line = line::CCA_Dec::reject_key;
-  Obj kdf = GLOBAL(kdf);
-  Obj unhex = binascii_fn(NAME(unhexlify));
-  Obj zz = unhex(z);
-  Obj unhex2 = binascii_fn(NAME(unhexlify));
-  Obj H = GLOBAL(H);
-  return kdf(zz + unhex2(H(c_text)), num(32));
-}
+}  // namespace
 
 // Hostile input.  The native paths below take a ciphertext or public key in
 // every container the host's binascii reads, of any case and length, and
@@ -117,33 +49,33 @@ Obj rejection_key(Frame& f, const Obj& z, const Obj& c_text) {
 // CCA_Enc(cca_pk, m_unhex) with the native core.
 bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) {
   const native::Params p = guard::params();
-  const fast::Input m(m_unhex);
-  if (!fast::bytes_like(m)) {
+  const Input m(m_unhex);
+  if (!bytes_like(m)) {
     // binascii.hexlify(m_unhex) refuses a str and anything without a buffer;
     // another buffer is the host path's.
-    if (!fast::refused_as_bytes(m, m_unhex)) return false;
+    if (!refused_as_bytes(m, m_unhex)) return false;
     return f.fail_at(line::CCA_Enc::hash_message, [&] {
       Obj unhex = binascii_fn(NAME(unhexlify));
       Obj H = GLOBAL(H);
       binascii_fn(NAME(hexlify))(Obj::borrow(m_unhex));
     });
   }
-  const fast::Input pk_text(cca_pk);
+  const Input pk_text(cca_pk);
   // H(cca_pk) decodes the key with binascii.unhexlify.
   auto H_refuses = [&] {
     Obj G = GLOBAL(G);
     Obj unhex = binascii_fn(NAME(unhexlify));
     GLOBAL(H)(pk_text.as_read(cca_pk));
   };
-  if (fast::refused_as_text(pk_text, cca_pk)) return f.fail_at(line::CCA_Enc::derive, H_refuses);
+  if (refused_as_text(pk_text, cca_pk)) return f.fail_at(line::CCA_Enc::derive, H_refuses);
   if (!pk_text.readable()) return false;
-  fast::Unhexed pk(pk_text);
+  Unhexed pk(pk_text);
   const size_t pk_len = native::pk_bytes(p);
   uint8_t m_hash[32], coins[32], ct[native::kMaxCtBytes], key[32];
   native::Wiped wipe_m_hash(m_hash, sizeof m_hash), wipe_coins(coins, sizeof coins),
       wipe_key(key, sizeof key);
   bool long_enough = false, encrypted = false;
-  fast::unlocked([&] {
+  unlocked([&] {
     if (pk.decode()) {
       long_enough = pk.size() >= pk_len;
       // The key as the module writes it: the whole encapsulation in the
@@ -159,15 +91,15 @@ bool native_CCA_Enc(Frame& f, PyObject* cca_pk, PyObject* m_unhex, Obj& result) 
   if (!pk.ok()) return f.fail_at(line::CCA_Enc::derive, H_refuses);
   if (!long_enough) {
     // Enc(cca_pk, m_hash, rand) on a key too short for its rows or its seed.
-    Obj m_hash_bytes = fast::raw_bytes(m_hash, 32);
-    Obj rand = fast::hex_bytes(coins, 32);
+    Obj m_hash_bytes = raw_bytes(m_hash, 32);
+    Obj rand = hex_bytes(coins, 32);
     return f.fail_at(line::CCA_Enc::encrypt, [&] {
       Obj Enc = GLOBAL(Enc);
       Enc(pk_text.as_read(cca_pk), m_hash_bytes, rand);
     });
   }
   if (!encrypted) return false;
-  result = tuple_of({fast::hex_bytes(ct, native::ct_bytes(p)), fast::raw_bytes(key, 32)});
+  result = tuple_of({hex_bytes(ct, native::ct_bytes(p)), raw_bytes(key, 32)});
   return true;
 }
 
@@ -181,7 +113,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   // is the host path's.
   const char* key_text;
   Py_ssize_t key_size;
-  if (!fast::text_of(cca_sk, key_text, key_size) ||
+  if (!text_of(cca_sk, key_text, key_size) ||
       static_cast<size_t>(key_size) != 2 * (sk_len + pk_len + 64))
     return false;
   uint8_t key[native::kMaxSkBytes + native::kMaxPkBytes + 64];
@@ -192,22 +124,22 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   const uint8_t* h = pk + pk_len;
   const uint8_t* z = h + 32;
 
-  const fast::Input c(c_text);
+  const Input c(c_text);
   // Dec(c_text, cpa_sk), on the slice of the key it is given.
   auto Dec_refuses = [&] {
     Obj cpa_sk = Obj::borrow(cca_sk).slice(num(0), num(3 * p.kk * native::kN), Obj());
     GLOBAL(Dec)(c.as_read(c_text), cpa_sk);
   };
-  if (fast::refused_as_text(c, c_text)) return f.fail_at(line::CCA_Dec::decrypt, Dec_refuses);
+  if (refused_as_text(c, c_text)) return f.fail_at(line::CCA_Dec::decrypt, Dec_refuses);
   if (!c.readable()) return false;
-  fast::Unhexed ct(c);
+  Unhexed ct(c);
   // A memoryview has no decode (line::CCA_Dec::decode_text): its outcome is an error.
   const bool decodes = !PyMemoryView_Check(c_text);
   uint8_t out[32];
   native::Wiped wipe_out(out, sizeof out);
   bool done = false;
   uint8_t same = 0;
-  fast::unlocked([&] {
+  unlocked([&] {
     // Dec decodes the whole text, and reads u and v from its first ct_len
     // bytes.
     if (ct.decode() && ct.size() >= ct_len && decodes) {
@@ -252,7 +184,7 @@ bool native_CCA_Dec(Frame& f, PyObject* c_text, PyObject* cca_sk, Obj& result) {
   } else {
     f.line = line::CCA_Dec::shared_key;
   }
-  result = fast::raw_bytes(out, 32);
+  result = raw_bytes(out, 32);
   return true;
 }
 
@@ -270,12 +202,12 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
   Obj sk_hex(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
   char* pk_text = PyBytes_AS_STRING(pk_hex.get());
   char* sk_text = PyBytes_AS_STRING(sk_hex.get());
-  const uint8_t* seed = u8(PyBytes_AS_STRING(dd));
+  const uint8_t* seed = bytes_data(dd);
   const size_t seed_len = static_cast<size_t>(PyBytes_GET_SIZE(dd));
   uint8_t pk[native::kMaxPkBytes], sk[native::kMaxSkBytes], digest[32];
   native::Wiped wipe_sk(sk, sizeof sk);
   bool made;
-  fast::unlocked([&] {
+  unlocked([&] {
     made = native::kpke_keygen(p, seed, seed_len, pk, sk);
     if (made) {
       native::sha3_256(pk, pk_len, digest);
@@ -293,122 +225,5 @@ bool native_CCA_KeyGen(Frame& f, PyObject* dd, Obj& result) {
   return true;
 }
 
-}  // namespace
-
-Obj body_CCA_KeyGen(Frame& f, Obj*) {
-  f.line = line::CCA_KeyGen::draw_seed;
-  Obj dd = randbytes(GLOBAL(random), num(32));
-  // The draw runs user code; the guard looks after it.
-  if (Obj r = f.try_native(native_CCA_KeyGen, f, dd.get())) return r;
-  f.line = line::CCA_KeyGen::genkey;
-  Obj cca_pk, sk2;
-  unpack2(GLOBAL(Genkey)(dd), cca_pk, sk2);
-  f.line = line::CCA_KeyGen::hash_pk;
-  Obj H_cca_pk = GLOBAL(H)(cca_pk);
-  return keygen_tail(f, cca_pk, sk2, H_cca_pk);
-}
-
-Obj body_CCA_Enc(Frame& f, Obj* a) {
-  Obj cca_pk = a[0], m_unhex = a[1];
-  if (Obj r = f.try_native(native_CCA_Enc, f, cca_pk.get(), m_unhex.get())) return r;
-  f.line = line::CCA_Enc::hash_message;
-  Obj m_hash;
-  {
-    Obj unhex = binascii_fn(NAME(unhexlify));
-    Obj H = GLOBAL(H);
-    Obj hex = binascii_fn(NAME(hexlify));
-    m_hash = unhex(H(hex(m_unhex)));
-  }
-  f.line = line::CCA_Enc::derive;
-  Obj K_bar, rand;
-  {
-    Obj G = GLOBAL(G);
-    Obj unhex = binascii_fn(NAME(unhexlify));
-    Obj H = GLOBAL(H);
-    unpack2(G(m_hash + unhex(H(cca_pk))), K_bar, rand);
-  }
-  f.line = line::CCA_Enc::hexlify_coins;
-  rand = binascii_fn(NAME(hexlify))(rand);
-  f.line = line::CCA_Enc::encrypt;
-  Obj c_text = GLOBAL(Enc)(cca_pk, m_hash, rand);
-  f.line = line::CCA_Enc::shared_key;
-  Obj K_key;
-  {
-    Obj kdf = GLOBAL(kdf);
-    Obj unhex = binascii_fn(NAME(unhexlify));
-    Obj H = GLOBAL(H);
-    K_key = kdf(K_bar + unhex(H(c_text)), num(32));
-  }
-  f.line = line::CCA_Enc::result;
-  return tuple_of({c_text, K_key});
-}
-
-Obj body_CCA_Dec(Frame& f, Obj* a) {
-  Obj c_text = a[0], cca_sk = a[1];
-  if (Obj r = f.try_native(native_CCA_Dec, f, c_text.get(), cca_sk.get())) return r;
-  // c * kk * n, evaluated left to right.
-  auto times = [](int64_t c) { return num(c) * GLOBAL(kk) * GLOBAL(n); };
-  f.line = line::CCA_Dec::slice_sk;
-  Obj cpa_sk = cca_sk.slice(num(0), times(3), Obj());
-  f.line = line::CCA_Dec::slice_pk;
-  Obj cpa_pk;
-  {
-    Obj start = times(3);
-    Obj stop = times(6) + num(64);
-    cpa_pk = cca_sk.slice(start, stop, Obj());
-  }
-  f.line = line::CCA_Dec::slice_hash;
-  Obj H_cca_pk;
-  {
-    Obj start = times(6) + num(64);
-    Obj stop = times(6) + num(128);
-    H_cca_pk = cca_sk.slice(start, stop, Obj());
-  }
-  f.line = line::CCA_Dec::slice_z;
-  Obj z = cca_sk.slice(times(6) + num(128), Obj(), Obj());
-  f.line = line::CCA_Dec::decrypt;
-  Obj m2 = GLOBAL(Dec)(c_text, cpa_sk);
-  f.line = line::CCA_Dec::join_bits;
-  Obj new_m2;
-  {
-    Obj bits(PyList_New(0));
-    Obj it(PyObject_GetIter(m2.get()));
-    while (PyObject* item = PyIter_Next(it.get())) {
-      Obj i(item);
-      if (PyList_Append(bits.get(), to_str(i).get()) < 0) raise();
-    }
-    if (PyErr_Occurred()) raise();
-    new_m2 = Obj(PyUnicode_Join(text("").get(), bits.get()));
-  }
-  f.line = line::CCA_Dec::pack_message;
-  m2 = GLOBAL(bits_to_bytes)(new_m2);
-  f.line = line::CCA_Dec::derive;
-  Obj K_bar, rand;
-  {
-    Obj G = GLOBAL(G);
-    Obj unhex = binascii_fn(NAME(unhexlify));
-    unpack2(G(m2 + unhex(H_cca_pk)), K_bar, rand);
-  }
-  f.line = line::CCA_Dec::hexlify_coins;
-  rand = binascii_fn(NAME(hexlify))(rand);
-  f.line = line::CCA_Dec::reencrypt;
-  Obj c2 = GLOBAL(Enc)(cpa_pk, m2, rand).method(NAME(decode), text("utf-8"));
-  f.line = line::CCA_Dec::test_text;
-  if (!PyUnicode_Check(c_text.get())) {
-    f.line = line::CCA_Dec::decode_text;
-    c_text = c_text.method(NAME(decode), text("utf-8"));
-  }
-  f.line = line::CCA_Dec::compare;
-  if (texts_equal(c2, c_text)) {
-    f.line = line::CCA_Dec::shared_key;
-    Obj kdf = GLOBAL(kdf);
-    Obj unhex = binascii_fn(NAME(unhexlify));
-    Obj H = GLOBAL(H);
-    return kdf(K_bar + unhex(H(c_text)), num(32));
-  }
-  f.line = line::CCA_Dec::print_reject;
-  Obj::borrow(builtins.print)(text("错了"));
-  return rejection_key(f, z, c_text);
-}
-
+}  // namespace bridge
 }  // namespace latkem

@@ -1,6 +1,6 @@
 // Host helpers the bodies share: small constructors and builtins, unpacking,
 // the lookup of globals, the random draws, and the traceback entries.
-#include "module.h"
+#include "frame/module.h"
 
 #include <frameobject.h>
 

@@ -1,7 +1,7 @@
 // Shared declarations of the Latkem module: the handle (obj.h), the function
-// table (table.h), the reported lines (lines.h), the bridge helpers of the
-// native paths (bridge.h), the frame a body runs in, and the bodies
-// themselves.
+// table (table.h), the reported lines (lines.h), the frame a body runs in, and
+// the bodies themselves.  Nothing here needs the native core: the native paths
+// are the bridge's (bridge/paths.h), the guard's word the guard's (guard/).
 //
 // How a body is written.  Each body is the function's statements in order,
 // each statement preceded by `f.line = line::<function>::<statement>`, the
@@ -19,12 +19,11 @@
 // one expression changes which error a missing or failing global raises.
 #pragma once
 
-#include "bridge.h"
-#include "lines.h"
-#include "obj.h"
-#include "table.h"
+#include "frame/lines.h"
+#include "frame/obj.h"
+#include "frame/table.h"
 
-#include "native/core.h"
+#include <utility>
 
 namespace latkem {
 
@@ -55,13 +54,22 @@ Obj lookup_global(PyObject* name);
 // dictionary of the module object that made it).
 PyObject* module_dict();
 
-namespace guard {
-// Whether `fn` may answer from the native path now, and still with the
-// parameters it read then (guard.h).
-bool allows(Fn fn);
-const native::Params& params();
-bool still_allows(Fn fn, const native::Params& p);
-}  // namespace guard
+// How many calls of the module's functions are running on this thread; the
+// function entry counts them with a `Call`.  Only the outermost one releases
+// the host's lock (bridge::unlocked).  A call made inside another (by its host
+// path, by the failing statement its native path runs, or by user code it
+// calls) keeps it: so while a host path runs, other threads act only where the
+// host path itself lets them (in user code, and in the host's own calls that
+// release the lock), and a native path that has the lock back needs to ask the
+// guard again only about its own release.
+inline thread_local int calls_running = 0;
+
+struct Call {
+  Call() { ++calls_running; }
+  ~Call() { --calls_running; }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+};
 
 // The running statement of a body, for the traceback entry, and the native
 // path of its function.
@@ -70,18 +78,20 @@ struct Frame {
   int line;
   bool native;               // the function's switch `_native`
   bool went_native = false;  // the outcome came from the native path: its result,
-                             // or the failing statement it ran (see kem.cpp)
-  native::Params params{};   // the parameters when the guard allowed the native path
+                             // or the failing statement it ran (see bridge/kem.cpp)
+  // The parameters when the guard allowed the native path: a native::Params,
+  // kept as plain words so that the frame, and the bodies with it, need no
+  // header of the core (guard/guard.cpp checks that it fits).
+  int guard_params[5] = {};
 
   // The one way a body takes its native path:
-  //     if (Obj r = f.try_native(native_X, args...)) return r;
+  //     if (Obj r = f.try_native(bridge::native_X, args...)) return r;
   // `native_X(args..., result)` runs only when the guard allows the native
   // path for this function; it answers true with `result` set, or false to
   // leave the call to the host path (an input it does not take as it is).
   template <class Native, class... A>
   Obj try_native(Native&& native_fn, A&&... args) {
-    if (!native || !guard::allows(fn)) return Obj();
-    params = guard::params();
+    if (!native || !guard_allows()) return Obj();
     Obj result;
     if (!native_fn(std::forward<A>(args)..., result)) return Obj();
     went_native = true;
@@ -113,7 +123,11 @@ struct Frame {
   // Whether the guard's word still holds, once the native path has the
   // host's lock back: to be asked before any host statement runs or any
   // callee is called after a release.
-  bool guard_holds() const { return guard::still_allows(fn, params); }
+  bool guard_holds() const;
+
+  // Whether the guard allows the native path for this function now; if so,
+  // keeps the parameters it read (guard/guard.cpp).
+  bool guard_allows();
 };
 
 // A body receives its bound arguments (owned copies it may rebind).

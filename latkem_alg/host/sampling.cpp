@@ -1,67 +1,12 @@
 // Sampling: the centred binomial sampler, uniform rejection sampling on 12-bit
 // candidates and the expansion of the public matrix from its seed.
-#include "guard.h"
+#include "host/statements.h"
 
 namespace latkem {
 
-namespace {
-
-// A new list of the ints in `values`.
-Obj int_list(const int16_t* values, int count) {
-  Obj list(PyList_New(count));
-  for (int i = 0; i < count; ++i) {
-    PyObject* item = PyLong_FromLong(values[i]);
-    if (!item) raise();
-    PyList_SET_ITEM(list.get(), i, item);
-  }
-  return list;
-}
-
-// CBD of hex text: every digit of it must be valid, as the host converts all
-// of it, and it must hold the 64 * eta bytes the sampler reads.  A trailing
-// single digit is a byte of its own, as in `hex_to_bits`.
-bool native_CBD(PyObject* stream, PyObject* eta_obj, Obj& result) {
-  const char* text;
-  Py_ssize_t size;
-  long long eta;
-  if (!fast::text_of(stream, text, size) || !fast::small_int(eta_obj, 0, native::kMaxEta, eta) ||
-      (size + 1) / 2 < 64 * eta)
-    return false;
-  uint8_t buf[64 * native::kMaxEta] = {};  // a noise stream
-  native::Wiped wipe_buf(buf, sizeof buf);
-  const Py_ssize_t keep = 64 * eta;
-  uint32_t bad = 0;
-  for (Py_ssize_t i = 0; 2 * i < size; ++i) {
-    uint32_t value = fast::hex_digit(text[2 * i], bad);
-    if (2 * i + 1 < size) value = (value << 4) | fast::hex_digit(text[2 * i + 1], bad);
-    if (i < keep) buf[i] = uint8_t(value);  // a public bound
-  }
-  if (fast::value_barrier(bad)) return false;
-  native::Poly p{};
-  native::Wiped wipe_p(&p, sizeof p);
-  if (eta > 0) native::cbd(p, buf, int(eta));
-  result = int_list(p.c, native::kN);
-  return true;
-}
-
-// Parse of a bytes object that holds enough accepted candidates; a stream
-// that runs out is left to the host statements, which fail on it.
-bool native_Parse(PyObject* stream, Obj& result) {
-  if (!PyBytes_CheckExact(stream)) return false;
-  int16_t coeff[native::kN];
-  const uint8_t* data = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(stream));
-  if (native::rej_uniform(coeff, 0, data, static_cast<size_t>(PyBytes_GET_SIZE(stream))) <
-      native::kN)
-    return false;
-  result = int_list(coeff, native::kN);
-  return true;
-}
-
-}  // namespace
-
 Obj body_CBD(Frame& f, Obj* a) {
   Obj byte_array = a[0], eta = a[1];
-  if (Obj r = f.try_native(native_CBD, byte_array.get(), eta.get())) return r;
+  if (Obj r = f.try_native(bridge::native_CBD, byte_array.get(), eta.get())) return r;
   f.line = line::CBD::zeros;
   Obj f_list = repeat_list(num(0), num(256));  // the local `f` of the description
   f.line = line::CBD::read_bits;
@@ -84,7 +29,7 @@ Obj body_CBD(Frame& f, Obj* a) {
 
 Obj body_Parse(Frame& f, Obj* a) {
   Obj bytes96 = a[0];
-  if (Obj r = f.try_native(native_Parse, bytes96.get())) return r;
+  if (Obj r = f.try_native(bridge::native_Parse, bytes96.get())) return r;
   // Byte position and number of accepted coefficients: always host ints.
   Py_ssize_t ii = 0, jj = 0;
   f.line = line::Parse::zeros;

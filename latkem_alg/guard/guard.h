@@ -2,7 +2,7 @@
 //
 // A body may compute its result with the typed core in native/ instead of
 // statement by statement on host objects only when the result is provably the
-// same.  The guard says when: every global the function's row in table.h
+// same.  The guard says when: every global the function's row in frame/table.h
 // names, directly or through the functions it calls, still holds what the
 // module bound (or, for the parameters, an exact int the core supports);
 // every host module behind those globals is still a plain module with the
@@ -11,7 +11,8 @@
 // Anything else runs the host path, which raises the exact errors.
 #pragma once
 
-#include "latkem.h"
+#include "frame/latkem.h"
+#include "native/core.h"
 
 namespace latkem {
 namespace guard {

@@ -9,7 +9,7 @@
 // host.
 #pragma once
 
-#include "interp.h"
+#include "frame/interp.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -158,6 +158,24 @@ Obj to_list(const Obj& x);                    // list(x)
 Obj to_str(const Obj& x);                     // str(x)
 Obj len(const Obj& x);                        // len(x), as a host int
 Obj list_of(std::initializer_list<Obj> items);  // [a, b, ...]
+
+// Stores the ints values[0..count) at positions 0..count-1 of a new list.
+template <class Int>
+void put_ints(PyObject* list, const Int* values, Py_ssize_t count) {
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* item = PyLong_FromLongLong(values[i]);
+    if (!item) raise();
+    PyList_SET_ITEM(list, i, item);
+  }
+}
+
+// A new list of the ints values[0..count).
+template <class Int>
+Obj int_list(const Int* values, Py_ssize_t count) {
+  Obj list(PyList_New(count));
+  put_ints(list.get(), values, count);
+  return list;
+}
 Obj tuple_of(std::initializer_list<Obj> items); // (a, b, ...)
 Obj repeat_list(const Obj& item, const Obj& count);  // [item] * count
 // slice(start, stop); an empty Obj stands for None.

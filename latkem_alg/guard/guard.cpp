@@ -1,6 +1,6 @@
 // The native-path guard (guard.h): what each function relies on, made from
 // the table, and the cached check of it.
-#include "guard.h"
+#include "guard/guard.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -142,7 +142,7 @@ constexpr int kHostCallDepth = 6;
 
 // The stack the host path may use below its entry, at most, to its deepest
 // recursion check, where the host checks the stack rather than counting
-// (interp.h): per module call nested, and for the body's own host calls
+// (frame/interp.h): per module call nested, and for the body's own host calls
 // (numpy's conversions nest deepest).  Bounds, measured with room to spare;
 // within them of the host's limit the native path steps aside and the host
 // path runs, so near the limit the outcome is the host path's by
@@ -465,4 +465,26 @@ void snapshot(PyObject* dict) {
 }
 
 }  // namespace guard
+}  // namespace latkem
+
+namespace latkem {
+
+// The frame's questions to the guard (frame/latkem.h): the parameters it read
+// are kept in the frame as plain words.
+static_assert(sizeof(native::Params) == sizeof(Frame::guard_params) &&
+                  alignof(native::Params) <= alignof(int),
+              "the frame holds the guard's parameters");
+
+bool Frame::guard_allows() {
+  if (!guard::allows(fn)) return false;
+  std::memcpy(guard_params, &guard::params(), sizeof guard_params);
+  return true;
+}
+
+bool Frame::guard_holds() const {
+  native::Params p;
+  std::memcpy(&p, guard_params, sizeof p);
+  return guard::still_allows(fn, p);
+}
+
 }  // namespace latkem

@@ -2,7 +2,8 @@
 // can take as they are, and making the host objects it answers with.
 #pragma once
 
-#include "obj.h"
+#include "frame/latkem.h"
+#include "guard/guard.h"
 #include "native/core.h"
 
 #include <cstdlib>
@@ -11,7 +12,7 @@
 #include <vector>
 
 namespace latkem {
-namespace fast {
+namespace bridge {
 
 // Hex text held by an exact bytes object or an exact ASCII str.
 inline bool text_of(PyObject* o, const char*& data, Py_ssize_t& size) {
@@ -173,23 +174,6 @@ class Unhexed {
   uint8_t in_place_[kInPlace];
 };
 
-// How many calls of the module's functions are running on this thread; the
-// function entry counts them with a `Call`.  Only the outermost one releases
-// the host's lock.  A call made inside another (by its host path, by the
-// failing statement its native path runs, or by user code it calls) keeps
-// it: so while a host path runs, other threads act only where the host path
-// itself lets them (in user code, and in the host's own calls that release
-// the lock), and a native path that has the lock back needs to ask the
-// guard again only about its own release.
-inline thread_local int calls_running = 0;
-
-struct Call {
-  Call() { ++calls_running; }
-  ~Call() { --calls_running; }
-  Call(const Call&) = delete;
-  Call& operator=(const Call&) = delete;
-};
-
 // Runs `work` with the host's lock released, and takes the lock back after
 // it; inside another call of the module, runs it with the lock held.
 // Inside, nothing may touch a host object (no Obj made, copied or dropped):
@@ -267,10 +251,15 @@ using native::hex_digit;
 using native::in_range_mask;
 using native::value_barrier;
 
+// The bytes of an exact bytes object, as the core takes them.
+inline const uint8_t* bytes_data(PyObject* o) {
+  return reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o));
+}
+
 inline Obj raw_bytes(const uint8_t* data, size_t size) {
   return Obj(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
                                        static_cast<Py_ssize_t>(size)));
 }
-}  // namespace fast
+}  // namespace bridge
 
 }  // namespace latkem

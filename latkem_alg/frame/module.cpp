@@ -1,7 +1,7 @@
 // The module `Latkem`: its creation and initialisation, the module body that
 // binds its parameters, tables and functions, and the self-demonstration.
-#include "guard.h"
-#include "module.h"
+#include "guard/guard.h"
+#include "frame/module.h"
 
 #include <cstring>
 #include <new>
@@ -68,16 +68,6 @@ Obj make_tree() {
   for (int i = 0; i < 128; ++i) {
     int v = brv7(i);
     PyObject* x = v < 64 ? PyLong_FromLong(v) : PyFloat_FromDouble(v);
-    if (!x) raise();
-    PyList_SET_ITEM(l.get(), i, x);
-  }
-  return l;
-}
-
-Obj int_list(const int64_t* values, int count) {
-  Obj l(PyList_New(count));
-  for (int i = 0; i < count; ++i) {
-    PyObject* x = PyLong_FromLongLong(values[i]);
     if (!x) raise();
     PyList_SET_ITEM(l.get(), i, x);
   }
