@@ -5,7 +5,7 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-from helpers import DELETE, N, Q, module_entries, rebound
+from kit import DELETE, N, Q, module_entries, rebound
 
 
 # ---------------------------------------------------------------------------

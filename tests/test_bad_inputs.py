@@ -7,13 +7,13 @@ import functools
 import pytest
 
 import Latkem
-import helpers
-from helpers import Draws, flip_digit, host_only, parameters, picture, rejection_key, seeded
+import kit
+from kit import Draws, flip_digit, host_only, parameters, picture, rejection_key, seeded
 
 # No input here makes the host raise SystemError: from the module it would be a fault.
-both_paths = functools.partial(helpers.both_paths, system_error_ok=False)
-printed_both_paths = functools.partial(helpers.printed_both_paths, system_error_ok=False)
-outcome = functools.partial(helpers.outcome, system_error_ok=False)
+both_paths = functools.partial(kit.both_paths, system_error_ok=False)
+printed_both_paths = functools.partial(kit.printed_both_paths, system_error_ok=False)
+outcome = functools.partial(kit.outcome, system_error_ok=False)
 
 RANKS = [2, 3, 4]
 

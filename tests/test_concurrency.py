@@ -17,8 +17,8 @@ import numpy as np
 import pytest
 
 import Latkem
-from helpers import (DELETE, FUNCTIONS, NATIVE, PARAMETER_SETS, flip_digit, natively, outcome,
-                     parameters, picture, rebound, rejection_key, seeded)
+from kit import (DELETE, FUNCTIONS, NATIVE, PARAMETER_SETS, cores, flip_digit, natively, outcome,
+                 parameters, picture, rebound, rejection_key, seeded)
 
 THREADS = 8
 
@@ -137,20 +137,6 @@ class PerThread:
 
     def randbytes(self, count):
         return self.local.rng.getrandbits(8 * count).to_bytes(count, "little")
-
-
-def cores():
-    """The native cores this processor runs, the one in use first."""
-    found = [Latkem.H._core]
-    for name in ("avx2", "portable"):
-        if name not in found:
-            try:
-                Latkem.H._core = name
-            except ValueError:
-                continue
-            found.append(name)
-    Latkem.H._core = found[0]
-    return found
 
 
 def test_core_switch():

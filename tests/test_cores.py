@@ -12,7 +12,7 @@ import sys
 
 import pytest
 
-from helpers import PARAMETER_SETS
+from kit import PARAMETER_SETS
 
 SCRIPT = r"""
 import binascii, contextlib, io, json, random, sys

@@ -16,7 +16,7 @@ import types
 import numpy
 import pytest
 
-from helpers import TB_FILE
+from kit import TB_FILE
 
 SEED = bytes(range(32))
 

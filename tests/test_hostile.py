@@ -9,7 +9,7 @@ import binascii
 import pytest
 
 import Latkem
-from helpers import PARAMETER_SETS, both_paths, natively, parameters, seeded
+from kit import PARAMETER_SETS, both_paths, natively, parameters, seeded
 
 # hex digits of one row at 12 bits, of the seed
 ROW, SEED = 768, 64

@@ -11,8 +11,8 @@ import sys
 import pytest
 
 import Latkem
-from helpers import (PARAMETER_SETS, flip_digit, host_only, natively, printed_both_paths, rebound,
-                     rejection_key, seeded)
+from kit import (PARAMETER_SETS, flip_digit, host_only, natively, printed_both_paths, rebound,
+                 rejection_key, seeded)
 
 REJECTED = "错了\n"
 

@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import Latkem
-from helpers import PARAMETER_SETS, BitsOnly, Draws, flip_digit, module_entries, rejection_key
+from kit import PARAMETER_SETS, BitsOnly, Draws, flip_digit, module_entries, rejection_key
 
 VECTORS = os.path.join(os.path.dirname(__file__), "vectors")
 

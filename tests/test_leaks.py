@@ -28,7 +28,7 @@ import pytest
 
 import Latkem
 
-from helpers import DELETE, FUNCTIONS, host_only, rebound, seeded
+from kit import DELETE, FUNCTIONS, host_only, rebound, seeded
 
 total_refs = getattr(sys, "gettotalrefcount", None)
 

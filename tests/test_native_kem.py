@@ -14,8 +14,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import Latkem
-from helpers import (N, PARAMETER_SETS, both_paths, natively, flip_digit, host_only, parameters, picture,
-                     rebound, seeded)
+from kit import (N, PARAMETER_SETS, both_paths, natively, flip_digit, host_only, parameters, picture,
+                 rebound, seeded)
 
 SLOW = settings(max_examples=8, deadline=None, suppress_health_check=list(HealthCheck))
 FAST = settings(max_examples=60, deadline=None, suppress_health_check=list(HealthCheck))

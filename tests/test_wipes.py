@@ -15,7 +15,7 @@ import random
 import pytest
 
 import Latkem
-from helpers import NATIVE, seeded
+from kit import NATIVE, seeded
 
 
 def load_probe():

@@ -1,14 +1,19 @@
-"""What the test modules share: constants, the parameter sets, the switch to
-the host path, the harness that runs a call on both paths, stand-ins for the
-random generator and the rejection key.  Fixtures are in conftest.py."""
+"""The kit the tests, the benchmarks and the fuzz harness share: constants,
+the parameter sets, the module's functions, the switches of their path and
+of the native core, the harness that runs a call on both paths, stand-ins
+for the random generator and the rejection key.  Fixtures are in conftest.py.
+
+Importing this file does not import the module: the fuzz harness imports
+the module itself, after imports that fail.  The names that need the module
+(FUNCTIONS, NATIVE) are made at their first use.
+"""
 import binascii
 import contextlib
 import hashlib
+import importlib
 import random
 
 import numpy as np
-
-import Latkem
 
 Q = 3329
 N = 256
@@ -16,8 +21,6 @@ N = 256
 TB_FILE = "latkem_alg\\Latkem"
 # Stands for "remove this global" in `rebound`.
 DELETE = object()
-# The 27 function objects as the module bound them.
-FUNCTIONS = [value for value in vars(Latkem).values() if hasattr(value, "_native")]
 
 # The parameter sets the native core supports; "rank2" is the module's own.
 PARAMETER_SETS = {
@@ -26,6 +29,68 @@ PARAMETER_SETS = {
     "rank4": dict(kk=4, eta1=2, eta2=2, du=11, dv=5),
     "rank2-other-noise": dict(kk=2, eta1=2, eta2=3, du=11, dv=5),
 }
+
+
+def _module():
+    return importlib.import_module("Latkem")
+
+
+def function_names(module=None):
+    """The names of the module's 27 functions, in the order it binds them:
+    its globals that carry the switch of the native path."""
+    d = vars(_module() if module is None else module)
+    return [name for name, value in d.items() if hasattr(value, "_native")]
+
+
+def __getattr__(name):
+    # FUNCTIONS: the 27 function objects as the module bound them.
+    # NATIVE: whether this build's native paths answer at all.  On an
+    # interpreter newer than the last one checked (or in a build made as if
+    # it were one) every function takes its host path, and `_internals` says so.
+    if name == "FUNCTIONS":
+        module = _module()
+        value = [getattr(module, n) for n in function_names(module)]
+    elif name == "NATIVE":
+        value = _module().H._internals == "checked"
+    else:
+        raise AttributeError("module %r has no attribute %r" % (__name__, name))
+    globals()[name] = value
+    return value
+
+
+def _made(name):
+    """FUNCTIONS or NATIVE, from this file's own functions."""
+    return globals()[name] if name in globals() else __getattr__(name)
+
+
+def set_paths(native, functions=None):
+    """Every function of the module (or the given ones) on the native path
+    (True) or the host path (False)."""
+    for fn in _made("FUNCTIONS") if functions is None else functions:
+        fn._native = native
+
+
+def set_core(name, module=None):
+    """Selects the native core of the whole process: any function's `_core`
+    does for all.  ValueError if this build or processor has no such core."""
+    (_module() if module is None else module).H._core = name
+
+
+def cores(module=None):
+    """The native cores this build and processor run, the one in use first."""
+    module = _module() if module is None else module
+    in_use = module.H._core
+    found = [in_use]
+    for name in ("avx2", "neon", "portable"):
+        if name == in_use:
+            continue
+        try:
+            set_core(name, module)
+        except ValueError:  # not in this build, or not on this processor
+            continue
+        found.append(name)
+    set_core(in_use, module)
+    return found
 
 
 def traceback_entries(exc):
@@ -48,7 +113,7 @@ def module_entries(exc):
 def rebound(**values):
     """Rebinds (or, with DELETE, removes) module globals; on exit puts the module
     dictionary back as it was, with its values and its key order."""
-    d = vars(Latkem)
+    d = vars(_module())
     saved = list(d.items())
     try:
         for name, value in values.items():
@@ -68,28 +133,24 @@ def parameters(name):
     return rebound(**PARAMETER_SETS[name])
 
 
-# Whether this build's native paths answer at all.  On an interpreter newer
-# than the last one checked (or in a build made as if it were one) every
-# function takes its host path, and `_internals` says so.
-NATIVE = Latkem.H._internals == "checked"
 
 
 def natively(count):
     """How many native answers to expect of `count` calls the native path
     takes where it can."""
-    return count if NATIVE else 0
+    return count if _made("NATIVE") else 0
 
 
 @contextlib.contextmanager
-def host_only():
-    """Every function of the module on its host path."""
-    saved = [fn._native for fn in FUNCTIONS]
-    for fn in FUNCTIONS:
-        fn._native = False
+def host_only(functions=None):
+    """Every function of the module (or the given ones) on its host path."""
+    functions = _made("FUNCTIONS") if functions is None else functions
+    saved = [fn._native for fn in functions]
+    set_paths(False, functions)
     try:
         yield
     finally:
-        for fn, value in zip(FUNCTIONS, saved):
+        for fn, value in zip(functions, saved):
             fn._native = value
 
 
@@ -148,7 +209,7 @@ def printed_both_paths(capsys, name, *args, system_error_ok=True):
     path, and requires the same outcome (values and their types, or the
     exception, its message and the module's entries) and the same printed
     lines.  Returns the outcome of the first call and what it printed."""
-    fn = getattr(Latkem, name)
+    fn = getattr(_module(), name)
     capsys.readouterr()
     first = outcome(fn, *args, system_error_ok=system_error_ok)
     printed = capsys.readouterr().out
@@ -164,7 +225,7 @@ def both_paths(name, *args, capsys=None, system_error_ok=True):
     printed is compared."""
     if capsys is not None:
         return printed_both_paths(capsys, name, *args, system_error_ok=system_error_ok)[0]
-    fn = getattr(Latkem, name)
+    fn = getattr(_module(), name)
     first = outcome(fn, *args, system_error_ok=system_error_ok)
     with host_only():
         host = outcome(fn, *args, system_error_ok=system_error_ok)
