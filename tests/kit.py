@@ -12,6 +12,7 @@ import contextlib
 import hashlib
 import importlib
 import random
+import threading
 
 import numpy as np
 
@@ -21,6 +22,14 @@ N = 256
 TB_FILE = "latkem_alg\\Latkem"
 # Stands for "remove this global" in `rebound`.
 DELETE = object()
+
+# The line a binding error of each function reports (its code object's first
+# line), in the order the module binds the functions.
+FIRST_LINE = dict(
+    compress=31, decompress=38, CBD=43, PRF=56, H=67, mont_red=79, mont_mul=85, barrett_red=92,
+    ntt3_mul=133, ntt3_mul0=151, ntt3=168, intt3=194, Genkey=265, Enc=333, Dec=440, XOF=495,
+    generate_mat_a=508, G=519, Parse=530, encode=553, decode=566, hex_to_bits=583,
+    bits_to_bytes=597, kdf=612, CCA_KeyGen=651, CCA_Enc=667, CCA_Dec=681)
 
 # The parameter sets the native core supports; "rank2" is the module's own.
 PARAMETER_SETS = {
@@ -275,3 +284,46 @@ def rejection_key(sk, text):
     z = binascii.unhexlify(bytes(sk[-64:], "ascii") if isinstance(sk, str) else sk[-64:])
     digest = hashlib.sha3_256(binascii.unhexlify(text)).digest()
     return hashlib.shake_256(z + digest).digest(32)
+
+
+# ---------------------------------------------------------------------------
+# Threads
+
+
+# Threads a test runs at once by default.
+THREADS = 8
+
+
+def run_threads(work, count=THREADS):
+    """Runs work(index) in `count` threads started together; re-raises the
+    first failure."""
+    start = threading.Barrier(count)
+    errors = []
+
+    def body(index):
+        try:
+            start.wait()
+            work(index)
+        except BaseException as exc:  # handed to the main thread
+            errors.append(exc)
+
+    threads = [threading.Thread(target=body, args=(i,)) for i in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    if errors:
+        raise errors[0]
+
+
+def run_threads_beside(background, work, count=THREADS):
+    """run_threads(work, count) while another thread runs background(stop)
+    until the event `stop` is set."""
+    stop = threading.Event()
+    t = threading.Thread(target=background, args=(stop,))
+    t.start()
+    try:
+        run_threads(work, count)
+    finally:
+        stop.set()
+        t.join()

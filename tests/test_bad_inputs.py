@@ -10,6 +10,8 @@ import Latkem
 import kit
 from kit import Draws, flip_digit, host_only, parameters, picture, rejection_key, seeded
 
+pytestmark = pytest.mark.paths
+
 # No input here makes the host raise SystemError: from the module it would be a fault.
 both_paths = functools.partial(kit.both_paths, system_error_ok=False)
 printed_both_paths = functools.partial(kit.printed_both_paths, system_error_ok=False)

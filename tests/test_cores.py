@@ -14,6 +14,8 @@ import pytest
 
 from kit import PARAMETER_SETS
 
+pytestmark = [pytest.mark.emulated, pytest.mark.slow]
+
 SCRIPT = r"""
 import binascii, contextlib, io, json, random, sys
 import Latkem

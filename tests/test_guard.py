@@ -18,6 +18,8 @@ import pytest
 import Latkem
 from kit import FUNCTIONS, NATIVE, host_only, outcome, picture, rebound
 
+pytestmark = pytest.mark.guard
+
 # Hosts from 3.12 on count calls from C against a limit of their own; from
 # 3.14 on they check the machine stack instead of counting.
 C_LIMIT = sys.version_info >= (3, 12)

@@ -11,6 +11,8 @@ import pytest
 import Latkem
 from kit import PARAMETER_SETS, both_paths, natively, parameters, seeded
 
+pytestmark = pytest.mark.paths
+
 # hex digits of one row at 12 bits, of the seed
 ROW, SEED = 768, 64
 

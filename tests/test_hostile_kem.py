@@ -14,6 +14,8 @@ import Latkem
 from kit import (PARAMETER_SETS, flip_digit, host_only, natively, printed_both_paths, rebound,
                  rejection_key, seeded)
 
+pytestmark = pytest.mark.paths
+
 REJECTED = "错了\n"
 
 

@@ -12,6 +12,8 @@ import pytest
 import Latkem
 from kit import PARAMETER_SETS, BitsOnly, Draws, flip_digit, module_entries, rejection_key
 
+pytestmark = [pytest.mark.paths, pytest.mark.emulated, pytest.mark.installed]
+
 VECTORS = os.path.join(os.path.dirname(__file__), "vectors")
 
 
@@ -66,6 +68,7 @@ def cases(kind, host_count):
 
 
 @pytest.mark.parametrize("case, which", cases("keygen", 3))
+@pytest.mark.vectors
 def test_keygen_vectors(case, which, rebind, path):
     path(which)
     d, z = bytes.fromhex(case["d"]), bytes.fromhex(case["z"])
@@ -79,6 +82,7 @@ def test_keygen_vectors(case, which, rebind, path):
 
 
 @pytest.mark.parametrize("case, which", cases("encap", 3))
+@pytest.mark.vectors
 def test_encapsulation_vectors(case, which, path):
     path(which)
     ek, m = case["ek"].encode(), bytes.fromhex(case["m"])
@@ -88,6 +92,7 @@ def test_encapsulation_vectors(case, which, path):
 
 
 @pytest.mark.parametrize("case, which", cases("decap", 2))
+@pytest.mark.vectors
 def test_decapsulation_vectors(case, which, path):
     path(which)
     dk, c = case["dk"], case["c"]

@@ -30,6 +30,8 @@ import Latkem
 
 from kit import DELETE, FUNCTIONS, host_only, rebound, seeded
 
+pytestmark = pytest.mark.slow
+
 total_refs = getattr(sys, "gettotalrefcount", None)
 
 # Calls per run of a loop: one on the host path of the operations that take

@@ -14,6 +14,8 @@ import Latkem
 
 from kit import N, Q, both_paths, natively, picture, returned
 
+pytestmark = [pytest.mark.paths, pytest.mark.emulated]
+
 CHECK = settings(max_examples=50, deadline=None, suppress_health_check=list(HealthCheck))
 
 

@@ -17,6 +17,8 @@ import Latkem
 from kit import (N, PARAMETER_SETS, both_paths, natively, flip_digit, host_only, parameters, picture,
                  rebound, seeded)
 
+pytestmark = [pytest.mark.paths, pytest.mark.emulated]
+
 SLOW = settings(max_examples=8, deadline=None, suppress_health_check=list(HealthCheck))
 FAST = settings(max_examples=60, deadline=None, suppress_health_check=list(HealthCheck))
 
