@@ -305,40 +305,6 @@ def test_parameter_checks(rebind, params, message, line):
     assert module_entries(info.value) == [("Latkem.CCA_KeyGen", 654), ("Latkem.Genkey", line)]
 
 
-class Undecodable(bytes):
-    """A ciphertext whose own decode fails (slices of it are plain bytes)."""
-
-    def decode(self, *args):
-        raise UnicodeError("undecodable")
-
-
-@pytest.mark.parametrize(
-    "call, exc, line",
-    [
-        (lambda pk, sk: Latkem.Dec(b"0" * 1535, sk[:1536]), binascii.Error, ("Dec", 447)),
-        (lambda pk, sk: Latkem.Dec(b"0" * 1280, sk[:1536]), IndexError, ("Dec", 464)),
-        (lambda pk, sk: Latkem.Enc(pk, b"short", b"00"), IndexError, ("Enc", 339)),
-        (lambda pk, sk: Latkem.Enc(pk, bytes(32), b"0"), binascii.Error, ("Enc", 334)),
-        (lambda pk, sk: Latkem.Enc(pk[-40:], bytes(32), b"00"), ValueError, ("Enc", 356)),
-        (lambda pk, sk: Latkem.CCA_Enc(pk, "text"), TypeError, ("CCA_Enc", 668)),
-        (lambda pk, sk: Latkem.CCA_Dec(b"00", 5), TypeError, ("CCA_Dec", 683)),
-        (lambda pk, sk: Latkem.CCA_Dec(b"0", sk), binascii.Error, ("CCA_Dec", 688)),
-        (lambda pk, sk: Latkem.CCA_Dec(Undecodable(Latkem.CCA_Enc(pk, b"m")[0]), sk),
-         UnicodeError, ("CCA_Dec", 698)),
-    ],
-)
-def test_failures_and_their_lines(keypair, call, exc, line):
-    with pytest.raises(exc) as info:
-        call(*keypair)
-    name, number = line
-    assert module_entries(info.value)[0] == ("Latkem." + name, number)
-
-
-def test_unsliceable_secret_key():
-    with pytest.raises(TypeError, match="'int' object is unsliceable"):
-        Latkem.CCA_Dec(b"00", 5)
-
-
 # --- the self-demonstration -----------------------------------------------------------
 
 
