@@ -18,7 +18,7 @@ VECTORS = os.path.join(os.path.dirname(__file__), "vectors")
 
 
 def load(kind):
-    with open(os.path.join(VECTORS, "mlkem512-%s.json" % kind)) as f:
+    with open(os.path.join(VECTORS, "%s.json" % kind)) as f:
         return json.load(f)["tests"]
 
 

@@ -41,13 +41,13 @@ def hash_lines():
 
 def kem_lines(vecdir):
     lines = []
-    with open(os.path.join(vecdir, "mlkem512-keygen.json")) as f:
+    with open(os.path.join(vecdir, "keygen.json")) as f:
         for t in json.load(f)["tests"]:
             lines.append(f"keygen {t['d']} {t['ek']} {t['dk']}")
-    with open(os.path.join(vecdir, "mlkem512-encap.json")) as f:
+    with open(os.path.join(vecdir, "encap.json")) as f:
         for t in json.load(f)["tests"]:
             lines.append(f"encap {t['ek']} {t['m']} {t['c']} {t['k']}")
-    with open(os.path.join(vecdir, "mlkem512-decap.json")) as f:
+    with open(os.path.join(vecdir, "decap.json")) as f:
         for t in json.load(f)["tests"]:
             modified = 0 if t["reason"] == "no modification" else 1
             lines.append(f"decap {t['ek']} {t['dk']} {t['c']} {t['k']} {modified}")
