@@ -14,9 +14,9 @@ import sys
 import pytest
 
 import Latkem
-from kit import (PARAMETER_SETS, Draws, both_paths, flip_digit, host_only, module_entries,
-                 natively, outcome, parameters, picture, printed_both_paths, rebound, rejection_key,
-                 seeded)
+from kit import (FORM, FORMS, PARAMETER_SETS, Bytes, Draws, Text, both_paths, chars, flip_digit,
+                 host_only, module_entries, natively, outcome, parameters, picture,
+                 printed_both_paths, rebound, rejection_key, seeded)
 
 pytestmark = pytest.mark.paths
 
@@ -54,70 +54,6 @@ def answered(capsys, name, *args, native=True):
     return got, printed
 
 
-class Bytes(bytes):
-    pass
-
-
-class Text(str):
-    pass
-
-
-def put(t, at, char):
-    at %= len(t)
-    return t[:at] + char + t[at + 1:]
-
-
-def chars(t):
-    """The characters of a hex text as bytes."""
-    return t.encode() if isinstance(t, str) else bytes(t)
-
-
-# Spellings of a hex text, from the bytes of a valid one: name, change,
-# whether the native path answers.
-FORMS = [
-    ("as given", lambda t: t, True),
-    ("empty", lambda t: b"", True),
-    ("short by 2", lambda t: t[:-2], True),
-    ("half", lambda t: t[:len(t) // 2], True),
-    ("long by 2", lambda t: t + b"00", True),
-    ("much longer", lambda t: t * 5, True),
-    ("odd, one more", lambda t: t + b"0", True),
-    ("odd, one less", lambda t: t[:-1], True),
-    ("non-hex at start", lambda t: put(t, 0, b"g"), True),
-    ("non-hex in middle", lambda t: put(t, len(t) // 2, b" "), True),
-    ("non-hex at end", lambda t: put(t, -1, b"z"), True),
-    ("non-hex past the end", lambda t: t + b"zz", True),
-    ("NUL", lambda t: put(t, 5, b"\x00"), True),
-    ("high byte", lambda t: put(t, 9, b"\xe9"), True),
-    ("upper case", lambda t: t.upper(), True),
-    ("mixed case", lambda t: t[:len(t) // 2].upper() + t[len(t) // 2:], True),
-    ("one digit changed", lambda t: flip_digit(t, 9), True),
-    ("str", lambda t: t.decode(), True),
-    ("str, long by 2", lambda t: t.decode() + "00", True),
-    ("str, short by 2", lambda t: t.decode()[:-2], True),
-    ("str, upper case", lambda t: t.decode().upper(), True),
-    ("str, non-ASCII first", lambda t: "é" + t[1:].decode(), True),
-    ("str, non-ASCII last", lambda t: t.decode()[:-1] + "é", True),
-    ("bytearray", bytearray, True),
-    ("bytearray, long by 2", lambda t: bytearray(t + b"00"), True),
-    ("bytearray, short by 2", lambda t: bytearray(t[:-2]), True),
-    ("bytearray, upper case", lambda t: bytearray(t.upper()), True),
-    ("bytearray, non-hex", lambda t: bytearray(put(t, 3, b"x")), True),
-    ("memoryview", memoryview, True),
-    ("memoryview, long by 2", lambda t: memoryview(t + b"00"), True),
-    ("memoryview, short by 2", lambda t: memoryview(t[:-2]), True),
-    ("memoryview, non-hex", lambda t: memoryview(b"x" + t[1:]), True),
-    ("memoryview of 32-bit items", lambda t: memoryview(t + b"0" * (-len(t) % 4)).cast("I"), True),
-    ("strided memoryview", lambda t: memoryview(t + t)[::2], True),
-    ("int", lambda t: 5, True),
-    ("None", lambda t: None, True),
-    ("list", lambda t: list(t[:4]), True),
-    ("float", lambda t: 1.5, True),
-    ("bytes subclass", Bytes, False),
-    ("str subclass", lambda t: Text(t.decode()), False),
-    ("array", lambda t: array.array("B", t), False),
-]
-FORM = {name: (change, native) for name, change, native in FORMS}
 # The same bytes in another container, with the case of the digits kept.
 SAME = {"as given", "str", "bytearray", "bytes subclass", "str subclass"}
 # The same bytes up to the case of the digits.
