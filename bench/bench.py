@@ -32,8 +32,12 @@ import sys
 import time
 import timeit
 
-import Latkem
-from paths import FUNCTION_NAMES, HostPath
+# The test kit (tests/kit.py): the module's functions, the switch to their
+# host paths, the parameter sets.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+
+import Latkem  # noqa: E402
+from kit import host_only, parameters  # noqa: E402
 
 
 OPERATIONS = ("CCA_KeyGen", "CCA_Enc", "CCA_Dec", "Genkey", "Enc", "Dec", "round trip")
@@ -48,27 +52,6 @@ PUBLISHED_CYCLES = {
 }
 
 PEER_NAME = "the `cryptography` package's ML-KEM-768"
-
-
-# --- parameter sets ---------------------------------------------------------------------
-
-
-class Parameters:
-    """Rebinds module globals (the parameter set); puts the previous values back."""
-
-    def __init__(self, **values):
-        self.values = values
-
-    def __enter__(self):
-        self.saved = {name: getattr(Latkem, name) for name in self.values}
-        for name, value in self.values.items():
-            setattr(Latkem, name, value)
-        return self
-
-    def __exit__(self, *exc):
-        for name, value in self.saved.items():
-            setattr(Latkem, name, value)
-        return False
 
 
 # --- timing ----------------------------------------------------------------------------
@@ -132,7 +115,7 @@ def paths_agree(m, seed, coins):
                 Latkem.Dec(c_cpa, sk_cpa))
 
     native = outputs()
-    with HostPath():
+    with host_only():
         host = outputs()
     return native == host
 
@@ -303,7 +286,7 @@ def run(quick):
     print("  %-12s %12s %12s %12s" % ("operation", "native/call", "host/call", "host/native"))
     for name in OPERATIONS:
         native = measure(ops[name], native_target, native_repeat)
-        with HostPath():
+        with host_only():
             host = measure(ops[name], host_target, host_repeat)
         ratio = host["seconds"] / native["seconds"]
         table[name] = {"native": native, "host": host, "host_over_native": ratio}
@@ -315,11 +298,11 @@ def run(quick):
     # 2. against the peer at the 768 size, and the host path at the same size
     peer_ops = start_peer_part(results, "native path")
     rows, host_rows = {}, {}
-    with Parameters(kk=3, eta1=2):
+    with parameters("rank3"):
         ours_ops = operations(m, seed, coins)
         for name in KEM_OPERATIONS:
             ours = measure(ours_ops[name], native_target, native_repeat)
-            with HostPath():
+            with host_only():
                 host = measure(ours_ops[name], host_target, host_repeat)
             host_rows[name] = {"ours": ours, "host": host,
                                "host_over_ours": host["seconds"] / ours["seconds"]}

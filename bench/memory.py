@@ -25,14 +25,19 @@ Usage: python3 bench/memory.py [--count N] [--quiet]
 """
 import argparse
 import binascii
+import contextlib
 import gc
 import os
 import sys
 import time
 import tracemalloc
 
-import Latkem
-from paths import FUNCTION_NAMES, HostPath
+# The test kit (tests/kit.py): the module's functions, the switch to their
+# host paths, the parameter sets.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+
+import Latkem  # noqa: E402
+from kit import FUNCTIONS, host_only  # noqa: E402
 
 
 # A case whose calls take less than this (seconds, measured in the warm-up,
@@ -112,16 +117,6 @@ def _rss_reader():
 
 
 rss_bytes, RSS_MEASURE = _rss_reader()
-
-
-class NoSwitch:
-    """Leaves the paths as they are."""
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        return False
 
 
 class Sink:
@@ -483,7 +478,7 @@ def main(argv=None):
     count = max(1, args.count)
     budget = count * SLOW_BUDGET
     time_cap = max(0.5, count * PHASE_CAP)
-    paths = [("native", count, NoSwitch), ("host", max(10, count // 10), HostPath)]
+    paths = [("native", count, contextlib.nullcontext), ("host", max(10, count // 10), lambda: host_only(FUNCTIONS))]
 
     out = sys.stdout
     out.write("Latkem leak check (CPython %s): --count %d\n" % (sys.version.split()[0], count))

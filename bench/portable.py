@@ -27,10 +27,10 @@ import time
 os.environ["LATKEM_PORTABLE"] = "1"  # read once, at the first use of the core
 
 import Latkem  # noqa: E402
-from bench import (KEM_OPERATIONS, command_line, PEER_NAME, Parameters, cpu_model, fmt_int,  # noqa: E402
+from bench import (KEM_OPERATIONS, command_line, PEER_NAME, cpu_model, fmt_int,  # noqa: E402
                    fmt_ratio, fmt_time, operations, peer_version, start_peer_part,
                    tsc_frequency)
-from paths import HostPath  # noqa: E402
+from kit import host_only, parameters  # noqa: E402
 
 # Published cycle counts of the best native implementation of the same lattice
 # operations, portable C, at the 512 size (ML-KEM-512).
@@ -98,11 +98,11 @@ def run(quick):
 
     peer_ops = start_peer_part(results, "portable core")
     peer_rows, host_rows = {}, {}
-    with Parameters(kk=3, eta1=2):
+    with parameters("rank3"):
         ours_ops = operations(m, seed, coins)
         for name in KEM_OPERATIONS:
             ours = per_call(ours_ops[name], calls)["seconds"]
-            with HostPath():
+            with host_only():
                 host = per_call(ours_ops[name], host_calls)["seconds"]
             host_rows[name] = {"ours": ours, "host": host, "host_over_ours": host / ours,
                                "host_calls": host_calls}

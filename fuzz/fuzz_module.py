@@ -46,6 +46,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 def main():
     sys.path.insert(0, HERE)
+    # The test kit (tests/kit.py), which the harness shares.
+    sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
     import atheris
     from harness import mutator, startup, steps
 

@@ -32,6 +32,9 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+# The test kit (tests/kit.py), which the harness shares.
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
+import kit  # noqa: E402
 from harness import calls, changes, faults, material, startup, state, steps  # noqa: E402
 from harness.encoding import Reader, Writer  # noqa: E402
 from harness.values import Tick  # noqa: E402
@@ -247,8 +250,7 @@ def module_corpus(out):
 
 
 # The native target's parameter sets, in the order of fuzz_native.cpp's kSets.
-NATIVE_SETS = [dict(kk=2, eta1=3, eta2=2, du=10, dv=4), dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
-               dict(kk=4, eta1=2, eta2=2, du=11, dv=5), dict(kk=2, eta1=2, eta2=3, du=11, dv=5)]
+NATIVE_SETS = list(kit.PARAMETER_SETS.values())
 
 
 def native_corpus(out):

@@ -14,7 +14,7 @@ import pytest
 from hypothesis import Phase, settings
 
 import Latkem
-from helpers import FUNCTIONS, TB_FILE, rebound, seeded, traceback_entries
+from kit import FUNCTIONS, TB_FILE, rebound, seeded, traceback_entries
 
 
 # For tools/mutants.py: a failing example is reported as found, not made smaller.

@@ -5,7 +5,7 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-from helpers import DELETE, N, Q, module_entries, rebound
+from kit import DELETE, N, Q, module_entries, rebound
 
 
 # ---------------------------------------------------------------------------
@@ -20,7 +20,7 @@ GAMMA_ZETA = [pow(17, brv7(i), Q) for i in range(128)]
 
 
 def ntt_ref(f):
-    """FIPS 203 NTT (Algorithm 9) on plain residues."""
+    """The transform written plainly (layers of butterflies), on plain residues."""
     f = [x % Q for x in f]
     i = 1
     length = 128
@@ -286,7 +286,7 @@ def test_rebound_zetas_seen_at_next_use():
 
 @given(poly)
 @settings(max_examples=25, deadline=None)
-def test_ntt3_matches_fips203(f):
+def test_ntt3_matches_the_reference(f):
     assert Latkem.ntt3(f) == ntt_ref(f)
 
 

@@ -12,7 +12,9 @@ import sys
 
 import pytest
 
-from helpers import PARAMETER_SETS
+from kit import PARAMETER_SETS
+
+pytestmark = [pytest.mark.emulated, pytest.mark.slow]
 
 SCRIPT = r"""
 import binascii, contextlib, io, json, random, sys

@@ -7,7 +7,7 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-from helpers import N, Q, module_entries
+from kit import N, Q, module_entries
 
 
 def round_half_even(num, den):

@@ -16,7 +16,9 @@ import numpy as np
 import pytest
 
 import Latkem
-from helpers import FUNCTIONS, NATIVE, host_only, outcome, picture, rebound
+from kit import FUNCTIONS, NATIVE, host_only, outcome, picture, rebound
+
+pytestmark = pytest.mark.guard
 
 # Hosts from 3.12 on count calls from C against a limit of their own; from
 # 3.14 on they check the machine stack instead of counting.

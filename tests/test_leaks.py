@@ -28,7 +28,9 @@ import pytest
 
 import Latkem
 
-from helpers import DELETE, FUNCTIONS, host_only, rebound, seeded
+from kit import DELETE, FUNCTIONS, host_only, rebound, seeded
+
+pytestmark = pytest.mark.slow
 
 total_refs = getattr(sys, "gettotalrefcount", None)
 

@@ -9,10 +9,13 @@ import os
 import subprocess
 import sys
 
+import pytest
+
 SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                       "bench", "memory.py")
 
 
+@pytest.mark.slow
 def test_memory_and_reference_counts_stay_flat(tmp_path):
     proc = subprocess.run(
         [sys.executable, SCRIPT, "--count", "300", "--quiet"],

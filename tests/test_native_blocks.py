@@ -12,7 +12,9 @@ from hypothesis import strategies as st
 
 import Latkem
 
-from helpers import N, Q, both_paths, natively, picture, returned
+from kit import N, Q, both_paths, natively, picture, returned
+
+pytestmark = [pytest.mark.paths, pytest.mark.emulated]
 
 CHECK = settings(max_examples=50, deadline=None, suppress_health_check=list(HealthCheck))
 

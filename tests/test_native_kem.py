@@ -14,14 +14,19 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import Latkem
-from helpers import (N, PARAMETER_SETS, both_paths, natively, flip_digit, host_only, parameters, picture,
-                     rebound, seeded)
+from kit import (FORM, N, PARAMETER_SETS, both_paths, flip_digit, host_only, natively, parameters,
+                 picture, rebound, seeded)
+
+pytestmark = [pytest.mark.paths, pytest.mark.emulated]
 
 SLOW = settings(max_examples=8, deadline=None, suppress_health_check=list(HealthCheck))
 FAST = settings(max_examples=60, deadline=None, suppress_health_check=list(HealthCheck))
 
 
 hex_text = st.binary(max_size=48).map(binascii.hexlify)
+# Spellings of a key or ciphertext (the kit's FORMS).
+SOME_FORMS = st.sampled_from(["as given", "upper case", "str", "short by 2", "long by 2",
+                              "non-hex at start", "non-hex at end"])
 mangled_hex = st.one_of(
     hex_text.map(lambda h: h.upper()),
     hex_text.map(lambda h: h.decode()),
@@ -80,39 +85,22 @@ def test_Genkey(seed):
 
 @SLOW
 @given(
-    st.sampled_from(["as-is", "upper", "str", "short", "long", "bad-digit"]),
+    SOME_FORMS,
     st.binary(min_size=30, max_size=40),
     st.one_of(hex_text, mangled_hex),
 )
 def test_Enc(keypair, form, message, coins):
-    pk = keypair[0]
-    pk = {
-        "as-is": pk,
-        "upper": pk.upper(),
-        "str": pk.decode(),
-        "short": pk[:-2],
-        "long": pk + b"00",
-        "bad-digit": b"g" + pk[1:],
-    }[form]
-    both_paths("Enc", pk, message, coins)
+    both_paths("Enc", FORM[form][0](keypair[0]), message, coins)
 
 
 @SLOW
 @given(
     st.binary(min_size=768, max_size=768).map(binascii.hexlify),
-    st.sampled_from(["as-is", "upper", "str", "short", "long", "bad-digit"]),
+    SOME_FORMS,
 )
 def test_Dec(keypair, ciphertext, form):
     sk = keypair[1][:1536]
-    text = {
-        "as-is": ciphertext,
-        "upper": ciphertext.upper(),
-        "str": ciphertext.decode(),
-        "short": ciphertext[:-2],
-        "long": ciphertext + b"00",
-        "bad-digit": ciphertext[:-1] + b"x",
-    }[form]
-    both_paths("Dec", text, sk)
+    both_paths("Dec", FORM[form][0](ciphertext), sk)
     both_paths("Dec", ciphertext, bytes(sk).upper())
 
 

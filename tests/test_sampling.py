@@ -7,11 +7,11 @@ from hypothesis import given, settings, strategies as st
 
 import Latkem
 
-from helpers import DELETE, N, Q, module_entries, rebound
+from kit import DELETE, N, Q, module_entries, rebound
 
 
 # ---------------------------------------------------------------------------
-# Independent references (FIPS 203 SamplePolyCBD before reduction, SampleNTT)
+# Independent references (the binomial sampler before reduction, rejection sampling)
 
 
 def cbd_ref(data, eta):

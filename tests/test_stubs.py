@@ -7,7 +7,7 @@ import sys
 import pytest
 
 import Latkem
-from helpers import FUNCTIONS as FUNCTION_OBJECTS
+from kit import FUNCTIONS as FUNCTION_OBJECTS
 
 FUNCTIONS = [fn.__name__ for fn in FUNCTION_OBJECTS]
 

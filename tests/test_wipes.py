@@ -15,7 +15,7 @@ import random
 import pytest
 
 import Latkem
-from helpers import NATIVE, seeded
+from kit import NATIVE, seeded
 
 
 def load_probe():
@@ -31,8 +31,9 @@ def load_probe():
 
 
 PROBE = load_probe()
-pytestmark = pytest.mark.skipif(PROBE is None or not NATIVE,
-                                reason="needs a native build made with LATKEM_WIPE_PROBE=ON")
+pytestmark = [pytest.mark.wipes,
+              pytest.mark.skipif(PROBE is None or not NATIVE,
+                                 reason="needs a native build made with LATKEM_WIPE_PROBE=ON")]
 
 
 def read(fn):

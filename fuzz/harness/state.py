@@ -2,14 +2,14 @@
 input may switch: the parameter set, each function's path, the native core.
 
 Empty until capture() (start-up, after the module's import); importing this
-file imports nothing of the module's.  The other parts read these names as
+file imports nothing of the module's (nor does the test kit it shares the
+parameter sets and switches with).  The other parts read these names as
 attributes of this file (state.ORIGINAL), so that they see them filled.
 """
-PARAMETER_SETS = {
-    2: dict(kk=2, eta1=3, eta2=2, du=10, dv=4),
-    3: dict(kk=3, eta1=2, eta2=2, du=10, dv=4),
-    4: dict(kk=4, eta1=2, eta2=2, du=11, dv=5),
-}
+import kit
+
+# The parameter sets by rank (the kit's of each rank with the default noise).
+PARAMETER_SETS = {kk: kit.PARAMETER_SETS["rank%d" % kk] for kk in (2, 3, 4)}
 # The module's lists that a step may change in place.
 TABLES = ("zetas", "zetas_inv", "tree")
 # The function objects' attributes a step may set.
@@ -35,7 +35,7 @@ def capture(module):
     SAVED = list(MODULE.items())
     ORIGINAL.clear()
     ORIGINAL.update(SAVED)
-    FUNCTIONS[:] = [name for name, value in SAVED if hasattr(value, "_native")]
+    FUNCTIONS[:] = kit.function_names(module)
     assert len(FUNCTIONS) == 27, FUNCTIONS
     PARAMS.clear()
     SAVED_ATTRS.clear()
@@ -46,14 +46,7 @@ def capture(module):
     SAVED_TABLES.clear()
     SAVED_TABLES.update((name, list(ORIGINAL[name])) for name in TABLES)
     START_CORE = ORIGINAL["H"]._core
-    CORES[:] = []
-    for core in ("avx2", "neon", "portable"):
-        try:
-            set_core(core)
-        except ValueError:  # not in this build, or not on this processor
-            continue
-        CORES.append(core)
-    set_core(START_CORE)
+    CORES[:] = kit.cores(module)
 
 
 def set_core(name):
@@ -82,14 +75,12 @@ def restore():
 
 
 def use_parameters(rank):
-    for name, value in PARAMETER_SETS[rank].items():
-        setattr(latkem, name, value)
+    MODULE.update(PARAMETER_SETS[rank])
 
 
 def set_paths(native):
     """Every module function on the native path (True) or the host path."""
-    for name in FUNCTIONS:
-        ORIGINAL[name]._native = native
+    kit.set_paths(native, [ORIGINAL[name] for name in FUNCTIONS])
 
 
 def pick_function(fdp):

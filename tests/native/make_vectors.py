@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Writes tests/native/vectors.txt for the native self-test.
+"""Writes the native self-test's vectors; its CMake build runs this with the
+host's python3 (the file lands in the build directory as vectors.txt):
 
-Hash lines come from Python's hashlib; the KEM lines are copied from the
-shared JSON vector files (default: ../shared/vectors relative to the repo).
+    python3 tests/native/make_vectors.py [JSON-DIR] [OUTPUT]
+
+Hash lines come from Python's hashlib; the KEM lines are read from the public
+vectors the Python tests use (default: tests/vectors; output default:
+vectors.txt in the current directory).
 
 Line formats (hex fields):
   hash ALG INPUT OUTLEN OUTPUT
@@ -37,13 +41,13 @@ def hash_lines():
 
 def kem_lines(vecdir):
     lines = []
-    with open(os.path.join(vecdir, "mlkem512-keygen.json")) as f:
+    with open(os.path.join(vecdir, "keygen.json")) as f:
         for t in json.load(f)["tests"]:
             lines.append(f"keygen {t['d']} {t['ek']} {t['dk']}")
-    with open(os.path.join(vecdir, "mlkem512-encap.json")) as f:
+    with open(os.path.join(vecdir, "encap.json")) as f:
         for t in json.load(f)["tests"]:
             lines.append(f"encap {t['ek']} {t['m']} {t['c']} {t['k']}")
-    with open(os.path.join(vecdir, "mlkem512-decap.json")) as f:
+    with open(os.path.join(vecdir, "decap.json")) as f:
         for t in json.load(f)["tests"]:
             modified = 0 if t["reason"] == "no modification" else 1
             lines.append(f"decap {t['ek']} {t['dk']} {t['c']} {t['k']} {modified}")
@@ -51,9 +55,10 @@ def kem_lines(vecdir):
 
 
 def main():
-    vecdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(REPO, "..", "shared", "vectors")
+    vecdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(REPO, "tests", "vectors")
+    out = sys.argv[2] if len(sys.argv) > 2 else "vectors.txt"
     lines = hash_lines() + kem_lines(vecdir)
-    with open(os.path.join(HERE, "vectors.txt"), "w") as f:
+    with open(out, "w", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
 
 

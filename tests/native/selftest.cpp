@@ -1,6 +1,7 @@
 // Self-test for the native core, run by ctest (tests/native/CMakeLists.txt).
-// By hand, from the repository root:
-//   selftest [--core=portable|avx2] [tests/native/vectors.txt]
+// By hand, from the build directory (its CMake build writes vectors.txt there
+// from tests/vectors/*.json with tests/native/make_vectors.py):
+//   selftest [--core=portable|avx2] [vectors.txt]
 //   selftest --expect-core=portable|avx2
 // --core runs the checks on that core alone (default: on each core the
 // processor offers, then compares them); --expect-core only reports whether
@@ -66,7 +67,7 @@ bool read_lines(const char* path, Lines& lines) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* path = "tests/native/vectors.txt";
+  const char* path = "vectors.txt";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a.rfind("--expect-core=", 0) == 0) {
