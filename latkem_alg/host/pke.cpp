@@ -202,7 +202,7 @@ Obj body_Genkey(Frame& f, Obj* a) {
     transform_row(new_e, e, ic, NAME(ntt3));
   });
   f.line = line::Genkey::zeros_vec;
-  Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
+  Obj vec = zeros({NAME(kk), NAME(kk), NAME(n)});
   products(f, vec, mat, new_s,
            {line::Genkey::a_mul_rows, line::Genkey::a_mul_cols, line::Genkey::a_mul});
   Obj tem = zero_rows(f, line::Genkey::zeros_tem);
@@ -275,7 +275,7 @@ Obj body_Enc(Frame& f, Obj* a) {
        [&](const Obj& i) { transform_row(new_r, rr, i, NAME(ntt3)); });
   Obj newu = zero_rows(f, line::Enc::zeros_newu);
   f.line = line::Enc::zeros_vec;
-  Obj vec = zeros({GLOBAL(kk), GLOBAL(kk), GLOBAL(n)});
+  Obj vec = zeros({NAME(kk), NAME(kk), NAME(n)});
   products(f, vec, newa, new_r, {line::Enc::a_mul_rows, line::Enc::a_mul_cols, line::Enc::a_mul});
   sum_products(f, newu, vec,
                {line::Enc::sum_rows, line::Enc::sum_coeffs, line::Enc::sum_terms,
@@ -295,7 +295,7 @@ Obj body_Enc(Frame& f, Obj* a) {
   Obj v = zero_list(f, line::Enc::zeros_v);
   Obj newv = zero_list(f, line::Enc::zeros_newv);
   f.line = line::Enc::zeros_vec_t;
-  vec = zeros({GLOBAL(kk), GLOBAL(n)});
+  vec = zeros({NAME(kk), NAME(n)});
   row_products(f, vec, newt, new_r, {line::Enc::t_mul_loop, line::Enc::t_mul});
   sum_rows(f, newv, vec, {line::Enc::v_sum_coeffs, line::Enc::v_sum_terms, line::Enc::v_add_term},
            [](const Obj&) {});
@@ -360,7 +360,7 @@ Obj body_Dec(Frame& f, Obj* a) {
   each(f, NAME(kk), {line::Dec::ntt_loop, line::Dec::ntt_u},
        [&](const Obj& ic) { transform_row(newu, ud, ic, NAME(ntt3)); });
   f.line = line::Dec::zeros_vec;
-  Obj vec = zeros({GLOBAL(kk), GLOBAL(n)});
+  Obj vec = zeros({NAME(kk), NAME(n)});
   row_products(f, vec, sk_cpa, newu, {line::Dec::key_mul_loop, line::Dec::key_mul});
   sum_rows(f, vv, vec, {line::Dec::sum_coeffs, line::Dec::sum_terms, line::Dec::add_term},
            [&](const Obj& ic) {

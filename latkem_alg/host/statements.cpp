@@ -6,11 +6,14 @@ namespace latkem {
 // `[:]`
 Obj whole() { return Obj(PySlice_New(nullptr, nullptr, nullptr)); }
 
-// np.zeros([dims...])
-Obj zeros(std::initializer_list<Obj> dims) {
-  Obj np = GLOBAL(np);
-  Obj fn = np.attr(NAME(zeros));
-  return fn(list_of(dims));
+// np.zeros([dims...]), each dimension a global: np.zeros is looked up
+// before them, as the host evaluates the statement.
+Obj zeros(std::initializer_list<PyObject*> dims) {
+  Obj fn = GLOBAL(np).attr(NAME(zeros));
+  Obj shape(PyList_New(0));
+  for (PyObject* name : dims)
+    if (PyList_Append(shape.get(), lookup_global(name).get()) < 0) raise();
+  return fn(shape);
 }
 
 Obj zero_rows_of(Py_ssize_t rows) {
@@ -52,7 +55,7 @@ void transform_row(const Obj& out, const Obj& in, const Obj& i, PyObject* fn) {
 
 Obj zero_rows(Frame& f, int line) {
   f.line = line;
-  return zeros({GLOBAL(kk), GLOBAL(n)});
+  return zeros({NAME(kk), NAME(n)});
 }
 
 Obj zero_list(Frame& f, int line) {

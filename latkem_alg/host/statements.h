@@ -14,8 +14,9 @@ namespace latkem {
 // `[:]`
 Obj whole();
 
-// np.zeros([dims...])
-Obj zeros(std::initializer_list<Obj> dims);
+// np.zeros([dims...]), each dimension a global (NAME(kk), ...): np.zeros is
+// looked up before them, as the host evaluates the statement.
+Obj zeros(std::initializer_list<PyObject*> dims);
 
 // raise ValueError(message), through the builtin fixed at initialisation.
 [[noreturn]] void value_error(const char* message);
