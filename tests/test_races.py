@@ -214,7 +214,18 @@ def test_change_while_the_lock_is_released(racing_calls, name, capsys):
                         change.undo()
                     assert got in (old, new)
 
-            run_threads_beside(changer, work, 1)
+            # The change must land while the call has released the lock.  User
+            # code the call runs (the print of a rejection, a draw) is a switch
+            # point of the host path too, and a change made there gives an
+            # outcome of its own (the key from a rebound kdf after the print);
+            # a long switch interval keeps the changer out of it, and makes its
+            # two-global change one step for the call.
+            saved_interval = sys.getswitchinterval()
+            sys.setswitchinterval(1.0)
+            try:
+                run_threads_beside(changer, work, 1)
+            finally:
+                sys.setswitchinterval(saved_interval)
         finally:
             Latkem.H._core, fn._native = saved_core, saved_native
     capsys.readouterr()
